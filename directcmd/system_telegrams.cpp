@@ -1,0 +1,71 @@
+#include "directcmd/system_telegrams.h"
+
+#include <cstring>
+
+#include "link/device_link.h"
+#include "protocol/nxt_protocol.h"
+
+namespace {
+
+using nxt::byteOf;
+using nxt::Opcode;
+
+// Writes the name and its zero byte into the 20-byte field at `field`; the
+// bytes after the zero are zero too.
+void putFileName(std::uint8_t* field, const std::string& name) {
+  std::memset(field, 0, nxt::kFileNameField);
+  std::memcpy(field, name.data(), name.size());
+}
+
+std::uint8_t lowByte(std::int32_t value) { return static_cast<std::uint8_t>(value & 0xff); }
+
+}  // namespace
+
+bool fileNameFits(const std::string& name) { return name.size() <= nxt::kMaxFileNameLength; }
+
+void brickPlayTone(std::int32_t frequency, std::int32_t duration) {
+  const std::uint8_t directCommandBuffer[] = {
+      byteOf(Opcode::kPlayTone), lowByte(frequency % 256), lowByte(frequency / 256),
+      lowByte(duration % 256), lowByte(duration / 256)};
+  linkTransact(0, directCommandBuffer, sizeof directCommandBuffer, nullptr, 0);
+}
+
+std::uint16_t brickBatteryLevel() {
+  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kGetBatteryLevel)};
+  std::uint8_t responseBuffer[4];
+  std::memset(responseBuffer, 0x01, sizeof responseBuffer);
+  linkTransact(1, directCommandBuffer, sizeof directCommandBuffer, responseBuffer,
+               sizeof responseBuffer);
+  return static_cast<std::uint16_t>(responseBuffer[3] * 256 + responseBuffer[2]);
+}
+
+void brickStartProgram(std::string fileName) {
+  if (!fileNameFits(fileName)) return;
+  std::uint8_t directCommandBuffer[1 + nxt::kFileNameField];
+  directCommandBuffer[0] = byteOf(Opcode::kStartProgram);
+  putFileName(directCommandBuffer + 1, fileName);
+  linkTransact(0, directCommandBuffer, sizeof directCommandBuffer, nullptr, 0);
+}
+
+void brickStopProgram() {
+  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kStopProgram)};
+  linkTransact(0, directCommandBuffer, sizeof directCommandBuffer, nullptr, 0);
+}
+
+void brickPlaySoundFile(std::string fileName, bool loop) {
+  if (!fileNameFits(fileName)) return;
+  std::uint8_t directCommandBuffer[2 + nxt::kFileNameField];
+  directCommandBuffer[0] = byteOf(Opcode::kPlaySoundFile);
+  directCommandBuffer[1] = loop ? 1 : 0;
+  putFileName(directCommandBuffer + 2, fileName);
+  linkTransact(0, directCommandBuffer, sizeof directCommandBuffer, nullptr, 0);
+}
+
+void brickStopSound() {
+  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kStopSoundPlayback)};
+  linkTransact(0, directCommandBuffer, sizeof directCommandBuffer, nullptr, 0);
+}
+
+bool brickOpen() { return linkOpenUsb(); }
+void brickClose() { linkClose(); }
+std::string brickGetName() { return linkDeviceName(); }

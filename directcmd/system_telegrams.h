@@ -1,0 +1,40 @@
+// Direct commands that act on the brick as a whole: tones, battery level,
+// programs and sound files; and the thin operations through which the brick
+// commands open and close the link and read the brick's name. Each builds
+// its telegram (opcode first, no telegram-type byte), hands it to
+// linkTransact and, for the battery level, decodes the reply.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// True when `name` fits the 20-byte file-name field with its zero byte,
+// that is, has at most 19 characters.
+bool fileNameFits(const std::string& name);
+
+// PLAYTONE 03 ff ff dd dd, no reply. Each value goes out as its remainder
+// and quotient by 256 (division truncating toward zero), low 8 bits each.
+void brickPlayTone(std::int32_t frequency, std::int32_t duration);
+
+// GETBATTERYLEVEL 0b, reply wanted: the millivolts in reply bytes 2 and 3.
+// 257 when no reply reached the buffer.
+std::uint16_t brickBatteryLevel();
+
+// STARTPROGRAM 00 and the 20-byte name field, no reply. REQUIRES:
+// fileNameFits(fileName); a longer name is not sent at all.
+void brickStartProgram(std::string fileName);
+
+// STOPPROGRAM 01, no reply.
+void brickStopProgram();
+
+// PLAYSOUNDFILE 02, loop, and the 20-byte name field, no reply. REQUIRES:
+// fileNameFits(fileName); a longer name is not sent at all.
+void brickPlaySoundFile(std::string fileName, bool loop);
+
+// STOPSOUNDPLAYBACK 0c, no reply.
+void brickStopSound();
+
+// The link itself, for "open", "close" and "getname".
+bool brickOpen();
+void brickClose();
+std::string brickGetName();

@@ -1,0 +1,51 @@
+#include "link/device_link.h"
+
+#include <cstring>
+
+DeviceLink deviceLink;
+
+bool linkOpenUsb() {
+  deviceLink.iterator = driverCreateBrickIterator(false, 1, deviceLink.status);
+  if (isFatal(deviceLink.status)) {
+    // Nothing found: the brick held before stays in use.
+    driverDestroyBrickIterator(deviceLink.iterator);
+    deviceLink.iterator = nullptr;
+    return false;
+  }
+  BrickHandle* taken = driverIteratorGetBrick(deviceLink.iterator, deviceLink.status);
+  driverDestroyBrickIterator(deviceLink.iterator);
+  deviceLink.iterator = nullptr;
+  if (isFatal(deviceLink.status) || taken == nullptr) {
+    driverDestroyBrick(taken);
+    return false;
+  }
+  // Take the new brick first, then let the old one go: a second open of the
+  // same brick must not drop the connection that the new handle shares.
+  BrickHandle* previous = deviceLink.brick;
+  deviceLink.brick = taken;
+  driverDestroyBrick(previous);
+  return true;
+}
+
+void linkClose() {
+  driverDestroyBrick(deviceLink.brick);
+  deviceLink.brick = nullptr;
+}
+
+std::uint32_t linkTransact(std::uint16_t expectReply, const std::uint8_t* directCommandBuffer,
+                           std::uint32_t commandLength, std::uint8_t* responseBuffer,
+                           std::uint32_t responseLength) {
+  return driverSendDirectCommand(deviceLink.brick, expectReply != 0, directCommandBuffer,
+                                 commandLength, responseBuffer, responseLength, deviceLink.status);
+}
+
+std::string linkDeviceName() {
+  char name[16] = {};
+  std::uint8_t bluetoothAddress[6] = {};
+  std::uint8_t signalStrength[4] = {};
+  std::uint32_t availableFlash = 0;
+  driverGetDeviceInfo(deviceLink.brick, name, bluetoothAddress, signalStrength, availableFlash,
+                      deviceLink.status);
+  name[15] = '\0';
+  return std::string(name, std::strlen(name));
+}

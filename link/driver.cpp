@@ -1,0 +1,125 @@
+#include "link/driver.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "link/transport.h"
+#include "protocol/nxt_protocol.h"
+
+struct BrickIterator {
+  TransportDevice* device = nullptr;  // the brick found, until handed out
+};
+
+struct BrickHandle {
+  TransportDevice* device = nullptr;
+};
+
+namespace {
+
+// One exchange: the telegram `type`, then `body`; when `wantReply`, reads
+// the reply and checks that it is a reply to this opcode. `reply` receives
+// the whole reply, 0x02 first; `replyLength` its length.
+std::int32_t exchange(TransportDevice* device, nxt::TelegramType type, const std::uint8_t* body,
+                      std::uint32_t bodyLength, bool wantReply, std::uint8_t* reply,
+                      std::size_t& replyLength) {
+  replyLength = 0;
+  if (bodyLength == 0 || bodyLength + 1 > nxt::kMaxTelegramLength) return kDriverBadArgument;
+  std::uint8_t telegram[nxt::kMaxTelegramLength];
+  telegram[0] = nxt::byteOf(type);
+  std::memcpy(telegram + 1, body, bodyLength);
+  std::int32_t result = transportSend(device, telegram, bodyLength + 1);
+  if (result < 0 || !wantReply) return result;
+  result = transportReceive(device, reply, nxt::kMaxTelegramLength, replyLength);
+  if (result < 0) return result;
+  if (replyLength < 3 || reply[0] != nxt::byteOf(nxt::TelegramType::kReply) || reply[1] != body[0]) {
+    replyLength = 0;
+    return kDriverBadReply;
+  }
+  return kDriverSuccess;
+}
+
+}  // namespace
+
+BrickIterator* driverCreateBrickIterator(bool /*searchBluetooth*/, std::uint32_t /*timeoutSeconds*/,
+                                         DriverStatus& status) {
+  std::int32_t result = kTransportOk;
+  TransportDevice* device = transportOpenFirstBrick(result);
+  if (device == nullptr) {
+    status.code = result < 0 ? result : kTransportNoDevice;
+    return nullptr;
+  }
+  status.code = kDriverSuccess;
+  return new BrickIterator{device};
+}
+
+BrickHandle* driverIteratorGetBrick(BrickIterator* iterator, DriverStatus& status) {
+  if (iterator == nullptr) {
+    status.code = kDriverNullHandle;
+    return nullptr;
+  }
+  if (iterator->device == nullptr) {
+    status.code = kDriverIteratorEnd;
+    return nullptr;
+  }
+  status.code = kDriverSuccess;
+  BrickHandle* brick = new BrickHandle{iterator->device};
+  iterator->device = nullptr;
+  return brick;
+}
+
+void driverDestroyBrickIterator(BrickIterator* iterator) {
+  if (iterator == nullptr) return;
+  transportCloseBrick(iterator->device);
+  delete iterator;
+}
+
+void driverDestroyBrick(BrickHandle* brick) {
+  if (brick == nullptr) return;
+  transportCloseBrick(brick->device);
+  delete brick;
+}
+
+std::uint32_t driverSendDirectCommand(BrickHandle* brick, bool expectReply,
+                                      const std::uint8_t* command, std::uint32_t commandLength,
+                                      std::uint8_t* response, std::uint32_t responseLength,
+                                      DriverStatus& status) {
+  if (brick == nullptr) {
+    status.code = kDriverNullHandle;
+    return 0;
+  }
+  const auto type =
+      expectReply ? nxt::TelegramType::kDirectReply : nxt::TelegramType::kDirectNoReply;
+  std::uint8_t reply[nxt::kMaxTelegramLength];
+  std::size_t replyLength = 0;
+  status.code = exchange(brick->device, type, command, commandLength, expectReply, reply, replyLength);
+  if (status.code < 0 || !expectReply || response == nullptr) return 0;
+  const std::size_t copied = std::min<std::size_t>(replyLength - 1, responseLength);
+  std::memcpy(response, reply + 1, copied);
+  return static_cast<std::uint32_t>(copied);
+}
+
+void driverGetDeviceInfo(BrickHandle* brick, char name[16], std::uint8_t bluetoothAddress[6],
+                         std::uint8_t signalStrength[4], std::uint32_t& availableFlash,
+                         DriverStatus& status) {
+  if (brick == nullptr) {
+    status.code = kDriverNullHandle;
+    return;
+  }
+  const std::uint8_t request[] = {nxt::byteOf(nxt::SystemOpcode::kGetDeviceInfo)};
+  std::uint8_t reply[nxt::kMaxTelegramLength];
+  std::size_t replyLength = 0;
+  status.code = exchange(brick->device, nxt::TelegramType::kSystemReply, request, sizeof request,
+                         true, reply, replyLength);
+  if (status.code < 0) return;
+  if (replyLength < nxt::kDeviceInfoReplyLength) {
+    status.code = kDriverBadReply;
+    return;
+  }
+  std::memcpy(name, reply + 3, nxt::kBrickNameField);
+  name[15] = '\0';
+  std::memcpy(bluetoothAddress, reply + 18, 6);
+  std::memcpy(signalStrength, reply + 25, 4);
+  availableFlash = static_cast<std::uint32_t>(reply[29]) | static_cast<std::uint32_t>(reply[30]) << 8 |
+                   static_cast<std::uint32_t>(reply[31]) << 16 |
+                   static_cast<std::uint32_t>(reply[32]) << 24;
+}

@@ -1,0 +1,63 @@
+// Our brick driver: finds a brick, holds its handle, carries one direct or
+// system command with its reply, and reads the device information. It sits
+// on the transport (transport.h) and forms the telegram-type byte itself.
+//
+// Every call takes a DriverStatus and sets its code afresh: zero or
+// positive on success, negative (fatal) on failure. A fatal status left by
+// one call therefore never makes a later call fail.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct DriverStatus {
+  std::int32_t code = 0;
+};
+
+// Status codes that the driver sets besides the transport's (transport.h).
+enum DriverCode : std::int32_t {
+  kDriverSuccess = 0,
+  kDriverNullHandle = -20,    // a call on a null handle
+  kDriverBadReply = -21,      // the reply did not start 0x02 and the opcode
+  kDriverBadArgument = -22,   // a telegram that does not fit 64 bytes
+  kDriverIteratorEnd = -23,   // the iterator stands on no brick
+};
+
+inline bool isFatal(const DriverStatus& status) { return status.code < 0; }
+
+struct BrickIterator;  // a search over the bricks found; opaque
+struct BrickHandle;    // one brick taken for use; opaque
+
+// Searches for bricks. Only USB is searched: a brick over Bluetooth is not
+// supported, and `searchBluetooth` true finds nothing more. The iterator
+// stands on the first brick found; `status` is fatal when there is none.
+BrickIterator* driverCreateBrickIterator(bool searchBluetooth, std::uint32_t timeoutSeconds,
+                                         DriverStatus& status);
+
+// Takes the brick the iterator stands on. Null and fatal status on failure.
+BrickHandle* driverIteratorGetBrick(BrickIterator* iterator, DriverStatus& status);
+
+// Releases an iterator (and any brick it found but did not hand out).
+void driverDestroyBrickIterator(BrickIterator* iterator);
+
+// Releases a brick handle and with it the connection. Null is ignored.
+void driverDestroyBrick(BrickHandle* brick);
+
+// Sends one direct command: `command` is the opcode and its parameters
+// without the telegram-type byte. When `expectReply` is true the reply is
+// read and, without its leading 0x02, copied into `response`: at most
+// `responseLength` bytes, the rest of the buffer left as it was. A reply
+// that does not begin with 0x02 and the echoed opcode is not taken.
+// Returns the number of reply bytes copied (0 without a reply).
+std::uint32_t driverSendDirectCommand(BrickHandle* brick, bool expectReply,
+                                      const std::uint8_t* command, std::uint32_t commandLength,
+                                      std::uint8_t* response, std::uint32_t responseLength,
+                                      DriverStatus& status);
+
+// Reads the device information with GETDEVICEINFO. `name` receives the
+// brick's name as the brick sends it (15 bytes, zero-padded, and a zero in
+// byte 15); the other outputs as in the reply. On failure the outputs are
+// left as they were.
+void driverGetDeviceInfo(BrickHandle* brick, char name[16], std::uint8_t bluetoothAddress[6],
+                         std::uint8_t signalStrength[4], std::uint32_t& availableFlash,
+                         DriverStatus& status);

@@ -1,0 +1,47 @@
+// The transport moves raw telegrams between this host and one brick: the
+// bytes exactly as they cross USB, telegram-type byte first, one telegram
+// per call. It knows nothing of opcodes or replies.
+//
+// There is one transport per program, chosen when linking: transport_usb.cpp
+// (libusb) for nxt-bridge, transport_sim.cpp (the simulated brick) for
+// nxt-bridge-sim and the tests. Both implement exactly these functions.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// An open connection to one brick. Opaque; owned by the transport.
+struct TransportDevice;
+
+// Outcome of a transport call: zero on success, negative on failure.
+enum TransportResult : std::int32_t {
+  kTransportOk = 0,
+  kTransportNoDevice = -1,      // no brick found
+  kTransportAccessDenied = -2,  // found, but the user may not open it
+  kTransportBusy = -3,          // another program holds the brick
+  kTransportTimeout = -4,       // the transfer did not complete in time
+  kTransportIoError = -5,       // the transfer failed
+  kTransportGone = -6,          // the brick was unplugged
+  kTransportOverflow = -7,      // the brick sent more than was asked for
+};
+
+// Finds the first brick and opens it. Returns null and sets `result` to a
+// negative value when none can be opened; the reason is also written to
+// standard error by transports that have one worth telling the operator.
+// Opening the brick that this process already holds returns a handle that
+// shares the connection (each handle is closed on its own).
+TransportDevice* transportOpenFirstBrick(std::int32_t& result);
+
+// Releases a handle from transportOpenFirstBrick. Null is ignored.
+void transportCloseBrick(TransportDevice* device);
+
+// Sends one telegram of `length` bytes (at most 64). Returns kTransportOk
+// only when every byte went out.
+std::int32_t transportSend(TransportDevice* device, const std::uint8_t* telegram,
+                           std::size_t length);
+
+// Receives one reply telegram into `buffer` (room for `capacity` bytes,
+// 64 to be safe) and sets `received` to its length. A brick that answers
+// nothing makes this fail with kTransportTimeout; `received` is then 0.
+std::int32_t transportReceive(TransportDevice* device, std::uint8_t* buffer,
+                              std::size_t capacity, std::size_t& received);

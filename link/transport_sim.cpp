@@ -1,0 +1,104 @@
+// The transport into the simulated brick. Each telegram sent is handed to
+// the model as a brick on USB would receive it; its answer waits, as in the
+// brick's IN endpoint, until it is received.
+#include <cstring>
+#include <deque>
+#include <thread>
+
+#include "link/transport.h"
+#include "link/transport_sim.h"
+
+struct TransportDevice {
+  int id = 0;
+};
+
+namespace {
+
+struct SimTransport {
+  SimTransportSettings settings;
+  SimBrick brick;
+  SimTrace trace;
+  std::deque<SimReply> pending;  // replies not yet received
+  int openHandles = 0;
+  int nextId = 1;
+};
+
+SimTransport& state() {
+  static SimTransport transport = [] {
+    SimTransport t;
+    simBrickReset(t.brick, t.settings.brick, SimClock::now());
+    return t;
+  }();
+  return transport;
+}
+
+void spendLatency() {
+  const auto latency = state().settings.latency;
+  if (latency.count() > 0) std::this_thread::sleep_for(latency);
+}
+
+}  // namespace
+
+bool simTransportSetUp(const SimTransportSettings& settings) {
+  SimTransport& t = state();
+  t.settings = settings;
+  simBrickReset(t.brick, settings.brick, SimClock::now());
+  t.pending.clear();
+  traceClose(t.trace);
+  t.trace.lines.clear();
+  t.trace.keepLines = settings.keepTrace;
+  if (!settings.traceFile.empty()) return traceOpenFile(t.trace, settings.traceFile);
+  return true;
+}
+
+SimBrick& simTransportBrick() { return state().brick; }
+SimTrace& simTransportTrace() { return state().trace; }
+int simTransportOpenHandles() { return state().openHandles; }
+
+TransportDevice* transportOpenFirstBrick(std::int32_t& result) {
+  SimTransport& t = state();
+  if (!t.settings.brickAttached) {
+    result = kTransportNoDevice;
+    return nullptr;
+  }
+  result = kTransportOk;
+  ++t.openHandles;
+  // A fresh connection starts with nothing left in the IN endpoint.
+  t.pending.clear();
+  return new TransportDevice{t.nextId++};
+}
+
+void transportCloseBrick(TransportDevice* device) {
+  if (device == nullptr) return;
+  --state().openHandles;
+  delete device;
+}
+
+std::int32_t transportSend(TransportDevice* device, const std::uint8_t* telegram,
+                           std::size_t length) {
+  if (device == nullptr) return kTransportIoError;
+  if (length == 0 || length > nxt::kMaxTelegramLength) return kTransportIoError;
+  SimTransport& t = state();
+  spendLatency();
+  traceTelegram(t.trace, '>', telegram, length);
+  SimReply reply;
+  if (simBrickReceive(t.brick, telegram, length, SimClock::now(), reply)) {
+    traceTelegram(t.trace, '<', reply.bytes, reply.length);
+    t.pending.push_back(reply);
+  }
+  return kTransportOk;
+}
+
+std::int32_t transportReceive(TransportDevice* device, std::uint8_t* buffer, std::size_t capacity,
+                              std::size_t& received) {
+  received = 0;
+  if (device == nullptr) return kTransportIoError;
+  SimTransport& t = state();
+  if (t.pending.empty()) return kTransportTimeout;
+  const SimReply reply = t.pending.front();
+  t.pending.pop_front();
+  if (reply.length > capacity) return kTransportOverflow;
+  std::memcpy(buffer, reply.bytes, reply.length);
+  received = reply.length;
+  return kTransportOk;
+}

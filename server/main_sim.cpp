@@ -1,0 +1,27 @@
+// nxt-bridge-sim: the server over the simulated brick.
+#include <csignal>
+#include <iostream>
+
+#include "link/transport_sim.h"
+#include "server/server_loop.h"
+#include "server/sim_options.h"
+
+int main(int argc, char** argv) {
+  std::signal(SIGPIPE, SIG_IGN);
+  SimProgramOptions options;
+  std::string error;
+  if (!parseSimOptions(argc, argv, options, error)) {
+    std::cerr << "nxt-bridge-sim: " << error << " (try --help)" << std::endl;
+    return 2;
+  }
+  if (options.help) {
+    std::cout << simUsage();
+    return 0;
+  }
+  if (!simTransportSetUp(options.transport)) {
+    std::cerr << "nxt-bridge-sim: cannot write the trace file " << options.transport.traceFile
+              << std::endl;
+    return 2;
+  }
+  return serveOneClient(options.port);
+}

@@ -1,0 +1,142 @@
+#include "server/sim_options.h"
+
+#include <cstdlib>
+#include <functional>
+#include <limits>
+#include <vector>
+
+namespace {
+
+// A whole decimal number from `min` to `max`, nothing else.
+bool parseNumber(const std::string& text, long long min, long long max, long long& value) {
+  if (text.empty() || text.size() > 18) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  value = std::stoll(text);
+  return value >= min && value <= max;
+}
+
+// "out_a=PCT" style values: a port word from `ports`, '=', a number.
+[[maybe_unused]] bool parsePortValue(const std::string& text, const char* const* ports, int portCount, long long max,
+                    int& port, long long& value) {
+  const std::size_t eq = text.find('=');
+  if (eq == std::string::npos) return false;
+  const std::string word = text.substr(0, eq);
+  port = -1;
+  for (int i = 0; i < portCount; ++i) {
+    if (word == ports[i]) port = i;
+  }
+  return port >= 0 && parseNumber(text.substr(eq + 1), 0, max, value);
+}
+
+struct OptionSpec {
+  const char* name;
+  const char* value;  // null: takes no value
+  const char* help;
+  std::function<bool(const std::string&, SimProgramOptions&)> apply;
+};
+
+const std::vector<OptionSpec>& optionTable() {
+  static const std::vector<OptionSpec> table = {
+      {"--port", "N", "serve on TCP port N (1-65535) instead of 2056",
+       [](const std::string& v, SimProgramOptions& o) {
+         long long n = 0;
+         if (!parseNumber(v, 1, 65535, n)) return false;
+         o.port = static_cast<std::uint16_t>(n);
+         return true;
+       }},
+      {"--name", "TEXT", "the brick's name (default NXT; 15 characters are sent)",
+       [](const std::string& v, SimProgramOptions& o) {
+         o.transport.brick.name = v;
+         return true;
+       }},
+      {"--battery", "MV", "the battery level in millivolts, 0-65535 (default 8100)",
+       [](const std::string& v, SimProgramOptions& o) {
+         long long n = 0;
+         if (!parseNumber(v, 0, 65535, n)) return false;
+         o.transport.brick.batteryMillivolts = static_cast<std::uint16_t>(n);
+         return true;
+       }},
+      {"--no-brick", nullptr, "no brick is attached: nxt;open answers err",
+       [](const std::string&, SimProgramOptions& o) {
+         o.transport.brickAttached = false;
+         return true;
+       }},
+      {"--latency-us", "N", "every telegram exchange takes N microseconds (default 0)",
+       [](const std::string& v, SimProgramOptions& o) {
+         long long n = 0;
+         if (!parseNumber(v, 0, 10000000, n)) return false;
+         o.transport.latency = std::chrono::microseconds(n);
+         return true;
+       }},
+      {"--trace", "FILE", "write every telegram that crosses the link to FILE",
+       [](const std::string& v, SimProgramOptions& o) {
+         if (v.empty()) return false;
+         o.transport.traceFile = v;
+         return true;
+       }},
+      {"--help", nullptr, "show this list and exit",
+       [](const std::string&, SimProgramOptions& o) {
+         o.help = true;
+         return true;
+       }},
+  };
+  return table;
+}
+
+}  // namespace
+
+bool parseSimOptions(int argc, const char* const* argv, SimProgramOptions& options,
+                     std::string& error) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    std::string value;
+    bool hasInlineValue = false;
+    const std::size_t eq = arg.find('=');
+    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = arg.substr(eq + 1);
+      arg = arg.substr(0, eq);
+      hasInlineValue = true;
+    }
+    const OptionSpec* spec = nullptr;
+    for (const OptionSpec& candidate : optionTable()) {
+      if (arg == candidate.name) spec = &candidate;
+    }
+    if (spec == nullptr) {
+      error = "unknown option '" + arg + "'";
+      return false;
+    }
+    if (spec->value == nullptr) {
+      if (hasInlineValue) {
+        error = "option " + arg + " takes no value";
+        return false;
+      }
+    } else if (!hasInlineValue) {
+      if (i + 1 >= argc) {
+        error = "option " + arg + " needs a value " + spec->value;
+        return false;
+      }
+      value = argv[++i];
+    }
+    if (!spec->apply(value, options)) {
+      error = "bad value '" + value + "' for " + arg + " " + spec->value;
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string simUsage() {
+  std::string text =
+      "Usage: nxt-bridge-sim [OPTION]...\n"
+      "Serves the nxt-bridge text protocol on TCP over a simulated NXT brick.\n\n";
+  for (const OptionSpec& spec : optionTable()) {
+    std::string left = std::string("  ") + spec.name;
+    if (spec.value != nullptr) left += std::string(" ") + spec.value;
+    if (left.size() < 24) left.resize(24, ' ');
+    else left += ' ';
+    text += left + spec.help + "\n";
+  }
+  return text;
+}

@@ -1,0 +1,59 @@
+// The simulated brick: a model of an NXT's firmware that receives each
+// telegram exactly as a brick on USB does (type byte first) and answers as
+// the firmware does (0x02, opcode, status, fields), or not at all for a
+// telegram with the no-reply bit. It keeps the brick's state: name, battery,
+// the files in flash, the running program and sound, and its outputs and
+// inputs, all evolving with the time passed in by the caller.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "protocol/nxt_protocol.h"
+
+using SimClock = std::chrono::steady_clock;
+using SimTime = SimClock::time_point;
+
+struct SimBrickConfig {
+  std::string name = "NXT";
+  std::uint16_t batteryMillivolts = 8100;
+  // Files in the brick's flash: programs (.rxe) and sounds (.rso). Looked up
+  // by exact name, as the client sends it.
+  std::vector<std::string> files = {"demo.rxe", "click.rso", "attention.rso"};
+  std::uint8_t bluetoothAddress[6] = {0x00, 0x16, 0x53, 0x0a, 0x0b, 0x0c};
+  std::uint32_t availableFlash = 60000;
+};
+
+// One reply telegram as the brick sends it, 0x02 first.
+struct SimReply {
+  std::uint8_t bytes[nxt::kMaxTelegramLength] = {};
+  std::size_t length = 0;
+};
+
+struct SimBrick {
+  SimBrickConfig config;
+  std::string runningProgram;  // empty when no program runs
+  std::string playingSound;    // empty when silent
+  bool soundLoops = false;
+  std::uint16_t toneFrequencyHz = 0;  // the last tone played
+  std::uint16_t toneDurationMs = 0;
+  SimTime toneEnds{};
+};
+
+// Puts the brick in its power-up state with `config`.
+void simBrickReset(SimBrick& brick, const SimBrickConfig& config, SimTime now);
+
+// Handles one telegram of `length` bytes as received over USB. Returns true
+// and fills `reply` when the firmware answers; false when it sends nothing
+// (no-reply type, unknown type, a reply sent to it, an empty telegram).
+bool simBrickReceive(SimBrick& brick, const std::uint8_t* telegram, std::size_t length,
+                     SimTime now, SimReply& reply);
+
+// Helpers for building replies, shared by the parts of the model.
+void simReplyBegin(SimReply& reply, std::uint8_t opcode, nxt::BrickStatus status);
+void simReplyByte(SimReply& reply, std::uint8_t value);
+void simReplyU16(SimReply& reply, std::uint16_t value);
+void simReplyU32(SimReply& reply, std::uint32_t value);

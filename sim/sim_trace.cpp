@@ -1,0 +1,37 @@
+#include "sim/sim_trace.h"
+
+std::string traceLine(char direction, const std::uint8_t* bytes, std::size_t length) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string line;
+  line.reserve(2 + length * 3);
+  line += direction;
+  for (std::size_t i = 0; i < length; ++i) {
+    line += ' ';
+    line += kHex[bytes[i] >> 4];
+    line += kHex[bytes[i] & 0x0f];
+  }
+  return line;
+}
+
+bool traceOpenFile(SimTrace& trace, const std::string& path) {
+  traceClose(trace);
+  trace.file = std::fopen(path.c_str(), "w");
+  return trace.file != nullptr;
+}
+
+void traceClose(SimTrace& trace) {
+  if (trace.file != nullptr) std::fclose(trace.file);
+  trace.file = nullptr;
+}
+
+void traceTelegram(SimTrace& trace, char direction, const std::uint8_t* bytes,
+                   std::size_t length) {
+  if (trace.file == nullptr && !trace.keepLines) return;
+  const std::string line = traceLine(direction, bytes, length);
+  if (trace.file != nullptr) {
+    std::fputs(line.c_str(), trace.file);
+    std::fputc('\n', trace.file);
+    std::fflush(trace.file);
+  }
+  if (trace.keepLines) trace.lines.push_back(line);
+}

@@ -1,0 +1,27 @@
+// A trace of every telegram that crosses the link to the simulated brick,
+// one line each: "> " and the bytes the host sent (type byte first), or
+// "< " and the bytes the brick answered (0x02 first); each byte as two
+// lower-case hex digits, separated by one blank. Lines go to a file,
+// flushed at once, and/or are kept in memory for tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+struct SimTrace {
+  std::FILE* file = nullptr;  // owned; null when not tracing to a file
+  bool keepLines = false;
+  std::vector<std::string> lines;
+};
+
+// Formats one trace line: `direction` is '>' or '<'.
+std::string traceLine(char direction, const std::uint8_t* bytes, std::size_t length);
+
+// Opens `path` for writing (truncating it). False when it cannot be opened.
+bool traceOpenFile(SimTrace& trace, const std::string& path);
+void traceClose(SimTrace& trace);
+
+void traceTelegram(SimTrace& trace, char direction, const std::uint8_t* bytes, std::size_t length);

@@ -1,0 +1,229 @@
+#include "e2e_harness.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void drainFd(int fd, std::string& into) {
+  if (fd < 0) return;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    into.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+int connectTo(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return -1;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+std::string tempTracePath() {
+  const char* dir = std::getenv("TMPDIR");
+  std::string path = std::string(dir != nullptr ? dir : "/tmp") + "/nxt-trace-XXXXXX";
+  const int fd = ::mkstemp(path.data());
+  if (fd >= 0) ::close(fd);
+  return path;
+}
+
+}  // namespace
+
+SimServer::~SimServer() {
+  if (sock >= 0) ::close(sock);
+  if (pid > 0) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+  }
+  if (stdoutFd >= 0) ::close(stdoutFd);
+  if (stderrFd >= 0) ::close(stderrFd);
+  if (!traceFile.empty()) ::unlink(traceFile.c_str());
+}
+
+int freeLoopbackPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = 0;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+bool startServer(SimServer& server, const std::vector<std::string>& args, bool withTrace) {
+  ::signal(SIGPIPE, SIG_IGN);
+  server.port = freeLoopbackPort();
+  std::vector<std::string> argv = {NXT_BRIDGE_SIM_PATH, "--port", std::to_string(server.port)};
+  if (withTrace) {
+    server.traceFile = tempTracePath();
+    argv.push_back("--trace");
+    argv.push_back(server.traceFile);
+  }
+  argv.insert(argv.end(), args.begin(), args.end());
+
+  int out[2];
+  int err[2];
+  if (::pipe(out) != 0 || ::pipe(err) != 0) return false;
+  const int pid = ::fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    ::dup2(out[1], STDOUT_FILENO);
+    ::dup2(err[1], STDERR_FILENO);
+    ::close(out[0]);
+    ::close(out[1]);
+    ::close(err[0]);
+    ::close(err[1]);
+    std::vector<char*> cargs;
+    for (std::string& a : argv) cargs.push_back(a.data());
+    cargs.push_back(nullptr);
+    ::execv(cargs[0], cargs.data());
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  ::close(err[1]);
+  server.pid = pid;
+  server.stdoutFd = out[0];
+  server.stderrFd = err[0];
+  ::fcntl(server.stdoutFd, F_SETFL, O_NONBLOCK);
+  ::fcntl(server.stderrFd, F_SETFL, O_NONBLOCK);
+
+  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  while (Clock::now() < deadline) {
+    server.sock = connectTo(server.port);
+    if (server.sock >= 0) return true;
+    int status = 0;
+    if (::waitpid(pid, &status, WNOHANG) == pid) {
+      server.pid = -1;
+      server.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      drainFd(server.stdoutFd, server.stdoutText);
+      drainFd(server.stderrFd, server.stderrText);
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+bool sendRaw(SimServer& server, const std::string& bytes) {
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    const ssize_t n = ::send(server.sock, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    sent += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::string readLine(SimServer& server, std::chrono::milliseconds timeout) {
+  std::string line;
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return "<timeout>";
+    pollfd p{server.sock, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
+    char c = 0;
+    const ssize_t n = ::recv(server.sock, &c, 1, 0);
+    if (n <= 0) return "<closed>";
+    if (c == '\n') return line;
+    line += c;
+  }
+}
+
+std::string request(SimServer& server, const std::string& line,
+                    std::chrono::milliseconds timeout) {
+  if (!sendRaw(server, line + "\n")) return "<closed>";
+  return readLine(server, timeout);
+}
+
+bool nothingArrives(SimServer& server, std::chrono::milliseconds wait) {
+  pollfd p{server.sock, POLLIN, 0};
+  return ::poll(&p, 1, static_cast<int>(wait.count())) == 0;
+}
+
+int waitForExit(SimServer& server, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  while (server.pid > 0) {
+    drainFd(server.stdoutFd, server.stdoutText);
+    drainFd(server.stderrFd, server.stderrText);
+    int status = 0;
+    if (::waitpid(server.pid, &status, WNOHANG) == server.pid) {
+      server.pid = -1;
+      server.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      break;
+    }
+    if (Clock::now() >= deadline) {
+      ::kill(server.pid, SIGKILL);
+      ::waitpid(server.pid, nullptr, 0);
+      server.pid = -1;
+      server.exitStatus = -1;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  drainFd(server.stdoutFd, server.stdoutText);
+  drainFd(server.stderrFd, server.stderrText);
+  return server.exitStatus;
+}
+
+std::vector<std::string> traceLines(const SimServer& server) {
+  std::vector<std::string> lines;
+  std::ifstream in(server.traceFile);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::vector<std::string> sentTelegrams(const SimServer& server) {
+  std::vector<std::string> sent;
+  for (const std::string& line : traceLines(server)) {
+    if (line.rfind("> ", 0) == 0) sent.push_back(line.substr(2));
+  }
+  return sent;
+}
+
+void closeClient(SimServer& server) {
+  if (server.sock >= 0) ::close(server.sock);
+  server.sock = -1;
+}
+
+bool sendUnanswered(SimServer& server, const std::string& line,
+                    std::chrono::milliseconds timeout) {
+  drainFd(server.stdoutFd, server.stdoutText);
+  const auto before = std::count(server.stdoutText.begin(), server.stdoutText.end(), '\n');
+  if (!sendRaw(server, line)) return false;
+  const auto deadline = Clock::now() + timeout;
+  while (Clock::now() < deadline) {
+    drainFd(server.stdoutFd, server.stdoutText);
+    if (std::count(server.stdoutText.begin(), server.stdoutText.end(), '\n') > before) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return false;
+}

@@ -1,0 +1,65 @@
+// Runs nxt-bridge-sim as a child process on a free loopback port and talks
+// to it over a real socket, the way a client does. Every wait is bounded;
+// the destructor stops the server if it is still running.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+struct SimServer {
+  int pid = -1;
+  int port = 0;
+  int sock = -1;
+  int stdoutFd = -1;  // read end of the server's standard output
+  int stderrFd = -1;
+  std::string stdoutText;
+  std::string stderrText;
+  std::string traceFile;
+  int exitStatus = -1;
+
+  ~SimServer();
+};
+
+// A TCP port on 127.0.0.1 that was free a moment ago.
+int freeLoopbackPort();
+
+// Starts nxt-bridge-sim with `args` (plus --port and, when `withTrace`,
+// --trace to a temporary file) and connects to it. False when the server
+// cannot be reached within a few seconds.
+bool startServer(SimServer& server, const std::vector<std::string>& args = {},
+                 bool withTrace = true);
+
+// Sends `bytes` in one write, as one request.
+bool sendRaw(SimServer& server, const std::string& bytes);
+
+// Sends `line` and a line feed, then reads one reply line (without its line
+// feed). Returns "<timeout>" or "<closed>" when no line comes.
+std::string request(SimServer& server, const std::string& line,
+                    std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+
+// Reads one reply line. Same results as request().
+std::string readLine(SimServer& server,
+                     std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+
+// True when nothing arrives within `wait`.
+bool nothingArrives(SimServer& server, std::chrono::milliseconds wait);
+
+// Waits for the server to exit; kills it after `timeout`. Returns its exit
+// status, or -1 when it had to be killed. Collects its output.
+int waitForExit(SimServer& server, std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+
+// The lines of the trace file so far.
+std::vector<std::string> traceLines(const SimServer& server);
+
+// The lines that the host sent ("> ..."), without the "> ".
+std::vector<std::string> sentTelegrams(const SimServer& server);
+
+// Closes the client side of the connection.
+void closeClient(SimServer& server);
+
+// Sends a request that gets no reply ("shortrep", an empty line) and waits
+// until the server has echoed it, so that the next request is a read of its
+// own. False when no echo comes within `timeout`.
+bool sendUnanswered(SimServer& server, const std::string& line,
+                    std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
