@@ -77,9 +77,10 @@ int freeLoopbackPort() {
   return ntohs(address.sin_port);
 }
 
-bool startServer(SimServer& server, const std::vector<std::string>& args, bool withTrace) {
+bool startServer(SimServer& server, const std::vector<std::string>& args, bool withTrace,
+                 int port) {
   ::signal(SIGPIPE, SIG_IGN);
-  server.port = freeLoopbackPort();
+  server.port = port != 0 ? port : freeLoopbackPort();
   std::vector<std::string> argv = {NXT_BRIDGE_SIM_PATH, "--port", std::to_string(server.port)};
   if (withTrace) {
     server.traceFile = tempTracePath();

@@ -27,8 +27,9 @@ int freeLoopbackPort();
 // Starts nxt-bridge-sim with `args` (plus --port and, when `withTrace`,
 // --trace to a temporary file) and connects to it. False when the server
 // cannot be reached within a few seconds.
+// With `port` nonzero the server is started on that port instead.
 bool startServer(SimServer& server, const std::vector<std::string>& args = {},
-                 bool withTrace = true);
+                 bool withTrace = true, int port = 0);
 
 // Sends `bytes` in one write, as one request.
 bool sendRaw(SimServer& server, const std::string& bytes);

@@ -1,2 +1,194 @@
+// The server as a client sees it: nxt-bridge-sim over a real socket.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
-TEST(Placeholder, Builds) {}
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "e2e_harness.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+TEST(Server, SessionFromOpenToBye) {
+  SimServer s;
+  ASSERT_TRUE(startServer(s, {"--name", "Robo1", "--battery", "7516"})) << s.stderrText;
+  EXPECT_EQ(request(s, "nxt;batterylevel"), "err: not_enable_interface");
+  EXPECT_EQ(request(s, "motor;setforward;out_a;50"), "err: not_enable_interface");
+  EXPECT_EQ(request(s, "nxt;open"), "ok");
+  EXPECT_EQ(request(s, "nxt;batterylevel"), "7516");
+  EXPECT_EQ(request(s, "NXT;GetName"), "Robo1");
+  EXPECT_EQ(request(s, "nxt;playtone;440;200"), "ok");
+  EXPECT_EQ(request(s, "robot;x"), "err: unknown_module: robot");
+  ASSERT_TRUE(sendUnanswered(s, "shortrep\n"));
+  EXPECT_EQ(request(s, "nxt;batterylevel"), "ok7516");
+  EXPECT_EQ(request(s, "nxt;getname"), "okRobo1");
+  EXPECT_EQ(request(s, "nxt;close"), "ok");
+  EXPECT_EQ(request(s, "nxt;close"), "err: not_enable_interface");
+  ASSERT_TRUE(sendRaw(s, "bye\n"));
+  EXPECT_EQ(readLine(s), "<closed>");
+  EXPECT_EQ(waitForExit(s), 0);
+  EXPECT_EQ(traceLines(s), (std::vector<std::string>{
+                               "> 00 0b", "< 02 0b 00 5c 1d", "> 01 9b",
+                               "< 02 9b 00 52 6f 62 6f 31 00 00 00 00 00 00 00 00 00 00 00 16 53 "
+                               "0a 0b 0c 00 00 00 00 00 60 ea 00 00",
+                               "> 80 03 b8 01 c8 00", "> 00 0b", "< 02 0b 00 5c 1d", "> 01 9b",
+                               "< 02 9b 00 52 6f 62 6f 31 00 00 00 00 00 00 00 00 00 00 00 16 53 "
+                               "0a 0b 0c 00 00 00 00 00 60 ea 00 00"}));
+}
+
+TEST(Server, EveryFormOfByeEndsWithoutReply) {
+  for (const char* bye : {"bye\n", "bye\r\n", "'bye'\n", "\"bye\"\n", "bye"}) {
+    SimServer s;
+    ASSERT_TRUE(startServer(s, {}, false));
+    ASSERT_TRUE(sendRaw(s, bye));
+    EXPECT_EQ(readLine(s), "<closed>") << bye;
+    EXPECT_EQ(waitForExit(s), 0) << bye;
+  }
+}
+
+TEST(Server, NearMissesOfByeGoToTheInterpreter) {
+  SimServer s;
+  ASSERT_TRUE(startServer(s, {}, false));
+  for (const char* line : {"BYE", "bye ", " bye", "Bye"}) {
+    EXPECT_EQ(request(s, line), "err: unknown_module: bye") << line;
+  }
+  EXPECT_EQ(request(s, "'shortrep"), "err: unknown_module: shortrep");
+}
+
+TEST(Server, EchoesEveryReadCleanedAndEscaped) {
+  SimServer s;
+  ASSERT_TRUE(startServer(s, {}, false));
+  ASSERT_TRUE(sendUnanswered(s, "\n"));
+  EXPECT_EQ(request(s, "nxt;'open'"), "ok");
+  EXPECT_EQ(request(s, std::string("x\x1b[31m\0y\x7f\tz", 11)), std::string("err: unknown_module: x\x1b[31m\0y\x7f", 30));
+  ASSERT_TRUE(sendRaw(s, "bye\n"));
+  EXPECT_EQ(waitForExit(s), 0);
+  EXPECT_EQ(s.stdoutText, "\nnxt; open \nx\\x1b[31m\\x00y\\x7f\tz\nbye\n");
+}
+
+TEST(Server, EndOfStreamEndsServing) {
+  SimServer s;
+  ASSERT_TRUE(startServer(s, {}, false));
+  EXPECT_EQ(request(s, "nxt;open"), "ok");
+  closeClient(s);
+  EXPECT_EQ(waitForExit(s, milliseconds(3000)), 0);
+}
+
+TEST(Server, ClientResetEndsServing) {
+  SimServer s;
+  ASSERT_TRUE(startServer(s, {}, false));
+  EXPECT_EQ(request(s, "nxt;open"), "ok");
+  linger hard{1, 0};  // close with a reset instead of an orderly end
+  ::setsockopt(s.sock, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+  closeClient(s);
+  EXPECT_EQ(waitForExit(s, milliseconds(3000)), 0);
+}
+
+TEST(Server, OnlyTheFirstRequestOfAReadIsServed) {
+  SimServer s;
+  ASSERT_TRUE(startServer(s));
+  EXPECT_EQ(request(s, "nxt;open"), "ok");
+  ASSERT_TRUE(sendRaw(s, "nxt;playtone;440;200\nnxt;batterylevel\n"));
+  EXPECT_EQ(readLine(s), "ok");
+  EXPECT_TRUE(nothingArrives(s, milliseconds(200)));
+  EXPECT_EQ(sentTelegrams(s), (std::vector<std::string>{"80 03 b8 01 c8 00"}));
+}
+
+TEST(Server, LongRequestIsServedAsSeveralReads) {
+  SimServer s;
+  ASSERT_TRUE(startServer(s, {}, false));
+  // 600 bytes without a line end: a read of 512 and one of 88, if both are
+  // there when the server reads.
+  const std::string text = "robot;" + std::string(594, 'x');
+  ASSERT_TRUE(sendUnanswered(s, "shortrep"));
+  ASSERT_TRUE(sendRaw(s, text));
+  const std::string first = readLine(s);
+  EXPECT_EQ(first.rfind("err: unknown_module: robot", 0), 0u) << first;
+  // However the bytes were split, every byte reached a request, and each
+  // read got its own reply.
+  std::size_t replies = 1;
+  while (!nothingArrives(s, milliseconds(300)) && replies < 10) {
+    EXPECT_EQ(readLine(s).rfind("err: unknown_module: x", 0), 0u);
+    ++replies;
+  }
+  EXPECT_GE(replies, 2u);
+}
+
+TEST(Server, SecondClientIsNeverAnswered) {
+  SimServer s;
+  ASSERT_TRUE(startServer(s, {}, false));
+  const int other = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(s.port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  // The listening socket stays open, so the connect itself is queued.
+  ASSERT_EQ(::connect(other, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const char line[] = "nxt;open\n";
+  ASSERT_EQ(::send(other, line, sizeof line - 1, MSG_NOSIGNAL), 9);
+  pollfd p{other, POLLIN, 0};
+  EXPECT_EQ(::poll(&p, 1, 300), 0);
+  EXPECT_EQ(request(s, "nxt;open"), "ok");
+  ::close(other);
+}
+
+TEST(Server, PortAlreadyTakenIsOneLineOnStandardError) {
+  const int taken = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = 0;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(taken, 1), 0);
+  socklen_t length = sizeof address;
+  ::getsockname(taken, reinterpret_cast<sockaddr*>(&address), &length);
+  const int port = ntohs(address.sin_port);
+
+  SimServer s;
+  // The server cannot listen (the client side reaches the other listener):
+  // it says why on standard error, in one line, and exits.
+  startServer(s, {}, false, port);
+  EXPECT_EQ(waitForExit(s), 0);
+  EXPECT_EQ(std::count(s.stderrText.begin(), s.stderrText.end(), '\n'), 1) << s.stderrText;
+  EXPECT_NE(s.stderrText.find("in use"), std::string::npos) << s.stderrText;
+  ::close(taken);
+}
+
+TEST(Server, NoBrickMeansOpenAnswersErr) {
+  SimServer s;
+  ASSERT_TRUE(startServer(s, {"--no-brick"}));
+  EXPECT_EQ(request(s, "nxt;open"), "err");
+  EXPECT_EQ(request(s, "nxt;batterylevel"), "err: not_enable_interface");
+  EXPECT_EQ(request(s, "sensor;getvalue;in_1"), "err: not_enable_interface");
+  ASSERT_TRUE(sendRaw(s, "bye\n"));
+  EXPECT_EQ(waitForExit(s), 0);
+  EXPECT_TRUE(traceLines(s).empty());
+}
+
+TEST(Server, LatencyIsSpentPerExchange) {
+  SimServer s;
+  ASSERT_TRUE(startServer(s, {"--latency-us", "200000"}, false));
+  EXPECT_EQ(request(s, "nxt;open"), "ok");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(request(s, "nxt;batterylevel"), "8100");
+  // A bound below, not a measurement: the exchange slept its latency.
+  EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(190));
+}
+
+TEST(SimProgram, BadOptionExitsWithStatus2) {
+  for (std::vector<std::string> args : {std::vector<std::string>{"--bogus"},
+                                        std::vector<std::string>{"--port", "x"},
+                                        std::vector<std::string>{"--battery"}}) {
+    SimServer s;
+    EXPECT_FALSE(startServer(s, args, false));
+    EXPECT_EQ(s.exitStatus, 2);
+    EXPECT_EQ(std::count(s.stderrText.begin(), s.stderrText.end(), '\n'), 1) << s.stderrText;
+  }
+}
+
+}  // namespace

@@ -1,2 +1,93 @@
+#include "directcmd/system_telegrams.h"
+
 #include <gtest/gtest.h>
-TEST(Placeholder, Builds) {}
+
+#include "link/device_link.h"
+#include "sim_test_support.h"
+
+namespace {
+
+class SystemTelegrams : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    linkClose();
+    freshSimBrick(settings);
+    ASSERT_TRUE(brickOpen());
+    clearTrace();
+  }
+  void TearDown() override { brickClose(); }
+  SimTransportSettings settings;
+};
+
+TEST_F(SystemTelegrams, PlayTone) {
+  struct Case {
+    std::int32_t frequency;
+    std::int32_t duration;
+    const char* sent;
+  } cases[] = {
+      {440, 200, "80 03 b8 01 c8 00"},
+      {440, 1000, "80 03 b8 01 e8 03"},
+      {0, 0, "80 03 00 00 00 00"},
+      {65535, 65535, "80 03 ff ff ff ff"},
+      {70000, 10, "80 03 70 11 0a 00"},  // quotient 273 kept to its low byte
+      {-1, -1, "80 03 ff 00 ff 00"},     // remainder -1, quotient 0
+      {-300, 5, "80 03 d4 ff 05 00"},    // -300 % 256 = -44, -300 / 256 = -1
+  };
+  for (const Case& c : cases) {
+    clearTrace();
+    brickPlayTone(c.frequency, c.duration);
+    EXPECT_EQ(hostTelegrams(), std::vector<std::string>{c.sent}) << c.frequency;
+  }
+}
+
+TEST_F(SystemTelegrams, SingleByteCommands) {
+  brickStopProgram();
+  brickStopSound();
+  EXPECT_EQ(hostTelegrams(), (std::vector<std::string>{"80 01", "80 0c"}));
+}
+
+TEST_F(SystemTelegrams, StartProgramPadsTheNameWithZeros) {
+  brickStartProgram("a");
+  EXPECT_EQ(hostTelegrams(),
+            std::vector<std::string>{
+                "80 00 61 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"});
+}
+
+TEST_F(SystemTelegrams, PlaySoundFileLoopFlag) {
+  brickPlaySoundFile("ab", false);
+  brickPlaySoundFile("ab", true);
+  const std::string zeros = " 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00";
+  EXPECT_EQ(hostTelegrams(), (std::vector<std::string>{"80 02 00 61 62" + zeros,
+                                                       "80 02 01 61 62" + zeros}));
+}
+
+TEST_F(SystemTelegrams, NamesThatDoNotFitAreNeverSent) {
+  EXPECT_TRUE(fileNameFits(std::string(19, 'n')));
+  EXPECT_FALSE(fileNameFits(std::string(20, 'n')));
+  brickStartProgram(std::string(20, 'n'));
+  brickPlaySoundFile(std::string(64, 'n'), true);
+  EXPECT_TRUE(hostTelegrams().empty());
+}
+
+TEST_F(SystemTelegrams, BatteryLevelDecodesMillivolts) {
+  for (std::uint16_t mv : {7516, 0, 65535, 9000}) {
+    SimTransportSettings s;
+    s.brick.batteryMillivolts = mv;
+    simTransportSetUp(s);
+    EXPECT_EQ(brickBatteryLevel(), mv);
+  }
+}
+
+TEST_F(SystemTelegrams, BatteryLevelWithoutReplyIs257) {
+  brickClose();
+  EXPECT_EQ(brickBatteryLevel(), 257);
+}
+
+TEST_F(SystemTelegrams, NameOfTheBrick) {
+  SimTransportSettings s;
+  s.brick.name = "Robo1";
+  simTransportSetUp(s);
+  EXPECT_EQ(brickGetName(), "Robo1");
+}
+
+}  // namespace
