@@ -23,7 +23,7 @@ struct libusb_context {
 
 struct libusb_device {
   int id = 0;
-  FakeUsbDeviceSpec spec;
+  FakeUsbDeviceSetup setup;
   SimBrick brick;
   bool plugged = true;
   int references = 0;
@@ -216,13 +216,13 @@ void fakeUsbReset() {
   fake.listError = 0;
 }
 
-int fakeUsbPlug(const FakeUsbDeviceSpec& spec) {
+int fakeUsbPlug(const FakeUsbDeviceSetup& setup) {
   FakeBus& fake = bus();
   auto device = std::make_unique<libusb_device>();
   device->id = static_cast<int>(fake.devices.size()) + 1;
-  device->spec = spec;
-  simBrickReset(device->brick, spec.brick, SimClock::now());
-  for (const auto& bytes : spec.staleReplies) device->in.push_back({bytes, FakeFault::kNone});
+  device->setup = setup;
+  simBrickReset(device->brick, setup.brick, SimClock::now());
+  for (const auto& bytes : setup.staleReplies) device->in.push_back({bytes, FakeFault::kNone});
   fake.devices.push_back(std::move(device));
   return fake.devices.back()->id;
 }
@@ -366,8 +366,8 @@ int LIBUSB_CALL libusb_get_device_descriptor(libusb_device* dev,
   desc->bDescriptorType = LIBUSB_DT_DEVICE;
   desc->bcdUSB = 0x0200;
   desc->bMaxPacketSize0 = 8;
-  desc->idVendor = dev->spec.vendorId;
-  desc->idProduct = dev->spec.productId;
+  desc->idVendor = dev->setup.vendorId;
+  desc->idProduct = dev->setup.productId;
   desc->bNumConfigurations = 1;
   return record(makeCall("libusb_get_device_descriptor", dev->id));
 }
@@ -375,8 +375,8 @@ int LIBUSB_CALL libusb_get_device_descriptor(libusb_device* dev,
 int LIBUSB_CALL libusb_get_config_descriptor(libusb_device* dev, uint8_t config_index,
                                              struct libusb_config_descriptor** config) {
   FakeUsbCall call = makeCall("libusb_get_config_descriptor", dev->id, config_index);
-  if (dev->spec.configDescriptorError != 0) {
-    call.result = dev->spec.configDescriptorError;
+  if (dev->setup.configDescriptorError != 0) {
+    call.result = dev->setup.configDescriptorError;
     return record(call);
   }
   if (config_index != 0) {
@@ -387,7 +387,7 @@ int LIBUSB_CALL libusb_get_config_descriptor(libusb_device* dev, uint8_t config_
   fake->config.bLength = LIBUSB_DT_CONFIG_SIZE;
   fake->config.bDescriptorType = LIBUSB_DT_CONFIG;
   fake->config.bNumInterfaces = 1;
-  fake->config.bConfigurationValue = dev->spec.configurationValue;
+  fake->config.bConfigurationValue = dev->setup.configurationValue;
   fake->config.interface = &fake->interface;
   fake->interface.altsetting = &fake->setting;
   fake->interface.num_altsetting = 1;
@@ -396,14 +396,14 @@ int LIBUSB_CALL libusb_get_config_descriptor(libusb_device* dev, uint8_t config_
   fake->setting.bInterfaceNumber = 0;
   fake->setting.bInterfaceClass = LIBUSB_CLASS_VENDOR_SPEC;
   fake->setting.endpoint = fake->endpoints;
-  if (dev->spec.interruptEndpoints) {
+  if (dev->setup.interruptEndpoints) {
     addEndpoint(*fake, 0x83, LIBUSB_TRANSFER_TYPE_INTERRUPT);
     addEndpoint(*fake, 0x03, LIBUSB_TRANSFER_TYPE_INTERRUPT);
   }
-  if (dev->spec.bulkEndpoints) {
-    if (dev->spec.inEndpointFirst) addEndpoint(*fake, dev->spec.inEndpoint, LIBUSB_TRANSFER_TYPE_BULK);
-    addEndpoint(*fake, dev->spec.outEndpoint, LIBUSB_TRANSFER_TYPE_BULK);
-    if (!dev->spec.inEndpointFirst) addEndpoint(*fake, dev->spec.inEndpoint, LIBUSB_TRANSFER_TYPE_BULK);
+  if (dev->setup.bulkEndpoints) {
+    if (dev->setup.inEndpointFirst) addEndpoint(*fake, dev->setup.inEndpoint, LIBUSB_TRANSFER_TYPE_BULK);
+    addEndpoint(*fake, dev->setup.outEndpoint, LIBUSB_TRANSFER_TYPE_BULK);
+    if (!dev->setup.inEndpointFirst) addEndpoint(*fake, dev->setup.inEndpoint, LIBUSB_TRANSFER_TYPE_BULK);
   }
   *config = &fake->config;
   ++bus().configDescriptors;
@@ -424,8 +424,8 @@ int LIBUSB_CALL libusb_open(libusb_device* dev, libusb_device_handle** dev_handl
     call.result = LIBUSB_ERROR_NO_DEVICE;
     return record(call);
   }
-  if (dev->spec.openError != 0) {
-    call.result = dev->spec.openError;
+  if (dev->setup.openError != 0) {
+    call.result = dev->setup.openError;
     return record(call);
   }
   auto handle = std::make_unique<libusb_device_handle>();
@@ -451,11 +451,11 @@ int LIBUSB_CALL libusb_set_configuration(libusb_device_handle* dev_handle, int c
   FakeUsbCall call = makeCall("libusb_set_configuration", device.id, configuration);
   if (!device.plugged) {
     call.result = LIBUSB_ERROR_NO_DEVICE;
-  } else if (device.spec.setConfigurationError != 0) {
-    call.result = device.spec.setConfigurationError;
+  } else if (device.setup.setConfigurationError != 0) {
+    call.result = device.setup.setConfigurationError;
   } else if (claimedByAnotherHandle(dev_handle)) {
     call.result = LIBUSB_ERROR_BUSY;
-  } else if (configuration != device.spec.configurationValue) {
+  } else if (configuration != device.setup.configurationValue) {
     call.result = LIBUSB_ERROR_NOT_FOUND;
   }
   return record(call);
@@ -466,8 +466,8 @@ int LIBUSB_CALL libusb_claim_interface(libusb_device_handle* dev_handle, int int
   FakeUsbCall call = makeCall("libusb_claim_interface", device.id, interface_number);
   if (!device.plugged) {
     call.result = LIBUSB_ERROR_NO_DEVICE;
-  } else if (device.spec.claimError != 0) {
-    call.result = device.spec.claimError;
+  } else if (device.setup.claimError != 0) {
+    call.result = device.setup.claimError;
   } else if (interface_number != 0) {
     call.result = LIBUSB_ERROR_NOT_FOUND;
   } else if (claimedByAnotherHandle(dev_handle)) {
@@ -495,9 +495,9 @@ int LIBUSB_CALL libusb_clear_halt(libusb_device_handle* dev_handle, unsigned cha
   FakeUsbCall call = makeCall("libusb_clear_halt", device.id, endpoint);
   if (!device.plugged) {
     call.result = LIBUSB_ERROR_NO_DEVICE;
-  } else if (endpoint == device.spec.outEndpoint) {
+  } else if (endpoint == device.setup.outEndpoint) {
     device.outHalted = false;
-  } else if (endpoint == device.spec.inEndpoint) {
+  } else if (endpoint == device.setup.inEndpoint) {
     device.inHalted = false;
   } else {
     call.result = LIBUSB_ERROR_NOT_FOUND;
@@ -517,7 +517,7 @@ int LIBUSB_CALL libusb_bulk_transfer(libusb_device_handle* dev_handle, unsigned 
     call.result = LIBUSB_ERROR_NO_DEVICE;
   } else if (!dev_handle->claimed) {
     call.result = LIBUSB_ERROR_IO;  // not through a claimed interface
-  } else if (endpoint != (isIn ? device.spec.inEndpoint : device.spec.outEndpoint)) {
+  } else if (endpoint != (isIn ? device.setup.inEndpoint : device.setup.outEndpoint)) {
     call.result = LIBUSB_ERROR_NOT_FOUND;
   } else {
     call.result = isIn ? readIn(device, data, length, actual) : writeOut(device, data, length, actual);

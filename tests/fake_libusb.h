@@ -14,7 +14,7 @@
 
 #include "sim/sim_brick.h"
 
-struct FakeUsbDeviceSpec {
+struct FakeUsbDeviceSetup {
   std::uint16_t vendorId = 0x0694;  // an NXT running its firmware
   std::uint16_t productId = 0x0002;
   std::uint8_t configurationValue = 1;
@@ -73,7 +73,7 @@ void fakeUsbReset();
 
 // Plugs in a device; returns its id (1, 2, ... in plugging order). Devices
 // are listed in plugging order.
-int fakeUsbPlug(const FakeUsbDeviceSpec& spec = {});
+int fakeUsbPlug(const FakeUsbDeviceSetup& setup = {});
 
 // The device leaves the bus: it is no longer listed, and every call on its
 // handles answers LIBUSB_ERROR_NO_DEVICE.

@@ -42,18 +42,18 @@ std::vector<std::string> linesOf(const std::string& text) {
   return lines;
 }
 
-FakeUsbDeviceSpec brickNamed(const std::string& name, std::uint16_t millivolts = 8100) {
-  FakeUsbDeviceSpec spec;
-  spec.brick.name = name;
-  spec.brick.batteryMillivolts = millivolts;
-  return spec;
+FakeUsbDeviceSetup brickNamed(const std::string& name, std::uint16_t millivolts = 8100) {
+  FakeUsbDeviceSetup setup;
+  setup.brick.name = name;
+  setup.brick.batteryMillivolts = millivolts;
+  return setup;
 }
 
-FakeUsbDeviceSpec otherDevice(std::uint16_t vendor, std::uint16_t product) {
-  FakeUsbDeviceSpec spec;
-  spec.vendorId = vendor;
-  spec.productId = product;
-  return spec;
+FakeUsbDeviceSetup otherDevice(std::uint16_t vendor, std::uint16_t product) {
+  FakeUsbDeviceSetup setup;
+  setup.vendorId = vendor;
+  setup.productId = product;
+  return setup;
 }
 
 // The name of a table-driven case, from its `name` field.
@@ -144,17 +144,17 @@ TEST_F(UsbTransportTest, OpenSelectsTheConfigurationClaimsInterfaceZeroThenDrain
 }
 
 TEST_F(UsbTransportTest, RepliesLeftFromAnEarlierRunAreDrainedOnOpen) {
-  FakeUsbDeviceSpec spec;
-  spec.staleReplies = {{0x02, 0x0b, 0x00, 0x10, 0x27},  // 10000 mV
+  FakeUsbDeviceSetup setup;
+  setup.staleReplies = {{0x02, 0x0b, 0x00, 0x10, 0x27},  // 10000 mV
                        {0x02, 0x0b, 0x00, 0x28, 0x23}};
-  fakeUsbPlug(spec);
+  fakeUsbPlug(setup);
   EXPECT_EQ(ask("nxt;open"), "ok");
   EXPECT_EQ(ask("nxt;batterylevel"), "8100");
 }
 
 struct LayoutCase {
   const char* name;
-  std::function<void(FakeUsbDeviceSpec&)> shape;
+  std::function<void(FakeUsbDeviceSetup&)> shape;
   int configuration;
   int outEndpoint;
   int inEndpoint;
@@ -165,9 +165,9 @@ void PrintTo(const LayoutCase& c, std::ostream* os) { *os << c.name; }
 class UsbLayoutTest : public UsbTransportTest, public ::testing::WithParamInterface<LayoutCase> {};
 
 TEST_P(UsbLayoutTest, EndpointsAndConfigurationComeFromTheDescriptors) {
-  FakeUsbDeviceSpec spec;
-  GetParam().shape(spec);
-  const int brick = fakeUsbPlug(spec);
+  FakeUsbDeviceSetup setup;
+  GetParam().shape(setup);
+  const int brick = fakeUsbPlug(setup);
   EXPECT_EQ(ask("nxt;open"), "ok");
   const auto configurations = fakeUsbCallsTo("libusb_set_configuration");
   ASSERT_EQ(configurations.size(), 1u);
@@ -184,23 +184,23 @@ TEST_P(UsbLayoutTest, EndpointsAndConfigurationComeFromTheDescriptors) {
 INSTANTIATE_TEST_SUITE_P(
     Layouts, UsbLayoutTest,
     ::testing::Values(
-        LayoutCase{"RealBrick", [](FakeUsbDeviceSpec&) {}, 1, 0x01, 0x82},
+        LayoutCase{"RealBrick", [](FakeUsbDeviceSetup&) {}, 1, 0x01, 0x82},
         LayoutCase{"EmulatedNumbering",
-                   [](FakeUsbDeviceSpec& s) {
+                   [](FakeUsbDeviceSetup& s) {
                      s.outEndpoint = 0x02;
                      s.inEndpoint = 0x81;
                    },
                    1, 0x02, 0x81},
         LayoutCase{"InListedFirst",
-                   [](FakeUsbDeviceSpec& s) {
+                   [](FakeUsbDeviceSetup& s) {
                      s.outEndpoint = 0x05;
                      s.inEndpoint = 0x86;
                      s.inEndpointFirst = true;
                    },
                    1, 0x05, 0x86},
         LayoutCase{"InterruptEndpointsBeforeBulk",
-                   [](FakeUsbDeviceSpec& s) { s.interruptEndpoints = true; }, 1, 0x01, 0x82},
-        LayoutCase{"ConfigurationTwo", [](FakeUsbDeviceSpec& s) { s.configurationValue = 2; }, 2,
+                   [](FakeUsbDeviceSetup& s) { s.interruptEndpoints = true; }, 1, 0x01, 0x82},
+        LayoutCase{"ConfigurationTwo", [](FakeUsbDeviceSetup& s) { s.configurationValue = 2; }, 2,
                    0x01, 0x82}),
     caseName<LayoutCase>);
 
@@ -235,10 +235,10 @@ TEST_P(UsbOpenFailureTest, OpenAnswersErrWithOneLineForTheOperator) {
   EXPECT_EQ(fakeUsbLive().contexts, 0);
 }
 
-FakeUsbDeviceSpec failing(int FakeUsbDeviceSpec::*call, int error) {
-  FakeUsbDeviceSpec spec;
-  spec.*call = error;
-  return spec;
+FakeUsbDeviceSetup failing(int FakeUsbDeviceSetup::*call, int error) {
+  FakeUsbDeviceSetup setup;
+  setup.*call = error;
+  return setup;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -248,33 +248,33 @@ INSTANTIATE_TEST_SUITE_P(
         OpenFailureCase{"OnlyABootLoader", [] { fakeUsbPlug(otherDevice(0x03eb, 0x6124)); },
                         kTransportNoDevice, "no NXT found"},
         OpenFailureCase{"AccessDenied",
-                        [] { fakeUsbPlug(failing(&FakeUsbDeviceSpec::openError, LIBUSB_ERROR_ACCESS)); },
+                        [] { fakeUsbPlug(failing(&FakeUsbDeviceSetup::openError, LIBUSB_ERROR_ACCESS)); },
                         kTransportAccessDenied, "access denied (install the udev rule"},
         OpenFailureCase{"ClaimedByAnotherProgram",
-                        [] { fakeUsbPlug(failing(&FakeUsbDeviceSpec::claimError, LIBUSB_ERROR_BUSY)); },
+                        [] { fakeUsbPlug(failing(&FakeUsbDeviceSetup::claimError, LIBUSB_ERROR_BUSY)); },
                         kTransportBusy, "another program holds it"},
         OpenFailureCase{"ConfiguredByAnotherProgram",
                         [] {
-                          fakeUsbPlug(failing(&FakeUsbDeviceSpec::setConfigurationError,
+                          fakeUsbPlug(failing(&FakeUsbDeviceSetup::setConfigurationError,
                                               LIBUSB_ERROR_BUSY));
                         },
                         kTransportBusy, "another program holds it"},
         OpenFailureCase{"GoneWhileOpening",
                         [] {
-                          fakeUsbPlug(failing(&FakeUsbDeviceSpec::openError, LIBUSB_ERROR_NO_DEVICE));
+                          fakeUsbPlug(failing(&FakeUsbDeviceSetup::openError, LIBUSB_ERROR_NO_DEVICE));
                         },
                         kTransportGone, "went away"},
         OpenFailureCase{"NoBulkEndpoints",
                         [] {
-                          FakeUsbDeviceSpec spec;
-                          spec.bulkEndpoints = false;
-                          spec.interruptEndpoints = true;
-                          fakeUsbPlug(spec);
+                          FakeUsbDeviceSetup setup;
+                          setup.bulkEndpoints = false;
+                          setup.interruptEndpoints = true;
+                          fakeUsbPlug(setup);
                         },
                         kTransportIoError, "no bulk OUT and IN endpoints"},
         OpenFailureCase{"UnreadableDescriptor",
                         [] {
-                          fakeUsbPlug(failing(&FakeUsbDeviceSpec::configDescriptorError,
+                          fakeUsbPlug(failing(&FakeUsbDeviceSetup::configDescriptorError,
                                               LIBUSB_ERROR_IO));
                         },
                         kTransportIoError, "LIBUSB_ERROR_IO"},
@@ -293,7 +293,7 @@ INSTANTIATE_TEST_SUITE_P(
     caseName<OpenFailureCase>);
 
 TEST_F(UsbTransportTest, AFailedOpenLeavesNothingThatStopsTheNextOne) {
-  const int denied = fakeUsbPlug(failing(&FakeUsbDeviceSpec::openError, LIBUSB_ERROR_ACCESS));
+  const int denied = fakeUsbPlug(failing(&FakeUsbDeviceSetup::openError, LIBUSB_ERROR_ACCESS));
   EXPECT_EQ(ask("nxt;open"), "err");
   fakeUsbUnplug(denied);
   fakeUsbPlug();  // the rule installed, plugged in again
