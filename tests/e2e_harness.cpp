@@ -79,19 +79,29 @@ int freeLoopbackPort() {
   return ntohs(address.sin_port);
 }
 
+bool portIsFree(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return false;
+  const int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                    ::listen(fd, 1) == 0;
+  ::close(fd);
+  return bound;
+}
+
 namespace {
 
-// Starts the server program as a child process, its output on pipes.
-bool spawnServer(SimServer& server, const std::vector<std::string>& args, bool withTrace,
-                 int port) {
+// Starts the program at `path` as a child process, its output on pipes.
+bool spawnProgram(SimServer& server, const std::string& path, const std::vector<std::string>& args,
+                  int port) {
   ::signal(SIGPIPE, SIG_IGN);
-  server.port = port != 0 ? port : freeLoopbackPort();
-  std::vector<std::string> argv = {NXT_BRIDGE_SIM_PATH, "--port", std::to_string(server.port)};
-  if (withTrace) {
-    server.traceFile = tempTracePath();
-    argv.push_back("--trace");
-    argv.push_back(server.traceFile);
-  }
+  server.port = port;
+  std::vector<std::string> argv = {path};
   argv.insert(argv.end(), args.begin(), args.end());
 
   int out[2];
@@ -120,6 +130,19 @@ bool spawnServer(SimServer& server, const std::vector<std::string>& args, bool w
   ::fcntl(server.stdoutFd, F_SETFL, O_NONBLOCK);
   ::fcntl(server.stderrFd, F_SETFL, O_NONBLOCK);
   return true;
+}
+
+// The options that put nxt-bridge-sim on `server.port`, with a trace file.
+std::vector<std::string> simOptions(SimServer& server, const std::vector<std::string>& args,
+                                    bool withTrace) {
+  std::vector<std::string> options = {"--port", std::to_string(server.port)};
+  if (withTrace) {
+    server.traceFile = tempTracePath();
+    options.push_back("--trace");
+    options.push_back(server.traceFile);
+  }
+  options.insert(options.end(), args.begin(), args.end());
+  return options;
 }
 
 // True when something listens on TCP port `port` of this machine, as the
@@ -160,13 +183,22 @@ bool connectOrExit(SimServer& server) {
 
 }  // namespace
 
+bool startProgram(SimServer& server, const std::string& path, const std::vector<std::string>& args,
+                  int port) {
+  return spawnProgram(server, path, args, port) && connectOrExit(server);
+}
+
 bool startServer(SimServer& server, const std::vector<std::string>& args, bool withTrace,
                  int port) {
-  return spawnServer(server, args, withTrace, port) && connectOrExit(server);
+  server.port = port != 0 ? port : freeLoopbackPort();
+  return startProgram(server, NXT_BRIDGE_SIM_PATH, simOptions(server, args, withTrace),
+                      server.port);
 }
 
 bool startServerListening(SimServer& server, const std::vector<std::string>& args) {
-  if (!spawnServer(server, args, false, 0)) return false;
+  const int port = freeLoopbackPort();
+  server.port = port;
+  if (!spawnProgram(server, NXT_BRIDGE_SIM_PATH, simOptions(server, args, false), port)) return false;
   const auto deadline = Clock::now() + std::chrono::seconds(10);
   while (Clock::now() < deadline) {
     if (listening(server.port)) return true;
@@ -278,6 +310,26 @@ std::vector<std::string> sentTelegrams(const SimServer& server) {
 void closeClient(SimServer& server) {
   if (server.sock >= 0) ::close(server.sock);
   server.sock = -1;
+}
+
+bool waitForOutput(SimServer& server, const std::string& text, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    drainFd(server.stdoutFd, server.stdoutText);
+    if (server.stdoutText.find(text) != std::string::npos) return true;
+    if (Clock::now() >= deadline) return false;
+    int status = 0;
+    if (server.pid > 0 && ::waitpid(server.pid, &status, WNOHANG) == server.pid) {
+      server.pid = -1;
+      server.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    if (server.pid <= 0) {
+      drainFd(server.stdoutFd, server.stdoutText);
+      drainFd(server.stderrFd, server.stderrText);
+      return server.stdoutText.find(text) != std::string::npos;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
 }
 
 bool sendUnanswered(SimServer& server, const std::string& line,

@@ -1,6 +1,7 @@
-// Runs nxt-bridge-sim as a child process on a free loopback port and talks
-// to it over a real socket, the way a client does. Every wait is bounded;
-// the destructor stops the server if it is still running.
+// Runs a server program (nxt-bridge-sim on a free loopback port, or any
+// other on a given port) as a child process and talks to it over a real
+// socket, the way a client does. Every wait is bounded; the destructor stops
+// the server if it is still running.
 #pragma once
 
 #include <chrono>
@@ -24,12 +25,28 @@ struct SimServer {
 // A TCP port on 127.0.0.1 that was free a moment ago.
 int freeLoopbackPort();
 
+// True when a listening socket can be bound to `port` on every IPv4
+// address right now, with address reuse as the servers bind it.
+bool portIsFree(int port);
+
 // Starts nxt-bridge-sim with `args` (plus --port and, when `withTrace`,
 // --trace to a temporary file) and connects to it. False when the server
 // cannot be reached within a few seconds.
 // With `port` nonzero the server is started on that port instead.
 bool startServer(SimServer& server, const std::vector<std::string>& args = {},
                  bool withTrace = true, int port = 0);
+
+// Starts the program at `path` with `args` and connects to it on loopback
+// `port`. False when it cannot be reached within a few seconds; when the
+// program has ended by then, its exit status and output are collected and
+// `server.pid` is -1.
+bool startProgram(SimServer& server, const std::string& path, const std::vector<std::string>& args,
+                  int port);
+
+// Waits until the server's standard output contains `text`. False when it
+// does not within `timeout`, or the server ends first.
+bool waitForOutput(SimServer& server, const std::string& text,
+                   std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 
 // Sends `bytes` in one write, as one request.
 bool sendRaw(SimServer& server, const std::string& bytes);
