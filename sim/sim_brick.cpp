@@ -110,8 +110,9 @@ void simReplyU32(SimReply& reply, std::uint32_t value) {
 }
 
 void simBrickReset(SimBrick& brick, const SimBrickConfig& config, SimTime now) {
+  const SimBrickConfig kept = config;  // `config` may be brick.config itself
   brick = SimBrick{};
-  brick.config = config;
+  brick.config = kept;
   simOutputsPowerUp(brick.outputs, config.motorLoadPercent, now);
 }
 
