@@ -15,19 +15,26 @@ constexpr std::size_t kRotationCountOffset = 20;
 
 std::uint8_t lowByte(std::int32_t value) { return static_cast<std::uint8_t>(value & 0xff); }
 
-// SETOUTPUTSTATE with tacho limit 0 (run without limit), no reply.
+// SETOUTPUTSTATE, no reply: the fields in wire order.
 void setOutputState(std::int32_t port, std::int32_t power, std::uint8_t mode,
                     std::uint8_t regulationMode, std::uint8_t runState) {
-  const std::uint8_t directCommandBuffer[] = {
-      byteOf(Opcode::kSetOutputState), lowByte(port), lowByte(power), mode, regulationMode,
-      0x00,  // turn ratio
-      runState, 0x00, 0x00, 0x00, 0x00};
+  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kSetOutputState),
+                                              lowByte(port),
+                                              lowByte(power),  // signed set-point
+                                              mode,
+                                              regulationMode,
+                                              0x00,  // turn ratio
+                                              runState,
+                                              0x00,  // tacho limit 0: run without limit
+                                              0x00,
+                                              0x00,
+                                              0x00};
   linkTransact(0, directCommandBuffer, sizeof directCommandBuffer, nullptr, 0);
 }
 
 void run(std::int32_t port, std::int32_t power) {
-  setOutputState(port, power, nxt::kModeMotorOn | nxt::kModeRegulated,
-                 nxt::kRegulationMotorSpeed, nxt::kRunStateRunning);
+  setOutputState(port, power, nxt::kModeMotorOn | nxt::kModeRegulated, nxt::kRegulationMotorSpeed,
+                 nxt::kRunStateRunning);
 }
 
 // How far `count` is from `target`, in degrees; 64 bits, so that no pair of
@@ -46,10 +53,9 @@ std::int32_t motorGetRotationCount(std::int32_t port) {
   linkTransact(1, directCommandBuffer, sizeof directCommandBuffer, responseBuffer,
                sizeof responseBuffer);
   const std::uint8_t* field = responseBuffer + kRotationCountOffset;
-  const std::uint32_t bits = static_cast<std::uint32_t>(field[0]) |
-                             static_cast<std::uint32_t>(field[1]) << 8 |
-                             static_cast<std::uint32_t>(field[2]) << 16 |
-                             static_cast<std::uint32_t>(field[3]) << 24;
+  const std::uint32_t bits =
+      static_cast<std::uint32_t>(field[0]) | static_cast<std::uint32_t>(field[1]) << 8 |
+      static_cast<std::uint32_t>(field[2]) << 16 | static_cast<std::uint32_t>(field[3]) << 24;
   // Two's complement, without relying on the conversion of an out-of-range
   // unsigned value.
   return bits < 0x80000000u ? static_cast<std::int32_t>(bits)

@@ -86,9 +86,9 @@ void setOutputState(SimOutput& o, const std::uint8_t* fields, SimTime now) {
   o.regulationMode = fields[2];
   o.turnRatio = static_cast<std::int8_t>(fields[3]);
   o.runState = fields[4];
-  o.tachoLimit = static_cast<std::uint32_t>(fields[5]) | static_cast<std::uint32_t>(fields[6]) << 8 |
-                 static_cast<std::uint32_t>(fields[7]) << 16 |
-                 static_cast<std::uint32_t>(fields[8]) << 24;
+  o.tachoLimit =
+      static_cast<std::uint32_t>(fields[5]) | static_cast<std::uint32_t>(fields[6]) << 8 |
+      static_cast<std::uint32_t>(fields[7]) << 16 | static_cast<std::uint32_t>(fields[8]) << 24;
   o.runStart = o.position;
 }
 
@@ -157,7 +157,9 @@ void simOutputAdvance(SimOutput& o, SimTime now) {
     if (limitApplies(o)) {
       // Within a phase the travel only grows or only shrinks, so the moment
       // it reaches the limit can be found by halving.
-      auto beyond = [&](double t) { return runTravel(o, positionAfter(o, phase, t)) >= o.tachoLimit; };
+      auto beyond = [&](double t) {
+        return runTravel(o, positionAfter(o, phase, t)) >= o.tachoLimit;
+      };
       if (beyond(step)) {
         double before = 0;
         double after = step;

@@ -21,8 +21,7 @@ const char kBrakedStopB[] = "80 04 01 00 07 01 00 20 00 00 00 00";
 // of a goto (one line per poll) small.
 const std::vector<std::string> kSlowLink = {"--latency-us", "200"};
 
-std::vector<std::string> with(std::vector<std::string> args,
-                              const std::vector<std::string>& more) {
+std::vector<std::string> with(std::vector<std::string> args, const std::vector<std::string>& more) {
   args.insert(args.end(), more.begin(), more.end());
   return args;
 }

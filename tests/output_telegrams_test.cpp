@@ -93,9 +93,9 @@ TEST_F(OutputTelegrams, RotationCountDecodesBytes20To23) {
     const char* bytes;  // as they arrive in the reply
   };
   const Case cases[] = {
-      {40000, "40 9c 00 00"},  {-40000, "c0 63 ff ff"},      {-1, "ff ff ff ff"},
-      {65536, "00 00 01 00"},  {32767, "ff 7f 00 00"},       {-32768, "00 80 ff ff"},
-      {0, "00 00 00 00"},      {2147483647, "ff ff ff 7f"}, {-2147483647 - 1, "00 00 00 80"},
+      {40000, "40 9c 00 00"}, {-40000, "c0 63 ff ff"},     {-1, "ff ff ff ff"},
+      {65536, "00 00 01 00"}, {32767, "ff 7f 00 00"},      {-32768, "00 80 ff ff"},
+      {0, "00 00 00 00"},     {2147483647, "ff ff ff 7f"}, {-2147483647 - 1, "00 00 00 80"},
   };
   for (const Case& c : cases) {
     simTransportTrace().lines.clear();
@@ -163,8 +163,8 @@ TEST_F(GoTo, BelowTheCountRunsInReverseAndCoastsWhenAsked) {
 TEST_F(GoTo, AtTheTargetStillRunsForwardPollsOnceAndStops) {
   setRotationCount(0, 250);
   EXPECT_EQ(motorGoTo(0, 50, 250, true), GoToResult::kReached);
-  const std::vector<std::string> expected = {
-      kPollA, "80 04 00 32 05 01 00 20 00 00 00 00", kPollA, kBrakedStopA};
+  const std::vector<std::string> expected = {kPollA, "80 04 00 32 05 01 00 20 00 00 00 00", kPollA,
+                                             kBrakedStopA};
   EXPECT_EQ(trace().sent, expected);
 }
 
