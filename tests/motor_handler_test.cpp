@@ -114,8 +114,8 @@ TEST_F(MotorHandler, RotationCountIsAQueryReply) {
     bool shortReply;
     const char* reply;
   };
-  const Case cases[] = {{720, false, "720"},  {-360, false, "-360"}, {0, false, "0"},
-                        {720, true, "ok720"}, {-90, true, "ok-90"},  {0, true, "ok0"}};
+  const Case cases[] = {
+      {720, false, "720"}, {-360, false, "-360"}, {720, true, "ok720"}, {-90, true, "ok-90"}};
   for (const Case& c : cases) {
     if (c.shortReply) interpreter.setShortReplyMode();
     setRotationCount(1, c.count);

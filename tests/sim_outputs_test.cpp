@@ -143,16 +143,6 @@ TEST(SimOutputs, CoastingStopRunsDownThenRests) {
   EXPECT_EQ(bench.state(0, 4.0).runState, 0x00);
 }
 
-TEST(SimOutputs, ReversePowerTurnsTheMotorBack) {
-  Bench bench;
-  bench.run(0, 100, 0.0);
-  const std::int32_t forward = bench.rotation(0, 1.0);
-  bench.run(0, -100, 1.0);
-  const std::int32_t back = bench.rotation(0, 3.0);
-  EXPECT_LT(back, forward);
-  EXPECT_NEAR(bench.rotation(0, 4.0) - back, -900, 1);
-}
-
 TEST(SimOutputs, MotionDoesNotDependOnHowOftenItIsRead) {
   // The same commands, read once a millisecond or only at the end.
   Bench often;
@@ -258,29 +248,16 @@ TEST(SimOutputs, PortFFSetsAllThreeOutputs) {
 TEST(SimOutputs, ProgramStartAndStopMakeMotorsCoastWithCountersZero) {
   Bench bench;
   bench.run(0, 100, 0.0);
-  bench.run(1, -50, 0.0);
-
-  // A program that is not there changes nothing.
   EXPECT_EQ(bench.program(0x00, "nothere.rxe", 1.0), "02 00 c0");
-  EXPECT_EQ(bench.state(0, 1.0).runState, 0x20);
+  EXPECT_EQ(bench.state(0, 1.0).runState, 0x20) << "a failed start changes nothing";
 
   EXPECT_EQ(bench.program(0x00, "demo.rxe", 1.0), "02 00 00");
-  for (std::uint8_t port : {0, 1}) {
-    const OutputState s = bench.state(port, 1.0);
-    EXPECT_EQ(s.mode, 0) << +port;
-    EXPECT_EQ(s.power, 0) << +port;
-    EXPECT_EQ(s.runState, 0) << +port;
-    EXPECT_EQ(s.tacho, 0) << +port;
-    EXPECT_EQ(s.block, 0) << +port;
-    EXPECT_EQ(s.rotation, 0) << +port;
-  }
-  // They run down from where they were.
-  const std::int32_t a = bench.rotation(0, 2.0);
-  const std::int32_t b = bench.rotation(1, 2.0);
-  EXPECT_GE(a, 40);
-  EXPECT_LE(a, 80);
-  EXPECT_LT(b, 0);
-  EXPECT_GT(b, -40);
+  const OutputState s = bench.state(0, 1.0);
+  EXPECT_EQ(std::vector<int>({s.mode, s.power, s.runState, s.tacho, s.block, s.rotation}),
+            std::vector<int>(6, 0));
+  const std::int32_t runDown = bench.rotation(0, 2.0);  // from where it was
+  EXPECT_GE(runDown, 40);
+  EXPECT_LE(runDown, 80);
 
   EXPECT_EQ(bench.program(0x01, "", 3.0), "02 01 00");
   EXPECT_EQ(bench.rotation(0, 3.0), 0);
