@@ -18,7 +18,7 @@ bool parseNumber(const std::string& text, long long min, long long max, long lon
 }
 
 // "out_a=PCT" style values: a port word from `ports`, '=', a number.
-[[maybe_unused]] bool parsePortValue(const std::string& text, const char* const* ports, int portCount, long long max,
+bool parsePortValue(const std::string& text, const char* const* ports, int portCount, long long max,
                     int& port, long long& value) {
   const std::size_t eq = text.find('=');
   if (eq == std::string::npos) return false;
@@ -29,6 +29,8 @@ bool parseNumber(const std::string& text, long long min, long long max, long lon
   }
   return port >= 0 && parseNumber(text.substr(eq + 1), 0, max, value);
 }
+
+const char* const kMotorPortWords[] = {"out_a", "out_b", "out_c"};
 
 struct OptionSpec {
   const char* name;
@@ -68,6 +70,15 @@ const std::vector<OptionSpec>& optionTable() {
          long long n = 0;
          if (!parseNumber(v, 0, 10000000, n)) return false;
          o.transport.latency = std::chrono::microseconds(n);
+         return true;
+       }},
+      {"--load", "out_X=PCT",
+       "slow motor X (a, b, c) to PCT% (0-100) of its free speed; 0 blocks it",
+       [](const std::string& v, SimProgramOptions& o) {
+         int port = -1;
+         long long percent = 0;
+         if (!parsePortValue(v, kMotorPortWords, 3, 100, port, percent)) return false;
+         o.transport.brick.motorLoadPercent[port] = static_cast<std::uint8_t>(percent);
          return true;
        }},
       {"--trace", "FILE", "write every telegram that crosses the link to FILE",
