@@ -33,11 +33,13 @@ BrickStatus systemDirect(SimBrick& brick, Opcode op, const std::uint8_t* p, std:
       const std::string name = fileNameAt(p, n);
       if (!hasFile(brick, name)) return BrickStatus::kOutOfRange;
       brick.runningProgram = name;
+      simInputsReset(brick.inputs, now);
       return BrickStatus::kSuccess;
     }
     case Opcode::kStopProgram:
       if (brick.runningProgram.empty()) return BrickStatus::kNoActiveProgram;
       brick.runningProgram.clear();
+      simInputsReset(brick.inputs, now);
       return BrickStatus::kSuccess;
     case Opcode::kPlaySoundFile: {
       const std::string name = fileNameAt(n > 1 ? p + 1 : p, n > 1 ? n - 1 : 0);
@@ -107,9 +109,10 @@ void simReplyU32(SimReply& reply, std::uint32_t value) {
   simReplyU16(reply, static_cast<std::uint16_t>(value >> 16));
 }
 
-void simBrickReset(SimBrick& brick, const SimBrickConfig& config, SimTime /*now*/) {
+void simBrickReset(SimBrick& brick, const SimBrickConfig& config, SimTime now) {
   brick = SimBrick{};
   brick.config = config;
+  simInputsReset(brick.inputs, now);
 }
 
 bool simBrickReceive(SimBrick& brick, const std::uint8_t* telegram, std::size_t length,
@@ -133,6 +136,10 @@ bool simBrickReceive(SimBrick& brick, const std::uint8_t* telegram, std::size_t 
   if (kind != nxt::byteOf(nxt::TelegramType::kDirectReply)) return false;
 
   const auto op = static_cast<Opcode>(opcode);
+  if (simInputsHandles(opcode)) {
+    return simInputsReceive(brick.inputs, brick.config, opcode, params, paramCount, wantsReply,
+                            now, reply);
+  }
   // With the no-reply type, commands that only read do nothing at all.
   if (!wantsReply && op == Opcode::kGetBatteryLevel) return false;
 

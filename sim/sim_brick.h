@@ -6,6 +6,7 @@
 // inputs, all evolving with the time passed in by the caller.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "protocol/nxt_protocol.h"
+#include "sim/sim_inputs.h"
 
 using SimClock = std::chrono::steady_clock;
 using SimTime = SimClock::time_point;
@@ -25,6 +27,11 @@ struct SimBrickConfig {
   std::vector<std::string> files = {"demo.rxe", "click.rso", "attention.rso"};
   std::uint8_t bluetoothAddress[6] = {0x00, 0x16, 0x53, 0x0a, 0x0b, 0x0c};
   std::uint32_t availableFlash = 60000;
+  // The inputs: the raw A/D reading of each port, 0-1023 (1023 is what an
+  // open input reads), and the distance in centimetres that an ultrasonic
+  // sensor on the port sees, 0-255 (255: nothing in sight), -1 for none.
+  std::array<std::uint16_t, kSimInputPorts> sensorRaw{{1023, 1023, 1023, 1023}};
+  std::array<std::int16_t, kSimInputPorts> sonarCm{{-1, -1, -1, -1}};
 };
 
 // One reply telegram as the brick sends it, 0x02 first.
@@ -41,6 +48,7 @@ struct SimBrick {
   std::uint16_t toneFrequencyHz = 0;  // the last tone played
   std::uint16_t toneDurationMs = 0;
   SimTime toneEnds{};
+  SimInputs inputs;
 };
 
 // Puts the brick in its power-up state with `config`.
