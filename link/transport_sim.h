@@ -4,6 +4,9 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,10 @@ struct SimTransportSettings {
   std::string traceFile;                   // empty: no trace file
   bool keepTrace = false;                  // keep trace lines in memory
   SimBrickConfig brick;
+  // A scripted brick for tests: sees every telegram first (type byte
+  // first) and, when it returns true, answers in place of the model with
+  // `reply` (no answer when its length is 0); the model never sees it.
+  std::function<bool(const std::uint8_t* telegram, std::size_t length, SimReply& reply)> script;
 };
 
 // Puts a fresh simulated brick behind the transport. False when the trace
@@ -29,3 +36,8 @@ SimTrace& simTransportTrace();
 
 // Number of transport handles now open (a test of leaks).
 int simTransportOpenHandles();
+
+// Hands over a change of the simulated brick from any thread (the sim's
+// console): it is made on the thread that talks to the brick, before the
+// next telegram reaches it.
+void simTransportPost(std::function<void(SimBrick&)> change);
