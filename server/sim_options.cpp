@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <functional>
 #include <limits>
+#include <sstream>
 #include <vector>
 
 namespace {
@@ -18,7 +19,7 @@ bool parseNumber(const std::string& text, long long min, long long max, long lon
 }
 
 // "out_a=PCT" style values: a port word from `ports`, '=', a number.
-[[maybe_unused]] bool parsePortValue(const std::string& text, const char* const* ports, int portCount, long long max,
+bool parsePortValue(const std::string& text, const char* const* ports, int portCount, long long max,
                     int& port, long long& value) {
   const std::size_t eq = text.find('=');
   if (eq == std::string::npos) return false;
@@ -28,6 +29,16 @@ bool parseNumber(const std::string& text, long long min, long long max, long lon
     if (word == ports[i]) port = i;
   }
   return port >= 0 && parseNumber(text.substr(eq + 1), 0, max, value);
+}
+
+constexpr const char* kInputPorts[] = {"in_1", "in_2", "in_3", "in_4"};
+
+// "in_N=VALUE" for an input port, VALUE from 0 to `max`.
+bool parseInputValue(const std::string& text, long long max, std::size_t& port, long long& value) {
+  int index = -1;
+  if (!parsePortValue(text, kInputPorts, 4, max, index, value)) return false;
+  port = static_cast<std::size_t>(index);
+  return true;
 }
 
 struct OptionSpec {
@@ -56,6 +67,30 @@ const std::vector<OptionSpec>& optionTable() {
          long long n = 0;
          if (!parseNumber(v, 0, 65535, n)) return false;
          o.transport.brick.batteryMillivolts = static_cast<std::uint16_t>(n);
+         return true;
+       }},
+      {"--sensor", "in_N=RAW",
+       "input N reads the raw A/D value RAW, 0-1023 (default 1023: open)",
+       [](const std::string& v, SimProgramOptions& o) {
+         std::size_t port = 0;
+         long long raw = 0;
+         if (!parseInputValue(v, 1023, port, raw)) return false;
+         o.transport.brick.sensorRaw[port] = static_cast<std::uint16_t>(raw);
+         return true;
+       }},
+      {"--sonar", "in_N=CM",
+       "an ultrasonic sensor on input N sees CM cm, 0-255 (255: nothing)",
+       [](const std::string& v, SimProgramOptions& o) {
+         std::size_t port = 0;
+         long long cm = 0;
+         if (!parseInputValue(v, 255, port, cm)) return false;
+         o.transport.brick.sonarCm[port] = static_cast<std::int16_t>(cm);
+         return true;
+       }},
+      {"--console", nullptr,
+       "while serving, read lines 'sensor in_N=RAW', 'sonar in_N=CM' from stdin",
+       [](const std::string&, SimProgramOptions& o) {
+         o.console = true;
          return true;
        }},
       {"--no-brick", nullptr, "no brick is attached: nxt;open answers err",
@@ -124,6 +159,37 @@ bool parseSimOptions(int argc, const char* const* argv, SimProgramOptions& optio
       return false;
     }
   }
+  return true;
+}
+
+bool parseConsoleLine(const std::string& line, std::function<void(SimBrickConfig&)>& change,
+                      std::string& error) {
+  std::istringstream words(line);
+  std::string name;
+  std::string value;
+  std::string extra;
+  words >> name >> value;
+  if (name.rfind("--", 0) != 0) name = "--" + name;
+  const OptionSpec* spec = nullptr;
+  for (const OptionSpec& candidate : optionTable()) {
+    if (name == candidate.name) spec = &candidate;
+  }
+  if (spec == nullptr || (name != "--sensor" && name != "--sonar") || value.empty() ||
+      (words >> extra)) {
+    error = "not a console line: '" + line + "' (sensor in_N=RAW or sonar in_N=CM)";
+    return false;
+  }
+  SimProgramOptions scratch;
+  if (!spec->apply(value, scratch)) {
+    error = "bad value '" + value + "' for " + name.substr(2) + " " + spec->value;
+    return false;
+  }
+  change = [spec, value](SimBrickConfig& config) {
+    SimProgramOptions options;
+    options.transport.brick = config;
+    spec->apply(value, options);
+    config = options.transport.brick;
+  };
   return true;
 }
 

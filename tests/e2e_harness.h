@@ -17,6 +17,7 @@ struct SimServer {
   std::string stderrText;
   std::string traceFile;
   int exitStatus = -1;
+  int stdinFd = -1;  // write end of the server's standard input
 
   ~SimServer();
 };
@@ -63,3 +64,10 @@ void closeClient(SimServer& server);
 // own. False when no echo comes within `timeout`.
 bool sendUnanswered(SimServer& server, const std::string& line,
                     std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+
+// Types `line` on the server's console (standard input; the server runs
+// with --console) and waits until the server acknowledges it with
+// "sim: " and the line on standard output. False when no acknowledgement
+// comes within `timeout`.
+bool consoleInput(SimServer& server, const std::string& line,
+                  std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
