@@ -36,8 +36,9 @@ std::uint32_t sonarWriteRegister(int port, std::uint8_t reg, std::uint8_t value)
 
 // LSWRITE that asks the sensor for its first measurement byte.
 void sonarRequestDistance(int port) {
+  // Two bytes to transmit (address, register), one to receive.
   const std::uint8_t directCommandBuffer[] = {
-      byteOf(Opcode::kLsWrite), portByte(port), 0x02, 0x01, nxt::kSonarBusAddress,
+      byteOf(Opcode::kLsWrite),   portByte(port), 0x02, 0x01, nxt::kSonarBusAddress,
       nxt::kSonarRegisterDistance};
   std::uint8_t responseBuffer[kLsWriteReplyLength];
   std::memset(responseBuffer, 0x01, sizeof responseBuffer);

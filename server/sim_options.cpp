@@ -69,8 +69,7 @@ const std::vector<OptionSpec>& optionTable() {
          o.transport.brick.batteryMillivolts = static_cast<std::uint16_t>(n);
          return true;
        }},
-      {"--sensor", "in_N=RAW",
-       "input N reads the raw A/D value RAW, 0-1023 (default 1023: open)",
+      {"--sensor", "in_N=RAW", "input N reads the raw A/D value RAW, 0-1023 (default 1023: open)",
        [](const std::string& v, SimProgramOptions& o) {
          std::size_t port = 0;
          long long raw = 0;
@@ -78,8 +77,7 @@ const std::vector<OptionSpec>& optionTable() {
          o.transport.brick.sensorRaw[port] = static_cast<std::uint16_t>(raw);
          return true;
        }},
-      {"--sonar", "in_N=CM",
-       "an ultrasonic sensor on input N sees CM cm, 0-255 (255: nothing)",
+      {"--sonar", "in_N=CM", "an ultrasonic sensor on input N sees CM cm, 0-255 (255: nothing)",
        [](const std::string& v, SimProgramOptions& o) {
          std::size_t port = 0;
          long long cm = 0;
@@ -170,24 +168,24 @@ bool parseConsoleLine(const std::string& line, std::function<void(SimBrickConfig
   std::string extra;
   words >> name >> value;
   if (name.rfind("--", 0) != 0) name = "--" + name;
-  const OptionSpec* spec = nullptr;
+  const OptionSpec* option = nullptr;
   for (const OptionSpec& candidate : optionTable()) {
-    if (name == candidate.name) spec = &candidate;
+    if (name == candidate.name) option = &candidate;
   }
-  if (spec == nullptr || (name != "--sensor" && name != "--sonar") || value.empty() ||
+  if (option == nullptr || (name != "--sensor" && name != "--sonar") || value.empty() ||
       (words >> extra)) {
     error = "not a console line: '" + line + "' (sensor in_N=RAW or sonar in_N=CM)";
     return false;
   }
   SimProgramOptions scratch;
-  if (!spec->apply(value, scratch)) {
-    error = "bad value '" + value + "' for " + name.substr(2) + " " + spec->value;
+  if (!option->apply(value, scratch)) {
+    error = "bad value '" + value + "' for " + name.substr(2) + " " + option->value;
     return false;
   }
-  change = [spec, value](SimBrickConfig& config) {
+  change = [option, value](SimBrickConfig& config) {
     SimProgramOptions options;
     options.transport.brick = config;
-    spec->apply(value, options);
+    option->apply(value, options);
     config = options.transport.brick;
   };
   return true;

@@ -85,8 +85,7 @@ BrickStatus lsWrite(SimInput& input, const SimBrickConfig& config, std::size_t p
     return BrickStatus::kSpecifiedTooLong;
   }
   advance(input, config, port, now);
-  if (!isLowSpeed(input.type) || !isValid(input, now) ||
-      input.bus.state == SimBusState::kPending) {
+  if (!isLowSpeed(input.type) || !isValid(input, now) || input.bus.state == SimBusState::kPending) {
     return BrickStatus::kPortNotReady;
   }
   std::uint8_t tx[nxt::kLowSpeedBufferLength] = {};
@@ -95,8 +94,8 @@ BrickStatus lsWrite(SimInput& input, const SimBrickConfig& config, std::size_t p
   return BrickStatus::kSuccess;
 }
 
-void inputValuesReply(SimInput& input, const SimBrickConfig& config, std::size_t port,
-                      SimTime now, SimReply& reply) {
+void inputValuesReply(SimInput& input, const SimBrickConfig& config, std::size_t port, SimTime now,
+                      SimReply& reply) {
   advance(input, config, port, now);
   simReplyBegin(reply, nxt::byteOf(Opcode::kGetInputValues), BrickStatus::kSuccess);
   simReplyByte(reply, static_cast<std::uint8_t>(port));
@@ -117,10 +116,12 @@ std::uint16_t simNormalize(std::uint8_t type, std::uint16_t raw) {
   switch (type) {
     case nxt::kSensorLightActive:
     case nxt::kSensorLightInactive:
-      return static_cast<std::uint16_t>(kRawMax - std::min(1023, std::max(0, value - 200) * 100 / 68));
+      return static_cast<std::uint16_t>(kRawMax -
+                                        std::min(1023, std::max(0, value - 200) * 100 / 68));
     case nxt::kSensorSoundDb:
     case nxt::kSensorSoundDba:
-      return static_cast<std::uint16_t>(kRawMax - std::min(1023, std::max(0, value - 162) * 100 / 83));
+      return static_cast<std::uint16_t>(kRawMax -
+                                        std::min(1023, std::max(0, value - 162) * 100 / 83));
     default:
       return static_cast<std::uint16_t>(value);
   }
@@ -161,8 +162,8 @@ bool simInputsReceive(SimInputs& inputs, const SimBrickConfig& config, std::uint
                       const std::uint8_t* params, std::size_t paramCount, bool wantsReply,
                       SimTime now, SimReply& reply) {
   const auto op = static_cast<Opcode>(opcode);
-  const bool onlyReads = op == Opcode::kGetInputValues || op == Opcode::kLsGetStatus ||
-                         op == Opcode::kLsRead;
+  const bool onlyReads =
+      op == Opcode::kGetInputValues || op == Opcode::kLsGetStatus || op == Opcode::kLsRead;
   if (onlyReads && !wantsReply) return false;
 
   const std::size_t port = paramCount > 0 ? params[0] : 0;

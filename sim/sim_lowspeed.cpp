@@ -27,9 +27,9 @@ void simLowSpeedStart(SimLowSpeedBus& bus, const std::uint8_t* tx, std::size_t t
 void simLowSpeedAdvance(SimLowSpeedBus& bus, SimSonar* sonar, int distanceCm, SimTime now) {
   if (bus.state != SimBusState::kPending || now < bus.endsAt) return;
   std::uint8_t rx[nxt::kLowSpeedBufferLength] = {};
-  const bool acknowledged = sonar != nullptr && simSonarTransfer(*sonar, distanceCm, bus.tx,
-                                                                 bus.txLength, rx, bus.rxLength,
-                                                                 bus.endsAt);
+  const bool acknowledged =
+      sonar != nullptr &&
+      simSonarTransfer(*sonar, distanceCm, bus.tx, bus.txLength, rx, bus.rxLength, bus.endsAt);
   if (!acknowledged) {
     bus.state = SimBusState::kError;
     return;

@@ -63,7 +63,8 @@ void writeRegister(SimSonar& sonar, std::uint8_t reg, std::uint8_t value, SimTim
 std::uint8_t registerByte(const SimSonar& sonar, unsigned reg) {
   if (reg == nxt::kSonarRegisterInterval) return sonar.interval;
   if (reg == nxt::kSonarRegisterCommand) return sonar.command;
-  if (reg >= nxt::kSonarRegisterDistance && reg < nxt::kSonarRegisterDistance + kSonarMeasurementBytes) {
+  if (reg >= nxt::kSonarRegisterDistance &&
+      reg < nxt::kSonarRegisterDistance + kSonarMeasurementBytes) {
     return sonar.measurement[reg - nxt::kSonarRegisterDistance];
   }
   return 0;
@@ -87,8 +88,8 @@ void simSonarPowerUp(SimSonar& sonar, SimTime now) {
   sonar.modeBegan = now;
 }
 
-bool simSonarTransfer(SimSonar& sonar, int distanceCm, const std::uint8_t* tx,
-                      std::size_t txLength, std::uint8_t* rx, std::size_t rxLength, SimTime at) {
+bool simSonarTransfer(SimSonar& sonar, int distanceCm, const std::uint8_t* tx, std::size_t txLength,
+                      std::uint8_t* rx, std::size_t rxLength, SimTime at) {
   if (txLength == 0 || tx[0] != nxt::kSonarBusAddress) return false;
   measureUpTo(sonar, distanceCm, at);
   const std::uint8_t reg = txLength > 1 ? tx[1] : 0;

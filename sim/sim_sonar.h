@@ -19,6 +19,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "protocol/nxt_protocol.h"
+
 // The same aliases as in sim_brick.h.
 using SimClock = std::chrono::steady_clock;
 using SimTime = SimClock::time_point;
@@ -31,7 +33,7 @@ constexpr auto kSonarPingPeriod = std::chrono::milliseconds(15);
 constexpr auto kSonarShotDelay = std::chrono::milliseconds(20);
 
 struct SimSonar {
-  std::uint8_t command = 0x02;  // continuous
+  std::uint8_t command = nxt::kSonarCommandContinuous;
   std::uint8_t interval = 0;
   std::uint8_t measurement[kSonarMeasurementBytes] = {};
   SimTime modeBegan{};       // when continuous mode began, or the last shot
@@ -48,5 +50,5 @@ void simSonarPowerUp(SimSonar& sonar, SimTime now);
 // 0, the sensor then sends `rxLength` bytes, starting at the register after
 // the ones written, into `rx`. Returns false, writing nothing, when the
 // sensor does not acknowledge (another address, or nothing transmitted).
-bool simSonarTransfer(SimSonar& sonar, int distanceCm, const std::uint8_t* tx,
-                      std::size_t txLength, std::uint8_t* rx, std::size_t rxLength, SimTime at);
+bool simSonarTransfer(SimSonar& sonar, int distanceCm, const std::uint8_t* tx, std::size_t txLength,
+                      std::uint8_t* rx, std::size_t rxLength, SimTime at);

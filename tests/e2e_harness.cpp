@@ -237,8 +237,7 @@ bool sendUnanswered(SimServer& server, const std::string& line,
   return false;
 }
 
-bool consoleInput(SimServer& server, const std::string& line,
-                  std::chrono::milliseconds timeout) {
+bool consoleInput(SimServer& server, const std::string& line, std::chrono::milliseconds timeout) {
   drainFd(server.stdoutFd, server.stdoutText);
   const std::size_t before = server.stdoutText.size();
   const std::string typed = line + "\n";

@@ -111,14 +111,4 @@ TEST(E2eSensor, SonarWithoutSensorTimesOut) {
   stop(server);
 }
 
-TEST(E2eSensor, BadSensorOptionEndsWithOneLine) {
-  for (const char* option : {"--sensor", "--sonar"}) {
-    SCOPED_TRACE(option);
-    SimServer server;
-    EXPECT_FALSE(startServer(server, {option, "in_5=1"}, false));
-    EXPECT_EQ(waitForExit(server), 2);
-    EXPECT_EQ(std::count(server.stderrText.begin(), server.stderrText.end(), '\n'), 1);
-  }
-}
-
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,61 +14,35 @@
 
 namespace {
 
-// A scripted brick. LSGETSTATUS is answered with the bytes-ready counts of
-// `bytesReady` in turn (the last one repeats), LSREAD with `distance` as
-// its first data byte, GETINPUTVALUES with `scaled` in its scaled field,
-// any other telegram that wants a reply with a bare success. With
-// `silent` nothing is ever answered, so every response buffer keeps its
-// fill.
-struct Script {
-  std::vector<std::uint8_t> bytesReady = {1};
-  std::size_t statusQueries = 0;
-  std::uint8_t distance = 0;
-  std::uint8_t scaled[2] = {0, 0};
-  bool silent = false;
-};
+using Lines = std::vector<std::string>;
 
-bool answer(Script& script, const std::uint8_t* telegram, std::size_t length, SimReply& reply) {
-  reply.length = 0;
-  if (script.silent || length < 2 || (telegram[0] & nxt::kNoReplyBit) != 0) return true;
-  const std::uint8_t opcode = telegram[1];
-  simReplyBegin(reply, opcode, nxt::BrickStatus::kSuccess);
-  switch (static_cast<nxt::Opcode>(opcode)) {
-    case nxt::Opcode::kLsGetStatus: {
-      const std::size_t i = std::min(script.statusQueries++, script.bytesReady.size() - 1);
-      simReplyByte(reply, script.bytesReady[i]);
-      break;
-    }
-    case nxt::Opcode::kLsRead:
-      simReplyByte(reply, 1);
-      simReplyByte(reply, script.distance);
-      for (int i = 0; i < 15; ++i) simReplyByte(reply, 0);
-      break;
-    case nxt::Opcode::kGetInputValues:
-      for (int i = 0; i < 9; ++i) simReplyByte(reply, 0);  // port .. normalized
-      simReplyByte(reply, script.scaled[0]);
-      simReplyByte(reply, script.scaled[1]);
-      simReplyU16(reply, 0);
-      break;
-    default:
-      break;
-  }
-  return true;
-}
+// A scripted brick: answers each opcode with its replies in turn, the last
+// one repeating, given as spaced hex from the leading 0x02 on. An opcode
+// without replies, and any telegram of the no-reply type, gets no answer,
+// so its response buffer keeps its 0x01 fill.
+struct Script {
+  std::map<std::uint8_t, Lines> replies;
+  std::map<std::uint8_t, std::size_t> answered;
+};
 
 class InputTelegrams : public ::testing::Test {
  protected:
-  // A brick that answers from `script`, or, with null, the model itself.
-  void useBrick(std::shared_ptr<Script> script, bool keepTrace = true,
-                SimBrickConfig config = {}) {
+  void useBrick(std::map<std::uint8_t, Lines> replies = {}) {
+    auto script = std::make_shared<Script>();
+    script->replies = std::move(replies);
     SimTransportSettings settings;
-    settings.keepTrace = keepTrace;
-    settings.brick = config;
-    if (script) {
-      settings.script = [script](const std::uint8_t* t, std::size_t n, SimReply& r) {
-        return answer(*script, t, n, r);
-      };
-    }
+    settings.keepTrace = true;
+    settings.script = [script](const std::uint8_t* telegram, std::size_t, SimReply& reply) {
+      reply.length = 0;
+      const Lines& answers = script->replies[telegram[1]];
+      if ((telegram[0] & nxt::kNoReplyBit) != 0 || answers.empty()) return true;
+      const std::size_t i = std::min(script->answered[telegram[1]]++, answers.size() - 1);
+      for (std::size_t at = 0; at < answers[i].size(); at += 3) {
+        simReplyByte(reply,
+                     static_cast<std::uint8_t>(std::stoul(answers[i].substr(at, 2), nullptr, 16)));
+      }
+      return true;
+    };
     ASSERT_TRUE(simTransportSetUp(settings));
     ASSERT_TRUE(linkOpenUsb());
   }
@@ -75,8 +50,8 @@ class InputTelegrams : public ::testing::Test {
   void TearDown() override { linkClose(); }
 
   // What the host sent, without the "> ".
-  static std::vector<std::string> sent() {
-    std::vector<std::string> lines;
+  static Lines sent() {
+    Lines lines;
     for (const std::string& line : simTransportTrace().lines) {
       if (line.rfind("> ", 0) == 0) lines.push_back(line.substr(2));
     }
@@ -84,55 +59,51 @@ class InputTelegrams : public ::testing::Test {
   }
 };
 
+constexpr std::uint8_t kGetInputValues = 0x07, kLsGetStatus = 0x0e, kLsWrite = 0x0f, kLsRead = 0x10;
+const std::string kLsWriteDone = "02 0f 00";
+const std::string kLsRead200 = "02 10 00 01 c8 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00";
+
 TEST_F(InputTelegrams, EachCommandSendsItsTelegram) {
   struct Case {
-    const char* name;
     std::function<void()> call;
     const char* telegram;
   };
   const Case cases[] = {
-      {"touch", [] { sensorSetTouch(2); }, "80 05 02 01 20"},
-      {"sound", [] { sensorSetSound(1); }, "80 05 01 07 80"},
-      {"light on", [] { sensorSetLight(0, true); }, "80 05 00 05 80"},
-      {"light off", [] { sensorSetLight(3, false); }, "80 05 03 06 80"},
-      {"sonar", [] { sensorSetSonar(3); }, "80 05 03 0b 00"},
-      {"raw", [] { sensorSetRaw(0); }, "80 05 00 07 00"},
-      {"get value", [] { sensorGetValue(1); }, "00 07 01"},
-      {"ls status", [] { sensorLsGetStatus(3); }, "00 0e 03"},
-      {"sonar off", [] { sonarOff(3); }, "00 0f 03 03 00 02 41 00"},
-      {"single shot", [] { sonarSingleShot(2); }, "00 0f 02 03 00 02 41 01"},
-      {"continuous", [] { sonarContinuous(1); }, "00 0f 01 03 00 02 41 02"},
-      {"interval 300", [] { sonarContinuousInterval(3, 300); }, "00 0f 03 03 00 02 40 2c"},
-      {"interval -1", [] { sonarContinuousInterval(0, -1); }, "00 0f 00 03 00 02 40 ff"},
+      {[] { sensorSetTouch(2); }, "80 05 02 01 20"},
+      {[] { sensorSetSound(1); }, "80 05 01 07 80"},
+      {[] { sensorSetLight(0, true); }, "80 05 00 05 80"},
+      {[] { sensorSetLight(3, false); }, "80 05 03 06 80"},
+      {[] { sensorSetSonar(3); }, "80 05 03 0b 00"},
+      {[] { sensorSetRaw(0); }, "80 05 00 07 00"},
+      {[] { sensorGetValue(1); }, "00 07 01"},
+      {[] { sensorLsGetStatus(3); }, "00 0e 03"},
+      {[] { sonarOff(3); }, "00 0f 03 03 00 02 41 00"},
+      {[] { sonarSingleShot(2); }, "00 0f 02 03 00 02 41 01"},
+      {[] { sonarContinuous(1); }, "00 0f 01 03 00 02 41 02"},
+      {[] { sonarContinuousInterval(3, 300); }, "00 0f 03 03 00 02 40 2c"},
+      {[] { sonarContinuousInterval(0, -1); }, "00 0f 00 03 00 02 40 ff"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    useBrick(std::make_shared<Script>());
+    SCOPED_TRACE(c.telegram);
+    useBrick({{kLsWrite, {kLsWriteDone}}});
     c.call();
-    EXPECT_EQ(sent(), std::vector<std::string>{c.telegram});
+    EXPECT_EQ(sent(), Lines{c.telegram});
     linkClose();
   }
 }
 
-TEST_F(InputTelegrams, GetValueDecodesUnsignedScaledValue) {
-  struct Case {
-    std::uint8_t low, high;
-    std::uint16_t value;
-  };
-  for (const Case c : {Case{0x34, 0x12, 4660}, Case{0xff, 0xff, 65535}, Case{0x00, 0x80, 32768}}) {
-    auto script = std::make_shared<Script>();
-    script->scaled[0] = c.low;
-    script->scaled[1] = c.high;
-    useBrick(script);
-    EXPECT_EQ(sensorGetValue(0), c.value);
-    linkClose();
-  }
+TEST_F(InputTelegrams, QueriesDecodeFixedOffsetsUnsigned) {
+  useBrick({{kGetInputValues,
+             {"02 07 00 00 01 00 01 20 00 00 00 00 34 12 00 00",
+              "02 07 00 00 01 00 01 20 00 00 00 00 ff ff 00 00"}},
+            {kLsGetStatus, {"02 0e 00 c8"}}});
+  EXPECT_EQ(sensorGetValue(0), 4660);
+  EXPECT_EQ(sensorGetValue(0), 65535);
+  EXPECT_EQ(sensorLsGetStatus(0), 200);
 }
 
 TEST_F(InputTelegrams, UntouchedBuffersDecodeFromTheFill) {
-  auto script = std::make_shared<Script>();
-  script->silent = true;
-  useBrick(script);
+  useBrick();
   EXPECT_EQ(sensorGetValue(2), 257);
   EXPECT_EQ(sensorLsGetStatus(2), 1);
   // The fill reports one byte ready, so the wait ends after one pass and
@@ -143,33 +114,25 @@ TEST_F(InputTelegrams, UntouchedBuffersDecodeFromTheFill) {
   EXPECT_EQ(reading.passes, 1u);
 }
 
-TEST_F(InputTelegrams, LsGetStatusIsUnsigned) {
-  auto script = std::make_shared<Script>();
-  script->bytesReady = {200};
-  useBrick(script);
-  EXPECT_EQ(sensorLsGetStatus(1), 200);
-}
-
 TEST_F(InputTelegrams, SonarPollsUntilAByteIsReady) {
   const std::string write = "00 0f 03 03 00 02 41 02";
   const std::string request = "00 0f 03 02 01 02 42";
   const std::string status = "00 0e 03";
   const std::string read = "00 10 03";
   struct Case {
-    std::vector<std::uint8_t> bytesReady;
-    std::vector<std::string> telegrams;
+    Lines statusReplies;
+    Lines telegrams;
   };
   const Case cases[] = {
-      {{0, 1}, {write, request, status, request, status, read}},
-      {{2}, {write, request, status, read}},
-      {{0, 0, 0, 16}, {write, request, status, request, status, request, status, request, status,
-                       read}},
+      // The second status query is the first to report a byte.
+      {{"02 0e 20 00", "02 0e 00 01"}, {write, request, status, request, status, read}},
+      {{"02 0e 00 02"}, {write, request, status, read}},
+      {{"02 0e e0 00", "02 0e 20 00", "02 0e dd 00", "02 0e 00 10"},
+       {write, request, status, request, status, request, status, request, status, read}},
   };
   for (const Case& c : cases) {
-    auto script = std::make_shared<Script>();
-    script->bytesReady = c.bytesReady;
-    script->distance = 200;
-    useBrick(script);
+    useBrick(
+        {{kLsWrite, {kLsWriteDone}}, {kLsGetStatus, c.statusReplies}, {kLsRead, {kLsRead200}}});
     const SonarReading reading = sonarGetValue(3);
     EXPECT_FALSE(reading.timedOut);
     EXPECT_EQ(reading.distance, 200);
@@ -179,31 +142,13 @@ TEST_F(InputTelegrams, SonarPollsUntilAByteIsReady) {
 }
 
 TEST_F(InputTelegrams, SonarWaitEndsAtItsLimitWithoutReading) {
-  auto script = std::make_shared<Script>();
-  script->bytesReady = {0};
-  useBrick(script);
+  useBrick({{kLsWrite, {"02 0f e0"}}, {kLsGetStatus, {"02 0e e0 00"}}, {kLsRead, {kLsRead200}}});
   const SonarReading reading = sonarGetValue(1, std::chrono::milliseconds(20));
   EXPECT_TRUE(reading.timedOut);
   EXPECT_GE(reading.passes, 1u);
-  const std::vector<std::string> telegrams = sent();
+  const Lines telegrams = sent();
   ASSERT_EQ(telegrams.size(), 1 + 2 * reading.passes);
   EXPECT_EQ(telegrams.back(), "00 0e 01");
-}
-
-// The same operations against the simulated brick's own model.
-TEST_F(InputTelegrams, SonarAgainstTheModel) {
-  SimBrickConfig config;
-  config.sonarCm[3] = 42;
-  useBrick(nullptr, false, config);
-  sensorSetSonar(3);
-  const SonarReading seen = sonarGetValue(3);
-  EXPECT_FALSE(seen.timedOut);
-  EXPECT_EQ(seen.distance, 42);
-
-  // A low-speed port with nothing on it, and a port not set up at all.
-  sensorSetSonar(1);
-  EXPECT_TRUE(sonarGetValue(1, std::chrono::milliseconds(40)).timedOut);
-  EXPECT_TRUE(sonarGetValue(2, std::chrono::milliseconds(40)).timedOut);
 }
 
 }  // namespace

@@ -31,10 +31,8 @@ TEST(SimSensorOptions, ReadingsAndSonars) {
 
 TEST(SimSensorOptions, BadValuesAreRefused) {
   const std::vector<std::vector<std::string>> cases = {
-      {"--sensor", "in_1=1024"}, {"--sensor", "in_0=5"},  {"--sensor", "in_5=5"},
-      {"--sensor", "in_1"},      {"--sensor", "in_1=-1"}, {"--sensor", "out_a=5"},
-      {"--sonar", "in_4=256"},   {"--sonar", "in_4="},    {"--sonar"},
-      {"--console=yes"},
+      {"--sensor", "in_1=1024"}, {"--sensor", "in_5=5"}, {"--sensor", "in_1"},
+      {"--sonar", "in_4=256"},   {"--sonar", "in_4=-1"}, {"--sonar"},
   };
   for (const auto& args : cases) {
     SCOPED_TRACE(args[0] + (args.size() > 1 ? " " + args[1] : ""));
@@ -58,8 +56,7 @@ TEST(SimSensorOptions, ConsoleLines) {
   EXPECT_EQ(config.sonarCm[3], 40);
   EXPECT_EQ(config.name, "NXT");  // nothing else changes
 
-  for (const char* line : {"sensor in_2=2000", "sonar in_9=1", "port 2057", "sensor", "sensor in_1=5 x",
-                           "console x", ""}) {
+  for (const char* line : {"sensor in_2=2000", "port 2057", "sensor", "sensor in_1=5 x"}) {
     SCOPED_TRACE(line);
     EXPECT_FALSE(parseConsoleLine(line, change, error));
     EXPECT_NE(error, "");
