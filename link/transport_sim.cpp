@@ -3,7 +3,9 @@
 // brick's IN endpoint, until it is received.
 #include <cstring>
 #include <deque>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "link/transport.h"
 #include "link/transport_sim.h"
@@ -31,6 +33,27 @@ SimTransport& state() {
     return t;
   }();
   return transport;
+}
+
+// Changes posted from other threads. Never destroyed, so that a thread
+// still posting while the program ends finds it in place.
+struct PostedChanges {
+  std::mutex mutex;
+  std::vector<std::function<void(SimBrick&)>> changes;
+};
+
+PostedChanges& posted() {
+  static PostedChanges* changes = new PostedChanges;
+  return *changes;
+}
+
+void applyPostedChanges(SimBrick& brick) {
+  std::vector<std::function<void(SimBrick&)>> changes;
+  {
+    std::lock_guard<std::mutex> lock(posted().mutex);
+    changes.swap(posted().changes);
+  }
+  for (const auto& change : changes) change(brick);
 }
 
 void spendLatency() {
@@ -61,6 +84,11 @@ void simTransportScriptReplies(const std::vector<std::vector<std::uint8_t>>& rep
   state().scripted.assign(replies.begin(), replies.end());
 }
 
+void simTransportPost(std::function<void(SimBrick&)> change) {
+  std::lock_guard<std::mutex> lock(posted().mutex);
+  posted().changes.push_back(std::move(change));
+}
+
 TransportDevice* transportOpenFirstBrick(std::int32_t& result) {
   SimTransport& t = state();
   if (!t.settings.brickAttached) {
@@ -88,6 +116,14 @@ std::int32_t transportSend(TransportDevice* device, const std::uint8_t* telegram
   spendLatency();
   traceTelegram(t.trace, '>', telegram, length);
   SimReply reply;
+  if (t.settings.script && t.settings.script(telegram, length, reply)) {
+    if (reply.length > 0) {
+      traceTelegram(t.trace, '<', reply.bytes, reply.length);
+      t.pending.push_back(reply);
+    }
+    return kTransportOk;
+  }
+  applyPostedChanges(t.brick);
   if (simBrickReceive(t.brick, telegram, length, SimClock::now(), reply)) {
     traceTelegram(t.trace, '<', reply.bytes, reply.length);
     t.pending.push_back(reply);

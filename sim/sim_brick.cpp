@@ -34,12 +34,14 @@ BrickStatus systemDirect(SimBrick& brick, Opcode op, const std::uint8_t* p, std:
       if (!hasFile(brick, name)) return BrickStatus::kOutOfRange;
       brick.runningProgram = name;
       simOutputsProgramReset(brick.outputs, now);
+      simInputsReset(brick.inputs, now);
       return BrickStatus::kSuccess;
     }
     case Opcode::kStopProgram:
       if (brick.runningProgram.empty()) return BrickStatus::kNoActiveProgram;
       brick.runningProgram.clear();
       simOutputsProgramReset(brick.outputs, now);
+      simInputsReset(brick.inputs, now);
       return BrickStatus::kSuccess;
     case Opcode::kPlaySoundFile: {
       const std::string name = fileNameAt(n > 1 ? p + 1 : p, n > 1 ? n - 1 : 0);
@@ -113,7 +115,8 @@ void simBrickReset(SimBrick& brick, const SimBrickConfig& config, SimTime now) {
   const SimBrickConfig kept = config;  // `config` may be brick.config itself
   brick = SimBrick{};
   brick.config = kept;
-  simOutputsPowerUp(brick.outputs, config.motorLoadPercent, now);
+  simOutputsPowerUp(brick.outputs, brick.config.motorLoadPercent, now);
+  simInputsReset(brick.inputs, now);
 }
 
 bool simBrickReceive(SimBrick& brick, const std::uint8_t* telegram, std::size_t length,
@@ -137,6 +140,10 @@ bool simBrickReceive(SimBrick& brick, const std::uint8_t* telegram, std::size_t 
   if (kind != nxt::byteOf(nxt::TelegramType::kDirectReply)) return false;
 
   const auto op = static_cast<Opcode>(opcode);
+  if (simInputsHandles(opcode)) {
+    return simInputsReceive(brick.inputs, brick.config, opcode, params, paramCount, wantsReply,
+                            now, reply);
+  }
   // With the no-reply type, commands that only read do nothing at all.
   if (!wantsReply && (op == Opcode::kGetBatteryLevel || op == Opcode::kGetOutputState)) {
     return false;

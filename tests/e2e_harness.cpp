@@ -57,6 +57,7 @@ std::string tempTracePath() {
 
 SimServer::~SimServer() {
   if (sock >= 0) ::close(sock);
+  if (stdinFd >= 0) ::close(stdinFd);
   if (pid > 0) {
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
@@ -106,10 +107,14 @@ bool spawnProgram(SimServer& server, const std::string& path, const std::vector<
 
   int out[2];
   int err[2];
-  if (::pipe(out) != 0 || ::pipe(err) != 0) return false;
+  int in[2];
+  if (::pipe(out) != 0 || ::pipe(err) != 0 || ::pipe(in) != 0) return false;
   const int pid = ::fork();
   if (pid < 0) return false;
   if (pid == 0) {
+    ::dup2(in[0], STDIN_FILENO);
+    ::close(in[0]);
+    ::close(in[1]);
     ::dup2(out[1], STDOUT_FILENO);
     ::dup2(err[1], STDERR_FILENO);
     ::close(out[0]);
@@ -124,6 +129,10 @@ bool spawnProgram(SimServer& server, const std::string& path, const std::vector<
   }
   ::close(out[1]);
   ::close(err[1]);
+  ::close(in[0]);
+  // Servers started later must not hold this one's console open.
+  ::fcntl(in[1], F_SETFD, FD_CLOEXEC);
+  server.stdinFd = in[1];
   server.pid = pid;
   server.stdoutFd = out[0];
   server.stderrFd = err[0];
@@ -341,6 +350,23 @@ bool sendUnanswered(SimServer& server, const std::string& line,
   while (Clock::now() < deadline) {
     drainFd(server.stdoutFd, server.stdoutText);
     if (std::count(server.stdoutText.begin(), server.stdoutText.end(), '\n') > before) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return false;
+}
+
+bool consoleInput(SimServer& server, const std::string& line, std::chrono::milliseconds timeout) {
+  drainFd(server.stdoutFd, server.stdoutText);
+  const std::size_t before = server.stdoutText.size();
+  const std::string typed = line + "\n";
+  if (::write(server.stdinFd, typed.data(), typed.size()) != static_cast<ssize_t>(typed.size())) {
+    return false;
+  }
+  const std::string acknowledgement = "sim: " + typed;
+  const auto deadline = Clock::now() + timeout;
+  while (Clock::now() < deadline) {
+    drainFd(server.stdoutFd, server.stdoutText);
+    if (server.stdoutText.find(acknowledgement, before) != std::string::npos) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   return false;

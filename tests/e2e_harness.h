@@ -18,6 +18,7 @@ struct SimServer {
   std::string stderrText;
   std::string traceFile;
   int exitStatus = -1;
+  int stdinFd = -1;  // write end of the server's standard input
 
   ~SimServer();
 };
@@ -89,3 +90,9 @@ bool startServerListening(SimServer& server, const std::vector<std::string>& arg
 // Runs `command` through the shell, bounded by `timeout` seconds; returns
 // its standard output, and its exit status in `status`.
 std::string runCommand(const std::string& command, int& status, int timeoutSeconds = 30);
+// Types `line` on the server's console (standard input; the server runs
+// with --console) and waits until the server acknowledges it with
+// "sim: " and the line on standard output. False when no acknowledgement
+// comes within `timeout`.
+bool consoleInput(SimServer& server, const std::string& line,
+                  std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
