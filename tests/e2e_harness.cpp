@@ -249,6 +249,10 @@ bool sendRaw(SimServer& server, const std::string& bytes) {
 }
 
 std::string readLine(SimServer& server, std::chrono::milliseconds timeout) {
+  // Keep the server's console pipes drained: a full pipe would block the
+  // server in its echo.
+  drainFd(server.stdoutFd, server.stdoutText);
+  drainFd(server.stderrFd, server.stderrText);
   std::string line;
   const auto deadline = Clock::now() + timeout;
   for (;;) {
