@@ -3,6 +3,7 @@
 // warm-up.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <regex>
 #include <string>
@@ -82,8 +83,14 @@ TEST(Soak, MixedRequestsKeepTheirRepliesAndMemoryStaysFlat) {
   }
   const long endKb = residentKb(s.pid);
   ASSERT_GT(warmKb, 0);
+#ifndef NXT_SANITIZED
   // The server keeps nothing between requests; a few pages of slack.
   EXPECT_LE(endKb - warmKb, 64) << "warm " << warmKb << " kB, end " << endKb << " kB";
+#else
+  // AddressSanitizer holds freed memory back on purpose; its leak check at
+  // the server's exit (a nonzero status) stands in for the count.
+  std::printf("resident: warm %ld kB, end %ld kB (sanitized build)\n", warmKb, endKb);
+#endif
   ASSERT_TRUE(sendRaw(s, "bye\n"));
   EXPECT_EQ(waitForExit(s), 0);
 }
