@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "link/device_link.h"
+#include "directcmd/direct_command.h"
 #include "protocol/nxt_protocol.h"
 
 namespace {
@@ -21,7 +21,7 @@ std::uint8_t portByte(int port) { return static_cast<std::uint8_t>(port & 0xff);
 std::uint32_t setInputMode(int port, std::uint8_t type, std::uint8_t mode) {
   const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kSetInputMode), portByte(port), type,
                                               mode};
-  return linkTransact(0, directCommandBuffer, sizeof directCommandBuffer, nullptr, 0);
+  return sendCommand(directCommandBuffer);
 }
 
 // LSWRITE of one byte into a register of the ultrasonic sensor.
@@ -29,9 +29,7 @@ std::uint32_t sonarWriteRegister(int port, std::uint8_t reg, std::uint8_t value)
   const std::uint8_t directCommandBuffer[] = {
       byteOf(Opcode::kLsWrite), portByte(port), 0x03, 0x00, nxt::kSonarBusAddress, reg, value};
   std::uint8_t responseBuffer[kLsWriteReplyLength];
-  std::memset(responseBuffer, 0x01, sizeof responseBuffer);
-  return linkTransact(1, directCommandBuffer, sizeof directCommandBuffer, responseBuffer,
-                      sizeof responseBuffer);
+  return askCommand(directCommandBuffer, responseBuffer);
 }
 
 // LSWRITE that asks the sensor for its first measurement byte.
@@ -41,18 +39,14 @@ void sonarRequestDistance(int port) {
       byteOf(Opcode::kLsWrite),   portByte(port), 0x02, 0x01, nxt::kSonarBusAddress,
       nxt::kSonarRegisterDistance};
   std::uint8_t responseBuffer[kLsWriteReplyLength];
-  std::memset(responseBuffer, 0x01, sizeof responseBuffer);
-  linkTransact(1, directCommandBuffer, sizeof directCommandBuffer, responseBuffer,
-               sizeof responseBuffer);
+  askCommand(directCommandBuffer, responseBuffer);
 }
 
 // LSREAD: the first received byte, reply byte 3.
 std::uint8_t lsReadFirstByte(int port) {
   const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kLsRead), portByte(port)};
   std::uint8_t responseBuffer[kLsReadReplyLength];
-  std::memset(responseBuffer, 0x01, sizeof responseBuffer);
-  linkTransact(1, directCommandBuffer, sizeof directCommandBuffer, responseBuffer,
-               sizeof responseBuffer);
+  askCommand(directCommandBuffer, responseBuffer);
   return responseBuffer[3];
 }
 
@@ -82,18 +76,14 @@ std::uint32_t sensorSetRaw(int port) {
 std::uint16_t sensorGetValue(int port) {
   const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kGetInputValues), portByte(port)};
   std::uint8_t responseBuffer[kInputValuesReplyLength];
-  std::memset(responseBuffer, 0x01, sizeof responseBuffer);
-  linkTransact(1, directCommandBuffer, sizeof directCommandBuffer, responseBuffer,
-               sizeof responseBuffer);
+  askCommand(directCommandBuffer, responseBuffer);
   return static_cast<std::uint16_t>(responseBuffer[11] + 256 * responseBuffer[12]);
 }
 
 std::uint8_t sensorLsGetStatus(int port) {
   const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kLsGetStatus), portByte(port)};
   std::uint8_t responseBuffer[kLsGetStatusReplyLength];
-  std::memset(responseBuffer, 0x01, sizeof responseBuffer);
-  linkTransact(1, directCommandBuffer, sizeof directCommandBuffer, responseBuffer,
-               sizeof responseBuffer);
+  askCommand(directCommandBuffer, responseBuffer);
   return responseBuffer[2];
 }
 

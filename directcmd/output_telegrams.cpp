@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "link/device_link.h"
+#include "directcmd/direct_command.h"
 #include "protocol/nxt_protocol.h"
 
 namespace {
@@ -29,7 +29,7 @@ void setOutputState(std::int32_t port, std::int32_t power, std::uint8_t mode,
                                               0x00,
                                               0x00,
                                               0x00};
-  linkTransact(0, directCommandBuffer, sizeof directCommandBuffer, nullptr, 0);
+  sendCommand(directCommandBuffer);
 }
 
 void run(std::int32_t port, std::int32_t power) {
@@ -49,9 +49,7 @@ std::int64_t distance(std::int32_t count, std::int32_t target) {
 std::int32_t motorGetRotationCount(std::int32_t port) {
   const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kGetOutputState), lowByte(port)};
   std::uint8_t responseBuffer[kOutputStateReplyLength];
-  std::memset(responseBuffer, 0x01, sizeof responseBuffer);
-  linkTransact(1, directCommandBuffer, sizeof directCommandBuffer, responseBuffer,
-               sizeof responseBuffer);
+  askCommand(directCommandBuffer, responseBuffer);
   const std::uint8_t* field = responseBuffer + kRotationCountOffset;
   const std::uint32_t bits =
       static_cast<std::uint32_t>(field[0]) | static_cast<std::uint32_t>(field[1]) << 8 |
@@ -65,7 +63,7 @@ std::int32_t motorGetRotationCount(std::int32_t port) {
 void motorResetRotationCount(std::int32_t port, bool relative) {
   const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kResetMotorPosition), lowByte(port),
                                               static_cast<std::uint8_t>(relative ? 1 : 0)};
-  linkTransact(0, directCommandBuffer, sizeof directCommandBuffer, nullptr, 0);
+  sendCommand(directCommandBuffer);
 }
 
 void motorSetForward(std::int32_t port, std::int32_t power) { run(port, power); }
