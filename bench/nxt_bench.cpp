@@ -238,6 +238,26 @@ std::string fixed(double v, int digits = 1) {
   return buffer;
 }
 
+// The CPU time that the server burns while it serves one `request` that
+// waits on the link (1000 us of latency).
+Row cpuDuring(const Child& sim, const std::string& kind, const std::string& request) {
+  const double cpu0 = cpuSeconds(sim.pid);
+  const auto t0 = Clock::now();
+  const std::string reply = exchange(sim.sock, request);
+  const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+  const double cpu = cpuSeconds(sim.pid) - cpu0;
+  Row r;
+  r.target = "nxt-bridge-sim";
+  r.kind = kind;
+  r.request = request;
+  r.latencyUs = 1000;
+  r.count = 1;
+  r.meanUs = wall * 1e6;
+  r.note = "reply " + reply + "; cpu " + fixed(cpu * 1000, 1) + " ms in " + fixed(wall, 2) +
+           " s = " + fixed(100 * cpu / wall, 1) + "%";
+  return r;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -325,37 +345,8 @@ int main(int argc, char** argv) {
     if (sim.sock >= 0 && exchange(sim.sock, "nxt;open") == "ok") {
       // Power 50 turns about 450 degrees a second: 900 degrees is 2 s.
       exchange(sim.sock, "motor;resetrotationcount;out_a;false");
-      const double cpu0 = cpuSeconds(sim.pid);
-      const auto t0 = Clock::now();
-      const std::string reply = exchange(sim.sock, "motor;goto;out_a;50;900;true");
-      const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
-      const double cpu = cpuSeconds(sim.pid) - cpu0;
-      Row r;
-      r.target = "nxt-bridge-sim";
-      r.kind = "goto";
-      r.request = "motor;goto;out_a;50;900;true";
-      r.latencyUs = 1000;
-      r.count = 1;
-      r.meanUs = wall * 1e6;
-      r.note = "reply " + reply + "; cpu " + fixed(cpu * 1000, 1) + " ms in " + fixed(wall, 2) +
-               " s = " + fixed(100 * cpu / wall, 1) + "%";
-      rows.push_back(r);
-
-      const double cpu1 = cpuSeconds(sim.pid);
-      const auto t1 = Clock::now();
-      const std::string sonar = exchange(sim.sock, "sensor;getsonarvalue;in_4");
-      const double wall1 = std::chrono::duration<double>(Clock::now() - t1).count();
-      const double cpuSonar = cpuSeconds(sim.pid) - cpu1;
-      Row s;
-      s.target = "nxt-bridge-sim";
-      s.kind = "sonar wait";
-      s.request = "sensor;getsonarvalue;in_4 (no sensor)";
-      s.latencyUs = 1000;
-      s.count = 1;
-      s.meanUs = wall1 * 1e6;
-      s.note = "reply " + sonar + "; cpu " + fixed(cpuSonar * 1000, 1) + " ms in " +
-               fixed(wall1, 2) + " s = " + fixed(100 * cpuSonar / wall1, 1) + "%";
-      rows.push_back(s);
+      rows.push_back(cpuDuring(sim, "goto", "motor;goto;out_a;50;900;true"));
+      rows.push_back(cpuDuring(sim, "sonar wait", "sensor;getsonarvalue;in_4"));
     }
     stop(sim);
   }
