@@ -16,9 +16,13 @@ struct BrickHandle {
 
 namespace {
 
+// Late replies to earlier telegrams that one exchange drops before it gives
+// up on its own.
+constexpr int kMaxRepliesDropped = 2;
+
 // One exchange: the telegram `type`, then `body`; when `wantReply`, reads
 // the reply and checks that it is a reply to this opcode. `reply` receives
-// the whole reply, 0x02 first; `replyLength` its length.
+// the whole reply, 0x02 first; `replyLength` its length (0 on failure).
 std::int32_t exchange(TransportDevice* device, nxt::TelegramType type, const std::uint8_t* body,
                       std::uint32_t bodyLength, bool wantReply, std::uint8_t* reply,
                       std::size_t& replyLength) {
@@ -29,13 +33,17 @@ std::int32_t exchange(TransportDevice* device, nxt::TelegramType type, const std
   std::memcpy(telegram + 1, body, bodyLength);
   std::int32_t result = transportSend(device, telegram, bodyLength + 1);
   if (result < 0 || !wantReply) return result;
-  result = transportReceive(device, reply, nxt::kMaxTelegramLength, replyLength);
-  if (result < 0) return result;
-  if (replyLength < 3 || reply[0] != nxt::byteOf(nxt::TelegramType::kReply) || reply[1] != body[0]) {
-    replyLength = 0;
-    return kDriverBadReply;
+  // A well-formed reply to another opcode answers an earlier telegram whose
+  // exchange had given up on it: it is dropped and the next one read.
+  for (int dropped = 0; dropped <= kMaxRepliesDropped; ++dropped) {
+    result = transportReceive(device, reply, nxt::kMaxTelegramLength, replyLength);
+    if (result < 0) return result;
+    const bool isReply = replyLength >= 3 && reply[0] == nxt::byteOf(nxt::TelegramType::kReply);
+    if (isReply && reply[1] == body[0]) return kDriverSuccess;
+    if (!isReply) break;
   }
-  return kDriverSuccess;
+  replyLength = 0;
+  return kDriverBadReply;
 }
 
 }  // namespace

@@ -47,7 +47,9 @@ void driverDestroyBrick(BrickHandle* brick);
 // without the telegram-type byte. When `expectReply` is true the reply is
 // read and, without its leading 0x02, copied into `response`: at most
 // `responseLength` bytes, the rest of the buffer left as it was. A reply
-// that does not begin with 0x02 and the echoed opcode is not taken.
+// that does not begin with 0x02 and the echoed opcode is not taken; a
+// well-formed reply to another opcode (a late answer to an earlier
+// telegram) is dropped and the next reply read, a bounded number of times.
 // Returns the number of reply bytes copied (0 without a reply).
 std::uint32_t driverSendDirectCommand(BrickHandle* brick, bool expectReply,
                                       const std::uint8_t* command, std::uint32_t commandLength,

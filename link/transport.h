@@ -27,13 +27,21 @@ enum TransportResult : std::int32_t {
 
 // Finds the first brick and opens it. Returns null and sets `result` to a
 // negative value when none can be opened; the reason is also written to
-// standard error by transports that have one worth telling the operator.
-// Opening the brick that this process already holds returns a handle that
-// shares the connection (each handle is closed on its own).
+// standard error, one line, by transports that have one worth telling the
+// operator. Opening while this process holds a brick that is still attached
+// returns a handle that shares that connection (each handle is closed on its
+// own); a held brick that is gone is left to its handles, and the search
+// starts afresh. A fresh connection starts with nothing waiting to be
+// received.
 TransportDevice* transportOpenFirstBrick(std::int32_t& result);
 
 // Releases a handle from transportOpenFirstBrick. Null is ignored.
 void transportCloseBrick(TransportDevice* device);
+
+// Every send and receive is bounded in time. After one of them fails, the
+// transport drops whatever is waiting to be received before the next send,
+// so that a late reply is not taken for the next one. Once the brick is
+// gone (kTransportGone) every call on its handles fails at once.
 
 // Sends one telegram of `length` bytes (at most 64). Returns kTransportOk
 // only when every byte went out.
@@ -42,6 +50,7 @@ std::int32_t transportSend(TransportDevice* device, const std::uint8_t* telegram
 
 // Receives one reply telegram into `buffer` (room for `capacity` bytes,
 // 64 to be safe) and sets `received` to its length. A brick that answers
-// nothing makes this fail with kTransportTimeout; `received` is then 0.
+// nothing makes this fail with kTransportTimeout. On failure `received` is
+// 0; the buffer's contents are then unspecified.
 std::int32_t transportReceive(TransportDevice* device, std::uint8_t* buffer,
                               std::size_t capacity, std::size_t& received);
