@@ -19,6 +19,7 @@ struct SimTransport {
   SimBrick brick;
   SimTrace trace;
   std::deque<SimReply> pending;  // replies not yet received
+  std::deque<std::vector<std::uint8_t>> scripted;  // injected replies
   int openHandles = 0;
   int nextId = 1;
 };
@@ -44,6 +45,7 @@ bool simTransportSetUp(const SimTransportSettings& settings) {
   t.settings = settings;
   simBrickReset(t.brick, settings.brick, SimClock::now());
   t.pending.clear();
+  t.scripted.clear();
   traceClose(t.trace);
   t.trace.lines.clear();
   t.trace.keepLines = settings.keepTrace;
@@ -54,6 +56,10 @@ bool simTransportSetUp(const SimTransportSettings& settings) {
 SimBrick& simTransportBrick() { return state().brick; }
 SimTrace& simTransportTrace() { return state().trace; }
 int simTransportOpenHandles() { return state().openHandles; }
+
+void simTransportScriptReplies(const std::vector<std::vector<std::uint8_t>>& replies) {
+  state().scripted.assign(replies.begin(), replies.end());
+}
 
 TransportDevice* transportOpenFirstBrick(std::int32_t& result) {
   SimTransport& t = state();
@@ -94,6 +100,16 @@ std::int32_t transportReceive(TransportDevice* device, std::uint8_t* buffer, std
   received = 0;
   if (device == nullptr) return kTransportIoError;
   SimTransport& t = state();
+  if (!t.scripted.empty()) {
+    const std::vector<std::uint8_t> scripted = t.scripted.front();
+    t.scripted.pop_front();
+    if (!t.pending.empty()) t.pending.pop_front();
+    if (scripted.empty()) return kTransportTimeout;
+    if (scripted.size() > capacity) return kTransportOverflow;
+    std::memcpy(buffer, scripted.data(), scripted.size());
+    received = scripted.size();
+    return kTransportOk;
+  }
   if (t.pending.empty()) return kTransportTimeout;
   const SimReply reply = t.pending.front();
   t.pending.pop_front();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -29,3 +30,8 @@ SimTrace& simTransportTrace();
 
 // Number of transport handles now open (a test of leaks).
 int simTransportOpenHandles();
+
+// Fault injection for tests and fuzzing: the next receives hand back these
+// bytes, in order, instead of the brick's answer (which is dropped); an
+// empty entry makes that receive time out.
+void simTransportScriptReplies(const std::vector<std::vector<std::uint8_t>>& replies);

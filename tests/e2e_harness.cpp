@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -77,7 +79,10 @@ int freeLoopbackPort() {
   return ntohs(address.sin_port);
 }
 
-bool startServer(SimServer& server, const std::vector<std::string>& args, bool withTrace,
+namespace {
+
+// Starts the server program as a child process, its output on pipes.
+bool spawnServer(SimServer& server, const std::vector<std::string>& args, bool withTrace,
                  int port) {
   ::signal(SIGPIPE, SIG_IGN);
   server.port = port != 0 ? port : freeLoopbackPort();
@@ -114,13 +119,34 @@ bool startServer(SimServer& server, const std::vector<std::string>& args, bool w
   server.stderrFd = err[0];
   ::fcntl(server.stdoutFd, F_SETFL, O_NONBLOCK);
   ::fcntl(server.stderrFd, F_SETFL, O_NONBLOCK);
+  return true;
+}
 
+// True when something listens on TCP port `port` of this machine, as the
+// kernel's table of IPv4 sockets tells, without connecting to it.
+bool listening(int port) {
+  std::ifstream in("/proc/net/tcp");
+  std::string line;
+  std::getline(in, line);  // the heading
+  char wanted[8];
+  std::snprintf(wanted, sizeof wanted, ":%04X", port);
+  while (std::getline(in, line)) {
+    // "  sl  local_address rem_address   st ..."; LISTEN is state 0A.
+    std::istringstream fields(line);
+    std::string slot, local, remote, state;
+    fields >> slot >> local >> remote >> state;
+    if (state == "0A" && local.size() >= 5 && local.substr(local.size() - 5) == wanted) return true;
+  }
+  return false;
+}
+
+bool connectOrExit(SimServer& server) {
   const auto deadline = Clock::now() + std::chrono::seconds(10);
   while (Clock::now() < deadline) {
     server.sock = connectTo(server.port);
     if (server.sock >= 0) return true;
     int status = 0;
-    if (::waitpid(pid, &status, WNOHANG) == pid) {
+    if (::waitpid(server.pid, &status, WNOHANG) == server.pid) {
       server.pid = -1;
       server.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
       drainFd(server.stdoutFd, server.stdoutText);
@@ -130,6 +156,45 @@ bool startServer(SimServer& server, const std::vector<std::string>& args, bool w
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return false;
+}
+
+}  // namespace
+
+bool startServer(SimServer& server, const std::vector<std::string>& args, bool withTrace,
+                 int port) {
+  return spawnServer(server, args, withTrace, port) && connectOrExit(server);
+}
+
+bool startServerListening(SimServer& server, const std::vector<std::string>& args) {
+  if (!spawnServer(server, args, false, 0)) return false;
+  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  while (Clock::now() < deadline) {
+    if (listening(server.port)) return true;
+    int status = 0;
+    if (::waitpid(server.pid, &status, WNOHANG) == server.pid) {
+      server.pid = -1;
+      server.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+std::string runCommand(const std::string& command, int& status, int timeoutSeconds) {
+  const std::string bounded = "timeout " + std::to_string(timeoutSeconds) + " " + command;
+  FILE* pipe = ::popen(bounded.c_str(), "r");
+  std::string out;
+  if (pipe == nullptr) {
+    status = -1;
+    return out;
+  }
+  char buffer[4096];
+  std::size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  const int raw = ::pclose(pipe);
+  status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return out;
 }
 
 bool sendRaw(SimServer& server, const std::string& bytes) {

@@ -64,3 +64,11 @@ void closeClient(SimServer& server);
 // own. False when no echo comes within `timeout`.
 bool sendUnanswered(SimServer& server, const std::string& line,
                     std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+
+// Starts nxt-bridge-sim like startServer but does not connect: it waits
+// until the port is listening, so that another program can be the client.
+bool startServerListening(SimServer& server, const std::vector<std::string>& args = {});
+
+// Runs `command` through the shell, bounded by `timeout` seconds; returns
+// its standard output, and its exit status in `status`.
+std::string runCommand(const std::string& command, int& status, int timeoutSeconds = 30);

@@ -126,3 +126,46 @@ TEST_F(Link, OversizedTelegramIsRefusedWithoutSending) {
 }
 
 }  // namespace
+
+namespace {
+
+// Replies that the driver must not take: the caller's buffer stays as it
+// was filled, and the status tells the failure.
+TEST_F(Link, MalformedRepliesAreNotTaken) {
+  ASSERT_TRUE(linkOpenUsb());
+  const std::vector<std::vector<std::uint8_t>> bad = {
+      {},                        // no reply at all (timeout)
+      {0x02},                    // too short
+      {0x02, 0x0b},              // no status
+      {0x03, 0x0b, 0x00, 0x5c, 0x1d},  // not a reply
+      {0x02, 0x06, 0x00, 0x5c, 0x1d},  // a reply to another opcode
+      std::vector<std::uint8_t>(65, 0x02),  // longer than a telegram
+  };
+  for (const auto& reply : bad) {
+    simTransportScriptReplies({reply});
+    const std::uint8_t battery[] = {0x0b};
+    std::uint8_t response[4];
+    std::memset(response, 0x01, sizeof response);
+    EXPECT_EQ(linkTransact(1, battery, 1, response, 4), 0u) << reply.size();
+    for (std::uint8_t b : response) EXPECT_EQ(b, 0x01);
+    EXPECT_LT(deviceLink.status.code, 0);
+  }
+  // The next exchange is answered as usual.
+  const std::uint8_t battery[] = {0x0b};
+  std::uint8_t response[4];
+  EXPECT_EQ(linkTransact(1, battery, 1, response, 4), 4u);
+  EXPECT_EQ(deviceLink.status.code, 0);
+}
+
+TEST_F(Link, ShortReplyFillsOnlyWhatArrived) {
+  ASSERT_TRUE(linkOpenUsb());
+  simTransportScriptReplies({{0x02, 0x0b, 0x00, 0x5c}});
+  const std::uint8_t battery[] = {0x0b};
+  std::uint8_t response[4];
+  std::memset(response, 0x01, sizeof response);
+  EXPECT_EQ(linkTransact(1, battery, 1, response, 4), 3u);
+  EXPECT_EQ(response[2], 0x5c);
+  EXPECT_EQ(response[3], 0x01);
+}
+
+}  // namespace

@@ -8,7 +8,7 @@ packages=(
   libboost-dev libboost-system-dev libusb-1.0-0-dev
   googletest libgtest-dev
   clang libclang-rt-14-dev
-  netcat-openbsd
+  netcat-openbsd python3
 )
 
 missing=()

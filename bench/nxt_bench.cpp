@@ -1,0 +1,404 @@
+// nxt-bench: what one request costs in nxt-bridge, on loopback against
+// nxt-bridge-sim, beside a bare loopback server that answers each read
+// with one line (the floor that the network stack sets) and beside the
+// simulated link's own time.
+//
+//   nxt-bench [--sim PATH] [--csv FILE] [--requests N] [--quick]
+//
+// Prints a table and writes the same figures to a CSV file.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::microseconds;
+
+struct Row {
+  std::string target;   // "nxt-bridge-sim" or "bare loopback"
+  std::string kind;     // action, query, error, goto, sonar
+  std::string request;
+  int latencyUs = 0;
+  int count = 0;
+  double perSecond = 0;
+  double p50Us = 0;
+  double p99Us = 0;
+  double maxUs = 0;
+  double meanUs = 0;
+  std::string note;
+};
+
+struct Child {
+  pid_t pid = -1;
+  int sock = -1;
+};
+
+int freePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  ::close(fd);
+  return ntohs(a.sin_port);
+}
+
+int connectWithRetry(int port) {
+  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  while (Clock::now() < deadline) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+      const int one = 1;
+      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+      return fd;
+    }
+    ::close(fd);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return -1;
+}
+
+// The floor: accepts one client and answers every read with one line.
+[[noreturn]] void bareServer(int port) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  const int one = 1;
+  ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<std::uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) ::_exit(1);
+  ::listen(listener, 1);
+  const int client = ::accept(listener, nullptr, nullptr);
+  char buffer[512];
+  for (;;) {
+    const ssize_t n = ::read(client, buffer, sizeof buffer);
+    if (n <= 0) ::_exit(0);
+    static const char kLine[] = "ok\n";
+    if (::write(client, kLine, 3) != 3) ::_exit(0);
+  }
+}
+
+Child startBare() {
+  Child c;
+  const int port = freePort();
+  c.pid = ::fork();
+  if (c.pid == 0) bareServer(port);
+  c.sock = connectWithRetry(port);
+  return c;
+}
+
+Child startSim(const std::string& path, int latencyUs, const std::vector<std::string>& extra) {
+  Child c;
+  const int port = freePort();
+  c.pid = ::fork();
+  if (c.pid == 0) {
+    // The echo goes nowhere, as when the console is not watched.
+    FILE* devnull = std::freopen("/dev/null", "w", stdout);
+    (void)devnull;
+    std::vector<std::string> args = {path, "--port", std::to_string(port), "--latency-us",
+                                     std::to_string(latencyUs)};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::vector<char*> argv;
+    for (auto& s : args) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  c.sock = connectWithRetry(port);
+  return c;
+}
+
+void stop(Child& c) {
+  if (c.sock >= 0) {
+    static const char kBye[] = "bye\n";
+    ::send(c.sock, kBye, 4, MSG_NOSIGNAL);
+    ::close(c.sock);
+  }
+  if (c.pid > 0) {
+    const auto deadline = Clock::now() + std::chrono::seconds(3);
+    while (::waitpid(c.pid, nullptr, WNOHANG) == 0) {
+      if (Clock::now() > deadline) {
+        ::kill(c.pid, SIGKILL);
+        ::waitpid(c.pid, nullptr, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  }
+  c = Child{};
+}
+
+// One request and its reply line; "" when the connection fails.
+std::string exchange(int sock, const std::string& line) {
+  const std::string out = line + "\n";
+  if (::send(sock, out.data(), out.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(out.size())) {
+    return "";
+  }
+  std::string reply;
+  char buffer[256];
+  for (;;) {
+    pollfd p{sock, POLLIN, 0};
+    if (::poll(&p, 1, 20000) <= 0) return "";
+    const ssize_t n = ::recv(sock, buffer, sizeof buffer, 0);
+    if (n <= 0) return "";
+    reply.append(buffer, static_cast<std::size_t>(n));
+    if (!reply.empty() && reply.back() == '\n') {
+      reply.pop_back();
+      return reply;
+    }
+  }
+}
+
+double percentile(std::vector<double> v, double q) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  const std::size_t i = std::min(v.size() - 1, static_cast<std::size_t>(q * (v.size() - 1) + 0.5));
+  return v[i];
+}
+
+Row measure(int sock, const std::string& target, const std::string& kind,
+            const std::string& line, int latencyUs, int count) {
+  for (int i = 0; i < std::min(count / 10 + 1, 200); ++i) exchange(sock, line);  // warm up
+  std::vector<double> us;
+  us.reserve(static_cast<std::size_t>(count));
+  const auto start = Clock::now();
+  for (int i = 0; i < count; ++i) {
+    const auto t0 = Clock::now();
+    if (exchange(sock, line).empty()) break;
+    us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+  }
+  const double total = std::chrono::duration<double>(Clock::now() - start).count();
+  Row r;
+  r.target = target;
+  r.kind = kind;
+  r.request = line;
+  r.latencyUs = latencyUs;
+  r.count = static_cast<int>(us.size());
+  r.perSecond = total > 0 ? us.size() / total : 0;
+  r.p50Us = percentile(us, 0.50);
+  r.p99Us = percentile(us, 0.99);
+  r.maxUs = us.empty() ? 0 : *std::max_element(us.begin(), us.end());
+  double sum = 0;
+  for (double x : us) sum += x;
+  r.meanUs = us.empty() ? 0 : sum / us.size();
+  return r;
+}
+
+// What one sleep of the simulated link really takes on this machine (the
+// median): the kernel wakes a sleeper some tens of microseconds late.
+double linkSleepUs(int latencyUs, int count) {
+  std::vector<double> us;
+  for (int i = 0; i < count; ++i) {
+    const auto t0 = Clock::now();
+    std::this_thread::sleep_for(microseconds(latencyUs));
+    us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+  }
+  return percentile(us, 0.5);
+}
+
+// CPU seconds (user + system) that process `pid` has used.
+double cpuSeconds(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::size_t close = text.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::vector<std::string> fields;
+  std::size_t i = close + 2;
+  while (i < text.size()) {
+    const std::size_t j = text.find(' ', i);
+    fields.push_back(text.substr(i, j - i));
+    if (j == std::string::npos) break;
+    i = j + 1;
+  }
+  // Fields after the name: state is [0]; utime [11], stime [12].
+  if (fields.size() < 13) return 0;
+  const double ticks = static_cast<double>(::sysconf(_SC_CLK_TCK));
+  return (std::stod(fields[11]) + std::stod(fields[12])) / ticks;
+}
+
+std::string fixed(double v, int digits = 1) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.*f", digits, v);
+  return buffer;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::signal(SIGPIPE, SIG_IGN);
+  std::string simPath = NXT_BRIDGE_SIM_PATH;
+  std::string csvPath = "nxt-bench.csv";
+  int requests = 20000;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--sim" && i + 1 < argc) {
+      simPath = argv[++i];
+    } else if (a == "--csv" && i + 1 < argc) {
+      csvPath = argv[++i];
+    } else if (a == "--requests" && i + 1 < argc) {
+      requests = std::max(100, std::atoi(argv[++i]));
+    } else if (a == "--quick") {
+      requests = 2000;
+    } else {
+      std::cerr << "usage: nxt-bench [--sim PATH] [--csv FILE] [--requests N] [--quick]\n";
+      return 2;
+    }
+  }
+
+  std::vector<Row> rows;
+  const std::vector<std::pair<std::string, std::string>> kinds = {
+      {"action", "motor;setforward;out_a;50"}, {"query", "nxt;batterylevel"}, {"error", "robot;x"}};
+
+  for (int latency : {0, 1000}) {
+    const int count = latency == 0 ? requests : std::max(200, requests / 10);
+    Child bare = startBare();
+    Child sim = startSim(simPath, latency, {});
+    if (bare.sock < 0 || sim.sock < 0 || exchange(sim.sock, "nxt;open") != "ok") {
+      std::cerr << "nxt-bench: cannot start the servers\n";
+      stop(bare);
+      stop(sim);
+      return 1;
+    }
+    for (const auto& [kind, line] : kinds) {
+      // Alternate in halves so that both see the same machine conditions.
+      Row floor = measure(bare.sock, "bare loopback", kind, line, latency, count / 2);
+      Row ours = measure(sim.sock, "nxt-bridge-sim", kind, line, latency, count / 2);
+      Row floor2 = measure(bare.sock, "bare loopback", kind, line, latency, count / 2);
+      Row ours2 = measure(sim.sock, "nxt-bridge-sim", kind, line, latency, count / 2);
+      auto merge = [](Row a, const Row& b) {
+        a.count += b.count;
+        a.perSecond = (a.perSecond + b.perSecond) / 2;
+        a.p50Us = (a.p50Us + b.p50Us) / 2;
+        a.p99Us = (a.p99Us + b.p99Us) / 2;
+        a.maxUs = std::max(a.maxUs, b.maxUs);
+        a.meanUs = (a.meanUs + b.meanUs) / 2;
+        return a;
+      };
+      floor = merge(floor, floor2);
+      ours = merge(ours, ours2);
+      const int exchanges = kind == "error" ? 0 : 1;
+      const double link = latency > 0 ? linkSleepUs(latency, 200) * exchanges : 0;
+      // Medians: a compile or a page fault elsewhere on the machine moves the
+      // mean by more than the server costs.
+      ours.note = "x" + fixed(ours.p50Us / floor.p50Us, 2) + " floor (p50)";
+      if (latency > 0 && exchanges > 0) {
+        const double own = ours.p50Us - floor.p50Us - link;
+        ours.note += "; own " + fixed(own, 1) + " us = " + fixed(100.0 * own / link, 2) +
+                     "% of link " + fixed(link, 1) + " us";
+      }
+      rows.push_back(floor);
+      rows.push_back(ours);
+    }
+    stop(bare);
+    stop(sim);
+  }
+
+  // A goto and a sonar wait at 1000 us of link latency: CPU burnt, and the
+  // overshoot of goto.
+  {
+    Child sim = startSim(simPath, 1000, {});
+    if (sim.sock >= 0 && exchange(sim.sock, "nxt;open") == "ok") {
+      // Power 50 turns about 450 degrees a second: 900 degrees is 2 s.
+      exchange(sim.sock, "motor;resetrotationcount;out_a;false");
+      const double cpu0 = cpuSeconds(sim.pid);
+      const auto t0 = Clock::now();
+      const std::string reply = exchange(sim.sock, "motor;goto;out_a;50;900;true");
+      const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+      const double cpu = cpuSeconds(sim.pid) - cpu0;
+      Row r;
+      r.target = "nxt-bridge-sim";
+      r.kind = "goto";
+      r.request = "motor;goto;out_a;50;900;true";
+      r.latencyUs = 1000;
+      r.count = 1;
+      r.meanUs = wall * 1e6;
+      r.note = "reply " + reply + "; cpu " + fixed(cpu * 1000, 1) + " ms in " + fixed(wall, 2) +
+               " s = " + fixed(100 * cpu / wall, 1) + "%";
+      rows.push_back(r);
+
+      const double cpu1 = cpuSeconds(sim.pid);
+      const auto t1 = Clock::now();
+      const std::string sonar = exchange(sim.sock, "sensor;getsonarvalue;in_4");
+      const double wall1 = std::chrono::duration<double>(Clock::now() - t1).count();
+      const double cpuSonar = cpuSeconds(sim.pid) - cpu1;
+      Row s;
+      s.target = "nxt-bridge-sim";
+      s.kind = "sonar wait";
+      s.request = "sensor;getsonarvalue;in_4 (no sensor)";
+      s.latencyUs = 1000;
+      s.count = 1;
+      s.meanUs = wall1 * 1e6;
+      s.note = "reply " + sonar + "; cpu " + fixed(cpuSonar * 1000, 1) + " ms in " +
+               fixed(wall1, 2) + " s = " + fixed(100 * cpuSonar / wall1, 1) + "%";
+      rows.push_back(s);
+    }
+    stop(sim);
+  }
+  for (int latency : {0, 1000}) {
+    Child sim = startSim(simPath, latency, {});
+    if (sim.sock < 0 || exchange(sim.sock, "nxt;open") != "ok") continue;
+    for (int power : {30, 75, 100}) {
+      exchange(sim.sock, "motor;stop;out_a;true");
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      exchange(sim.sock, "motor;resetrotationcount;out_a;false");
+      const std::string reply =
+          exchange(sim.sock, "motor;goto;out_a;" + std::to_string(power) + ";720;true");
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let it settle
+      const std::string count = exchange(sim.sock, "motor;getrotationcount;out_a");
+      Row r;
+      r.target = "nxt-bridge-sim";
+      r.kind = "goto overshoot";
+      r.request = "motor;goto;out_a;" + std::to_string(power) + ";720;true";
+      r.latencyUs = latency;
+      r.count = 1;
+      r.meanUs = std::atof(count.c_str()) - 720;
+      r.note = "reply " + reply + "; final count " + count + "; overshoot " +
+               fixed(r.meanUs, 0) + " degrees";
+      rows.push_back(r);
+    }
+    stop(sim);
+  }
+
+  std::printf("%-15s %-14s %-8s %7s %9s %9s %9s %10s  %s\n", "target", "kind", "link us", "count",
+              "req/s", "p50 us", "p99 us", "max us", "note");
+  for (const Row& r : rows) {
+    std::printf("%-15s %-14s %-8d %7d %9.0f %9.1f %9.1f %10.1f  %s\n", r.target.c_str(),
+                r.kind.c_str(), r.latencyUs, r.count, r.perSecond, r.p50Us, r.p99Us, r.maxUs,
+                r.note.c_str());
+  }
+  std::ofstream csv(csvPath);
+  csv << "target,kind,request,link_latency_us,count,requests_per_s,p50_us,p99_us,max_us,mean_us,"
+         "note\n";
+  for (const Row& r : rows) {
+    csv << r.target << ',' << r.kind << ",\"" << r.request << "\"," << r.latencyUs << ','
+        << r.count << ',' << fixed(r.perSecond, 0) << ',' << fixed(r.p50Us) << ','
+        << fixed(r.p99Us) << ',' << fixed(r.maxUs) << ',' << fixed(r.meanUs) << ",\"" << r.note
+        << "\"\n";
+  }
+  std::printf("\nwritten to %s\n", csvPath.c_str());
+  return 0;
+}
