@@ -58,8 +58,18 @@ std::string tempTracePath() {
 SimServer::~SimServer() {
   if (sock >= 0) ::close(sock);
   if (pid > 0) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
+    // A moment to stop in order (a launcher stops what it started), then
+    // for good.
+    ::kill(pid, SIGTERM);
+    bool ended = false;
+    for (int i = 0; i < 300 && !ended; ++i) {
+      ended = ::waitpid(pid, nullptr, WNOHANG) == pid;
+      if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!ended) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
   }
   if (stdoutFd >= 0) ::close(stdoutFd);
   if (stderrFd >= 0) ::close(stderrFd);
@@ -86,7 +96,7 @@ bool spawnServer(SimServer& server, const std::vector<std::string>& args, bool w
                  int port) {
   ::signal(SIGPIPE, SIG_IGN);
   server.port = port != 0 ? port : freeLoopbackPort();
-  std::vector<std::string> argv = {NXT_BRIDGE_SIM_PATH, "--port", std::to_string(server.port)};
+  std::vector<std::string> argv = {serverProgram(), "--port", std::to_string(server.port)};
   if (withTrace) {
     server.traceFile = tempTracePath();
     argv.push_back("--trace");
@@ -141,7 +151,7 @@ bool listening(int port) {
 }
 
 bool connectOrExit(SimServer& server) {
-  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  const auto deadline = Clock::now() + serverStartTimeout();
   while (Clock::now() < deadline) {
     server.sock = connectTo(server.port);
     if (server.sock >= 0) return true;
@@ -167,7 +177,7 @@ bool startServer(SimServer& server, const std::vector<std::string>& args, bool w
 
 bool startServerListening(SimServer& server, const std::vector<std::string>& args) {
   if (!spawnServer(server, args, false, 0)) return false;
-  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  const auto deadline = Clock::now() + serverStartTimeout();
   while (Clock::now() < deadline) {
     if (listening(server.port)) return true;
     int status = 0;
@@ -292,4 +302,35 @@ bool sendUnanswered(SimServer& server, const std::string& line,
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   return false;
+}
+
+namespace {
+
+struct ServerProgramChoice {
+  std::string path;
+  std::chrono::seconds startTimeout{0};
+};
+
+ServerProgramChoice& serverProgramChoice() {
+  static ServerProgramChoice choice = [] {
+    ServerProgramChoice c;
+    const char* path = std::getenv("NXT_E2E_SERVER");
+    c.path = path != nullptr && *path != '\0' ? path : NXT_BRIDGE_SIM_PATH;
+    const char* seconds = std::getenv("NXT_E2E_START_SECONDS");
+    const long n = seconds != nullptr ? std::strtol(seconds, nullptr, 10) : 0;
+    c.startTimeout = std::chrono::seconds(n > 0 && n <= 3600 ? n : 10);
+    return c;
+  }();
+  return choice;
+}
+
+}  // namespace
+
+std::string serverProgram() { return serverProgramChoice().path; }
+
+std::chrono::seconds serverStartTimeout() { return serverProgramChoice().startTimeout; }
+
+void useServerProgram(const std::string& path, std::chrono::seconds startTimeout) {
+  serverProgramChoice().path = path;
+  serverProgramChoice().startTimeout = startTimeout;
 }
