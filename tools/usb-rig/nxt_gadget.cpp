@@ -3,7 +3,7 @@
 // docs/usb-rig.md), where dummy_hcd joins the gadget side to the host side.
 //
 //   nxt-gadget --ffs DIR [--gadget DIR --udc NAME] [--options-file FILE]
-//              [--check] [BRICK OPTION]...
+//              [--delay-file FILE] [--check] [BRICK OPTION]...
 //
 // --ffs is where the function's FunctionFS is mounted. With --gadget (the
 // gadget's configfs directory) and --udc, the gadget writes the brick's
@@ -14,13 +14,15 @@
 // checks the options.
 //
 // Each telegram read from the OUT endpoint goes to the simulated brick and
-// is traced; its reply, if any, is traced and written to the IN endpoint,
+// is traced; its reply, if any, is traced and queued for the IN endpoint,
 // where it waits for the host's read at most 500 ms, as the firmware's
 // does. A telegram of the no-reply type gets nothing.
 //
 // Faults on demand: SIGUSR1 mutes the brick (telegrams are still read and
 // traced, but none reaches the model and nothing is answered), SIGUSR2
-// lets it answer again. SIGSTOP freezes it altogether.
+// lets it answer again. SIGSTOP freezes it altogether. While the file named
+// by --delay-file holds a number of milliseconds (at most 10000), every
+// reply is held that long before it is written: a late brick.
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/usb/ch9.h>
@@ -32,11 +34,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -65,6 +70,7 @@ void onAlarm(int) {}
 
 struct GadgetOptions {
   std::string ffsDir;
+  std::string delayFile;
   std::string gadgetDir;
   std::string udc;
   bool check = false;
@@ -76,7 +82,7 @@ void say(const std::string& message) { std::cerr << "nxt-gadget: " << message <<
 std::string usage() {
   std::string text =
       "Usage: nxt-gadget --ffs DIR [--gadget DIR --udc NAME] [--options-file FILE]\n"
-      "                  [--check] [BRICK OPTION]...\n"
+      "                  [--delay-file FILE] [--check] [BRICK OPTION]...\n"
       "Serves the simulated NXT brick through the FunctionFS function mounted at DIR.\n"
       "The brick options are those of nxt-bridge-sim:\n";
   const std::string sim = simUsage();
@@ -120,6 +126,8 @@ bool parseGadgetOptions(int argc, char** argv, GadgetOptions& options, std::stri
       if (!value(options.gadgetDir)) return false;
     } else if (arg == "--udc") {
       if (!value(options.udc)) return false;
+    } else if (arg == "--delay-file") {
+      if (!value(options.delayFile)) return false;
     } else if (arg == "--check") {
       options.check = true;
     } else if (arg == "--options-file") {
@@ -208,7 +216,8 @@ void serveEp0(int ep0) {
 }
 
 // Writes one reply to the IN endpoint, giving up when the host has not
-// taken it within kReplyWriteTimeout. Returns whether it went out.
+// taken it within kReplyWriteTimeout. Returns whether it went out. Only the
+// thread that writes replies takes SIGALRM.
 bool writeReply(int in, const std::uint8_t* bytes, std::size_t length) {
   const auto deadline = Clock::now() + kReplyWriteTimeout;
   itimerval alarm{};
@@ -229,11 +238,49 @@ bool writeReply(int in, const std::uint8_t* bytes, std::size_t length) {
   return sent;
 }
 
-// Reads telegrams from `out` and answers them on `in`, forever. A read that
+// The reply delay that `path` holds now; zero without a file.
+std::chrono::milliseconds replyDelay(const std::string& path) {
+  if (path.empty()) return std::chrono::milliseconds(0);
+  std::ifstream in(path);
+  long ms = 0;
+  if (!(in >> ms) || ms < 0) return std::chrono::milliseconds(0);
+  return std::chrono::milliseconds(ms > 10000 ? 10000 : ms);
+}
+
+// Replies on their way to the IN endpoint, oldest first, each with the
+// time it may go out. The brick goes on reading telegrams meanwhile, as a
+// device controller takes OUT packets while IN data waits for the host.
+struct ReplyQueue {
+  struct Item {
+    std::uint8_t bytes[kNxtPacketSize];
+    std::size_t length;
+    Clock::time_point due;
+  };
+  std::mutex mutex;
+  std::condition_variable ready;
+  std::deque<Item> items;
+};
+
+// Writes the queued replies to `in`, forever, each when it is due.
+void writeReplies(ReplyQueue& queue, int in) {
+  for (;;) {
+    ReplyQueue::Item item;
+    {
+      std::unique_lock<std::mutex> lock(queue.mutex);
+      queue.ready.wait(lock, [&] { return !queue.items.empty(); });
+      item = queue.items.front();
+      queue.items.pop_front();
+    }
+    std::this_thread::sleep_until(item.due);
+    if (!writeReply(in, item.bytes, item.length)) say("a reply was not taken by the host");
+  }
+}
+
+// Reads telegrams from `out` and queues their replies, forever. A read that
 // fails while the host reconfigures or the device is unplugged (ESHUTDOWN)
 // is retried: FunctionFS holds the next read until the endpoint is enabled
 // again.
-void serveTelegrams(int out, int in) {
+void serveTelegrams(int out, ReplyQueue& queue, const std::string& delayFile) {
   SimTrace& trace = simTransportTrace();
   std::int32_t result = kTransportOk;
   TransportDevice* brick = transportOpenFirstBrick(result);
@@ -258,10 +305,14 @@ void serveTelegrams(int out, int in) {
     // The simulated transport traces both ways and keeps the reply, as the
     // brick's IN endpoint does.
     transportSend(brick, telegram, length);
-    std::uint8_t reply[kNxtPacketSize];
-    std::size_t replyLength = 0;
-    if (transportReceive(brick, reply, sizeof reply, replyLength) != kTransportOk) continue;
-    if (!writeReply(in, reply, replyLength)) say("a reply was not taken by the host");
+    ReplyQueue::Item item;
+    if (transportReceive(brick, item.bytes, sizeof item.bytes, item.length) != kTransportOk) {
+      continue;
+    }
+    item.due = Clock::now() + replyDelay(delayFile);
+    std::lock_guard<std::mutex> lock(queue.mutex);
+    queue.items.push_back(item);
+    queue.ready.notify_one();
   }
 }
 
@@ -316,8 +367,8 @@ int main(int argc, char** argv) {
   const int in = openEndpoint(options.ffsDir, "ep2", O_WRONLY);
   if (out < 0 || in < 0) return 1;
 
-  // ep0 is served on a thread of its own that never takes our signals: they
-  // are meant to interrupt the endpoint reads and writes.
+  // ep0 is served on a thread of its own that takes none of our signals;
+  // SIGALRM goes to the thread that writes replies, which it interrupts.
   sigset_t ours;
   sigemptyset(&ours);
   sigaddset(&ours, SIGUSR1);
@@ -326,7 +377,20 @@ int main(int argc, char** argv) {
   ::pthread_sigmask(SIG_BLOCK, &ours, nullptr);
   std::thread ep0Thread(serveEp0, ep0);
   ep0Thread.detach();
-  ::pthread_sigmask(SIG_UNBLOCK, &ours, nullptr);
+  static ReplyQueue replies;
+  sigset_t alarmOnly;
+  sigemptyset(&alarmOnly);
+  sigaddset(&alarmOnly, SIGALRM);
+  std::thread writer([in, alarmOnly] {
+    ::pthread_sigmask(SIG_UNBLOCK, &alarmOnly, nullptr);
+    writeReplies(replies, in);
+  });
+  writer.detach();
+  sigset_t mutes;
+  sigemptyset(&mutes);
+  sigaddset(&mutes, SIGUSR1);
+  sigaddset(&mutes, SIGUSR2);
+  ::pthread_sigmask(SIG_UNBLOCK, &mutes, nullptr);
 
   if (!options.gadgetDir.empty()) {
     const std::string serial = gadgetSerialNumber(options.sim.transport.brick.bluetoothAddress);
@@ -337,6 +401,6 @@ int main(int argc, char** argv) {
     }
   }
   say("serving");
-  serveTelegrams(out, in);
+  serveTelegrams(out, replies, options.delayFile);
   return 0;
 }

@@ -316,6 +316,18 @@ TEST_F(UsbRig, AGadgetThatStopsAnsweringTimesOutAndTheNextRequestIsAnswered) {
   EXPECT_EQ(request(s, "nxt;batterylevel"), "8100");
   EXPECT_EQ(request(s, "nxt;getname"), "NXT");
 
+  // Late: the reply comes 1.5 s after the telegram, when the transport has
+  // given up on it, and reaches the host during the next exchange: it must
+  // not be taken for that one's reply.
+  ASSERT_EQ(control(rig, "late 1500"), "done late 1500");
+  reply = boundedRequest(s, "nxt;batterylevel");
+  EXPECT_NE(reply, "<timeout>");
+  EXPECT_NE(reply, "8100");
+  ASSERT_EQ(control(rig, "late 0"), "done late 0");
+  EXPECT_EQ(boundedRequest(s, "nxt;getname"), "NXT");
+  EXPECT_EQ(request(s, "nxt;batterylevel"), "8100");
+  EXPECT_EQ(request(s, "nxt;getname"), "NXT");
+
   ASSERT_TRUE(sendRaw(s, "bye\n"));
   EXPECT_EQ(waitForExit(s, milliseconds(30000)), 0);
 }
