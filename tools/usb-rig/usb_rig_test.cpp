@@ -26,7 +26,7 @@ using std::chrono::seconds;
 
 // The longest a request may take through the rig while the brick is gone,
 // muted or frozen: the transport's 1 s timeout, its draining, a slow guest.
-constexpr milliseconds kFaultReplyBound{8000};
+constexpr milliseconds kFaultReplyBound{15000};
 
 // A rig directory of our own, removed at the end.
 struct RigDir {
