@@ -11,6 +11,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -81,8 +82,10 @@ int connectWithRetry(int port) {
   return -1;
 }
 
-// The floor: accepts one client and answers every read with one line.
-[[noreturn]] void bareServer(int port) {
+// The floor: accepts one client and answers every read with one line,
+// after sleeping `sleepUs` as the simulated link does (0: at once).
+[[noreturn]] void bareServer(int port, int sleepUs) {
+  if (sleepUs > 0) ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
   const int one = 1;
   ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -97,16 +100,17 @@ int connectWithRetry(int port) {
   for (;;) {
     const ssize_t n = ::read(client, buffer, sizeof buffer);
     if (n <= 0) ::_exit(0);
+    if (sleepUs > 0) std::this_thread::sleep_for(microseconds(sleepUs));
     static const char kLine[] = "ok\n";
     if (::write(client, kLine, 3) != 3) ::_exit(0);
   }
 }
 
-Child startBare() {
+Child startBare(int sleepUs = 0) {
   Child c;
   const int port = freePort();
   c.pid = ::fork();
-  if (c.pid == 0) bareServer(port);
+  if (c.pid == 0) bareServer(port, sleepUs);
   c.sock = connectWithRetry(port);
   return c;
 }
@@ -208,18 +212,6 @@ Row measure(int sock, const std::string& target, const std::string& kind,
   return r;
 }
 
-// What one sleep of the simulated link really takes on this machine (the
-// median): the kernel wakes a sleeper some tens of microseconds late.
-double linkSleepUs(int latencyUs, int count) {
-  std::vector<double> us;
-  for (int i = 0; i < count; ++i) {
-    const auto t0 = Clock::now();
-    std::this_thread::sleep_for(microseconds(latencyUs));
-    us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
-  }
-  return percentile(us, 0.5);
-}
-
 // CPU seconds (user + system) that process `pid` has used.
 double cpuSeconds(pid_t pid) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
@@ -244,6 +236,26 @@ std::string fixed(double v, int digits = 1) {
   char buffer[64];
   std::snprintf(buffer, sizeof buffer, "%.*f", digits, v);
   return buffer;
+}
+
+// The CPU time that the server burns while it serves one `request` that
+// waits on the link (1000 us of latency).
+Row cpuDuring(const Child& sim, const std::string& kind, const std::string& request) {
+  const double cpu0 = cpuSeconds(sim.pid);
+  const auto t0 = Clock::now();
+  const std::string reply = exchange(sim.sock, request);
+  const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
+  const double cpu = cpuSeconds(sim.pid) - cpu0;
+  Row r;
+  r.target = "nxt-bridge-sim";
+  r.kind = kind;
+  r.request = request;
+  r.latencyUs = 1000;
+  r.count = 1;
+  r.meanUs = wall * 1e6;
+  r.note = "reply " + reply + "; cpu " + fixed(cpu * 1000, 1) + " ms in " + fixed(wall, 2) +
+           " s = " + fixed(100 * cpu / wall, 1) + "%";
+  return r;
 }
 
 }  // namespace
@@ -276,6 +288,7 @@ int main(int argc, char** argv) {
   for (int latency : {0, 1000}) {
     const int count = latency == 0 ? requests : std::max(200, requests / 10);
     Child bare = startBare();
+    Child pacedBare = latency > 0 ? startBare(latency) : Child{};
     Child sim = startSim(simPath, latency, {});
     if (bare.sock < 0 || sim.sock < 0 || exchange(sim.sock, "nxt;open") != "ok") {
       std::cerr << "nxt-bench: cannot start the servers\n";
@@ -300,20 +313,28 @@ int main(int argc, char** argv) {
       };
       floor = merge(floor, floor2);
       ours = merge(ours, ours2);
-      const int exchanges = kind == "error" ? 0 : 1;
-      const double link = latency > 0 ? linkSleepUs(latency, 200) * exchanges : 0;
       // Medians: a compile or a page fault elsewhere on the machine moves the
       // mean by more than the server costs.
       ours.note = "x" + fixed(ours.p50Us / floor.p50Us, 2) + " floor (p50)";
-      if (latency > 0 && exchanges > 0) {
-        const double own = ours.p50Us - floor.p50Us - link;
-        ours.note += "; own " + fixed(own, 1) + " us = " + fixed(100.0 * own / link, 2) +
-                     "% of link " + fixed(link, 1) + " us";
-      }
       rows.push_back(floor);
+      const bool usesLink = kind != "error";
+      if (latency > 0 && usesLink) {
+        // The link's time as the client sees it: a bare server that sleeps
+        // the link's latency before each answer, less the bare floor. The
+        // sleep leaves the machine idle, and waking from idle costs the
+        // client and the network stack too; that is the link's, not ours.
+        Row paced = measure(pacedBare.sock, "bare + sleep", kind, line, latency, count);
+        paced.note = "the floor, sleeping the link's latency per read";
+        const double link = paced.p50Us - floor.p50Us;
+        const double own = ours.p50Us - paced.p50Us;
+        ours.note += "; own " + fixed(own, 1) + " us = " + fixed(100.0 * own / link, 2) +
+                     "% of the link's " + fixed(link, 1) + " us";
+        rows.push_back(paced);
+      }
       rows.push_back(ours);
     }
     stop(bare);
+    stop(pacedBare);
     stop(sim);
   }
 
@@ -324,37 +345,8 @@ int main(int argc, char** argv) {
     if (sim.sock >= 0 && exchange(sim.sock, "nxt;open") == "ok") {
       // Power 50 turns about 450 degrees a second: 900 degrees is 2 s.
       exchange(sim.sock, "motor;resetrotationcount;out_a;false");
-      const double cpu0 = cpuSeconds(sim.pid);
-      const auto t0 = Clock::now();
-      const std::string reply = exchange(sim.sock, "motor;goto;out_a;50;900;true");
-      const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
-      const double cpu = cpuSeconds(sim.pid) - cpu0;
-      Row r;
-      r.target = "nxt-bridge-sim";
-      r.kind = "goto";
-      r.request = "motor;goto;out_a;50;900;true";
-      r.latencyUs = 1000;
-      r.count = 1;
-      r.meanUs = wall * 1e6;
-      r.note = "reply " + reply + "; cpu " + fixed(cpu * 1000, 1) + " ms in " + fixed(wall, 2) +
-               " s = " + fixed(100 * cpu / wall, 1) + "%";
-      rows.push_back(r);
-
-      const double cpu1 = cpuSeconds(sim.pid);
-      const auto t1 = Clock::now();
-      const std::string sonar = exchange(sim.sock, "sensor;getsonarvalue;in_4");
-      const double wall1 = std::chrono::duration<double>(Clock::now() - t1).count();
-      const double cpuSonar = cpuSeconds(sim.pid) - cpu1;
-      Row s;
-      s.target = "nxt-bridge-sim";
-      s.kind = "sonar wait";
-      s.request = "sensor;getsonarvalue;in_4 (no sensor)";
-      s.latencyUs = 1000;
-      s.count = 1;
-      s.meanUs = wall1 * 1e6;
-      s.note = "reply " + sonar + "; cpu " + fixed(cpuSonar * 1000, 1) + " ms in " +
-               fixed(wall1, 2) + " s = " + fixed(100 * cpuSonar / wall1, 1) + "%";
-      rows.push_back(s);
+      rows.push_back(cpuDuring(sim, "goto", "motor;goto;out_a;50;900;true"));
+      rows.push_back(cpuDuring(sim, "sonar wait", "sensor;getsonarvalue;in_4"));
     }
     stop(sim);
   }

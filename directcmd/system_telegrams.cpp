@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "link/device_link.h"
+#include "directcmd/direct_command.h"
 #include "protocol/nxt_protocol.h"
 
 namespace {
@@ -27,15 +27,13 @@ void brickPlayTone(std::int32_t frequency, std::int32_t duration) {
   const std::uint8_t directCommandBuffer[] = {
       byteOf(Opcode::kPlayTone), lowByte(frequency % 256), lowByte(frequency / 256),
       lowByte(duration % 256), lowByte(duration / 256)};
-  linkTransact(0, directCommandBuffer, sizeof directCommandBuffer, nullptr, 0);
+  sendCommand(directCommandBuffer);
 }
 
 std::uint16_t brickBatteryLevel() {
   const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kGetBatteryLevel)};
   std::uint8_t responseBuffer[4];
-  std::memset(responseBuffer, 0x01, sizeof responseBuffer);
-  linkTransact(1, directCommandBuffer, sizeof directCommandBuffer, responseBuffer,
-               sizeof responseBuffer);
+  askCommand(directCommandBuffer, responseBuffer);
   return static_cast<std::uint16_t>(responseBuffer[3] * 256 + responseBuffer[2]);
 }
 
@@ -44,12 +42,12 @@ void brickStartProgram(std::string fileName) {
   std::uint8_t directCommandBuffer[1 + nxt::kFileNameField];
   directCommandBuffer[0] = byteOf(Opcode::kStartProgram);
   putFileName(directCommandBuffer + 1, fileName);
-  linkTransact(0, directCommandBuffer, sizeof directCommandBuffer, nullptr, 0);
+  sendCommand(directCommandBuffer);
 }
 
 void brickStopProgram() {
   const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kStopProgram)};
-  linkTransact(0, directCommandBuffer, sizeof directCommandBuffer, nullptr, 0);
+  sendCommand(directCommandBuffer);
 }
 
 void brickPlaySoundFile(std::string fileName, bool loop) {
@@ -58,12 +56,12 @@ void brickPlaySoundFile(std::string fileName, bool loop) {
   directCommandBuffer[0] = byteOf(Opcode::kPlaySoundFile);
   directCommandBuffer[1] = loop ? 1 : 0;
   putFileName(directCommandBuffer + 2, fileName);
-  linkTransact(0, directCommandBuffer, sizeof directCommandBuffer, nullptr, 0);
+  sendCommand(directCommandBuffer);
 }
 
 void brickStopSound() {
   const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kStopSoundPlayback)};
-  linkTransact(0, directCommandBuffer, sizeof directCommandBuffer, nullptr, 0);
+  sendCommand(directCommandBuffer);
 }
 
 bool brickOpen() { return linkOpenUsb(); }

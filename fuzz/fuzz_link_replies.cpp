@@ -1,11 +1,14 @@
 // Fuzzes the driver's reply check and the reply decoders: the input is
 // split at 0xFF 0xFF into replies that stand in for the brick's answers to
-// the queries of the direct-command layer.
+// the queries of the direct-command layer: battery, name, rotation
+// count, sensor value, bus status and the sonar's polling.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
 
+#include "directcmd/input_telegrams.h"
+#include "directcmd/output_telegrams.h"
 #include "directcmd/system_telegrams.h"
 #include "link/device_link.h"
 #include "link/transport_sim.h"
@@ -29,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   simTransportScriptReplies(replies);
   for (std::size_t i = 0; i < replies.size(); ++i) {
-    switch (i % 2) {
+    switch (i % 6) {
       case 0:
         brickBatteryLevel();
         break;
@@ -38,6 +41,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (name.size() > 15) std::abort();
         break;
       }
+      case 2:
+        motorGetRotationCount(static_cast<std::int32_t>(i % 3));
+        break;
+      case 3:
+        sensorGetValue(static_cast<int>(i % 4));
+        break;
+      case 4:
+        sensorLsGetStatus(static_cast<int>(i % 4));
+        break;
+      case 5:
+        // Once per input, with a short wait: the scripted replies decide
+        // when a byte is ready, and then the brick's own answers.
+        if (i == 5) sonarGetValue(static_cast<int>(i % 4), std::chrono::milliseconds(1));
+        break;
     }
   }
   simTransportScriptReplies({});

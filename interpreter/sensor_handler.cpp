@@ -1,10 +1,78 @@
 // The "sensor" module: the four inputs of the brick and the ultrasonic
 // sensor on their low-speed bus.
+#include "directcmd/input_telegrams.h"
 #include "interpreter/command_interpreter.h"
+
+namespace {
+
+// The commands whose only argument is the port word and whose reply is
+// "ok" once the telegram is on its way.
+struct PortAction {
+  const char* word;
+  std::uint32_t (*operation)(int port);
+};
+
+constexpr PortAction kPortActions[] = {
+    {"settouch", sensorSetTouch},
+    {"setsound", sensorSetSound},
+    {"setsonar", sensorSetSonar},
+    {"setraw", sensorSetRaw},
+    {"setsonaroff", sonarOff},
+    {"setsonarsingleshot", sonarSingleShot},
+    {"setsonarcontinuous", sonarContinuous},
+};
+
+}  // namespace
 
 std::string CommandInterpreter::handleSensor(const Words& cmds) {
   if (cmds.size() < 2) return kErrWrongParams;
   const std::string& cmd = cmds[1];
+  const std::size_t n = cmds.size();
   if (!interfaceEnabled) return kErrNotEnableInterface;
+
+  // The port of word 2, or -1 when the request has fewer than `words`
+  // words or word 2 names no sensor port.
+  auto portOf = [&](std::size_t words) {
+    return n >= words && isSensorPort(cmds[2]) ? toSensorPort(cmds[2]) : -1;
+  };
+
+  for (const PortAction& action : kPortActions) {
+    if (cmd != action.word) continue;
+    const int port = portOf(3);
+    if (port < 0) return kErrWrongParams;
+    action.operation(port);
+    return kReplyOk;
+  }
+  if (cmd == "setlight") {
+    const int port = portOf(4);
+    if (port < 0 || !isTruthWord(cmds[3])) return kErrWrongParams;
+    sensorSetLight(port, toBool(cmds[3]));
+    return kReplyOk;
+  }
+  if (cmd == "setsonarcontinuousinterval") {
+    const int port = portOf(4);
+    if (port < 0) return kErrWrongParams;
+    sonarContinuousInterval(port, toInt(cmds[3]));
+    return kReplyOk;
+  }
+  if (cmd == "getvalue") {
+    const int port = portOf(3);
+    if (port < 0) return kErrWrongParams;
+    return queryReply(intToString(sensorGetValue(port)));
+  }
+  if (cmd == "lsgetstatus") {
+    const int port = portOf(3);
+    if (port < 0) return kErrWrongParams;
+    return queryReply(intToString(sensorLsGetStatus(port)));
+  }
+  if (cmd == "getsonarvalue") {
+    const int port = portOf(3);
+    if (port < 0) return kErrWrongParams;
+    const SonarReading reading = sonarGetValue(port);
+    // A sensor that is unplugged, or a port not set up for it, never
+    // reports a byte ready; the wait ends at its limit.
+    if (reading.timedOut) return kErrTimeout;
+    return queryReply(intToString(reading.distance));
+  }
   return kErrUnknownCommand + cmd;
 }

@@ -3,7 +3,13 @@
 // brick's IN endpoint, until it is received.
 #include <cstring>
 #include <deque>
+#include <mutex>
 #include <thread>
+#include <vector>
+
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 #include "link/transport.h"
 #include "link/transport_sim.h"
@@ -33,6 +39,27 @@ SimTransport& state() {
   return transport;
 }
 
+// Changes posted from other threads. Never destroyed, so that a thread
+// still posting while the program ends finds it in place.
+struct PostedChanges {
+  std::mutex mutex;
+  std::vector<std::function<void(SimBrick&)>> changes;
+};
+
+PostedChanges& posted() {
+  static PostedChanges* changes = new PostedChanges;
+  return *changes;
+}
+
+void applyPostedChanges(SimBrick& brick) {
+  std::vector<std::function<void(SimBrick&)>> changes;
+  {
+    std::lock_guard<std::mutex> lock(posted().mutex);
+    changes.swap(posted().changes);
+  }
+  for (const auto& change : changes) change(brick);
+}
+
 void spendLatency() {
   const auto latency = state().settings.latency;
   if (latency.count() > 0) std::this_thread::sleep_for(latency);
@@ -41,6 +68,11 @@ void spendLatency() {
 }  // namespace
 
 bool simTransportSetUp(const SimTransportSettings& settings) {
+#ifdef __linux__
+  // The kernel may wake a sleeper up to its timer slack (50 us by default)
+  // late; the link's latency should be what was asked for.
+  if (settings.latency.count() > 0) ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+#endif
   SimTransport& t = state();
   t.settings = settings;
   simBrickReset(t.brick, settings.brick, SimClock::now());
@@ -59,6 +91,11 @@ int simTransportOpenHandles() { return state().openHandles; }
 
 void simTransportScriptReplies(const std::vector<std::vector<std::uint8_t>>& replies) {
   state().scripted.assign(replies.begin(), replies.end());
+}
+
+void simTransportPost(std::function<void(SimBrick&)> change) {
+  std::lock_guard<std::mutex> lock(posted().mutex);
+  posted().changes.push_back(std::move(change));
 }
 
 TransportDevice* transportOpenFirstBrick(std::int32_t& result) {
@@ -88,6 +125,14 @@ std::int32_t transportSend(TransportDevice* device, const std::uint8_t* telegram
   spendLatency();
   traceTelegram(t.trace, '>', telegram, length);
   SimReply reply;
+  if (t.settings.script && t.settings.script(telegram, length, reply)) {
+    if (reply.length > 0) {
+      traceTelegram(t.trace, '<', reply.bytes, reply.length);
+      t.pending.push_back(reply);
+    }
+    return kTransportOk;
+  }
+  applyPostedChanges(t.brick);
   if (simBrickReceive(t.brick, telegram, length, SimClock::now(), reply)) {
     traceTelegram(t.trace, '<', reply.bytes, reply.length);
     t.pending.push_back(reply);

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,10 @@ struct SimTransportSettings {
   std::string traceFile;                   // empty: no trace file
   bool keepTrace = false;                  // keep trace lines in memory
   SimBrickConfig brick;
+  // A scripted brick for tests: sees every telegram first (type byte
+  // first) and, when it returns true, answers in place of the model with
+  // `reply` (no answer when its length is 0); the model never sees it.
+  std::function<bool(const std::uint8_t* telegram, std::size_t length, SimReply& reply)> script;
 };
 
 // Puts a fresh simulated brick behind the transport. False when the trace
@@ -35,3 +41,7 @@ int simTransportOpenHandles();
 // bytes, in order, instead of the brick's answer (which is dropped); an
 // empty entry makes that receive time out.
 void simTransportScriptReplies(const std::vector<std::vector<std::uint8_t>>& replies);
+// Hands over a change of the simulated brick from any thread (the sim's
+// console): it is made on the thread that talks to the brick, before the
+// next telegram reaches it.
+void simTransportPost(std::function<void(SimBrick&)> change);

@@ -4,6 +4,7 @@
 
 #include "link/transport_sim.h"
 #include "server/server_loop.h"
+#include "server/sim_console.h"
 #include "server/sim_options.h"
 
 int main(int argc, char** argv) {
@@ -23,5 +24,6 @@ int main(int argc, char** argv) {
               << std::endl;
     return 2;
   }
+  if (options.console) startSimConsole();
   return serveOneClient(options.port);
 }

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <functional>
 #include <limits>
+#include <sstream>
 #include <vector>
 
 namespace {
@@ -18,7 +19,7 @@ bool parseNumber(const std::string& text, long long min, long long max, long lon
 }
 
 // "out_a=PCT" style values: a port word from `ports`, '=', a number.
-[[maybe_unused]] bool parsePortValue(const std::string& text, const char* const* ports, int portCount, long long max,
+bool parsePortValue(const std::string& text, const char* const* ports, int portCount, long long max,
                     int& port, long long& value) {
   const std::size_t eq = text.find('=');
   if (eq == std::string::npos) return false;
@@ -30,15 +31,26 @@ bool parseNumber(const std::string& text, long long min, long long max, long lon
   return port >= 0 && parseNumber(text.substr(eq + 1), 0, max, value);
 }
 
-struct OptionSpec {
+const char* const kMotorPorts[] = {"out_a", "out_b", "out_c"};
+const char* const kInputPorts[] = {"in_1", "in_2", "in_3", "in_4"};
+
+// "in_N=VALUE" for an input port, VALUE from 0 to `max`.
+bool parseInputValue(const std::string& text, long long max, std::size_t& port, long long& value) {
+  int index = -1;
+  if (!parsePortValue(text, kInputPorts, 4, max, index, value)) return false;
+  port = static_cast<std::size_t>(index);
+  return true;
+}
+
+struct OptionRow {
   const char* name;
   const char* value;  // null: takes no value
   const char* help;
   std::function<bool(const std::string&, SimProgramOptions&)> apply;
 };
 
-const std::vector<OptionSpec>& optionTable() {
-  static const std::vector<OptionSpec> table = {
+const std::vector<OptionRow>& optionTable() {
+  static const std::vector<OptionRow> table = {
       {"--port", "N", "serve on TCP port N (1-65535) instead of 2056",
        [](const std::string& v, SimProgramOptions& o) {
          long long n = 0;
@@ -58,6 +70,28 @@ const std::vector<OptionSpec>& optionTable() {
          o.transport.brick.batteryMillivolts = static_cast<std::uint16_t>(n);
          return true;
        }},
+      {"--sensor", "in_N=RAW", "input N reads the raw A/D value RAW, 0-1023 (default 1023: open)",
+       [](const std::string& v, SimProgramOptions& o) {
+         std::size_t port = 0;
+         long long raw = 0;
+         if (!parseInputValue(v, 1023, port, raw)) return false;
+         o.transport.brick.sensorRaw[port] = static_cast<std::uint16_t>(raw);
+         return true;
+       }},
+      {"--sonar", "in_N=CM", "an ultrasonic sensor on input N sees CM cm, 0-255 (255: nothing)",
+       [](const std::string& v, SimProgramOptions& o) {
+         std::size_t port = 0;
+         long long cm = 0;
+         if (!parseInputValue(v, 255, port, cm)) return false;
+         o.transport.brick.sonarCm[port] = static_cast<std::int16_t>(cm);
+         return true;
+       }},
+      {"--console", nullptr,
+       "while serving, read lines 'sensor in_N=RAW', 'sonar in_N=CM' from stdin",
+       [](const std::string&, SimProgramOptions& o) {
+         o.console = true;
+         return true;
+       }},
       {"--no-brick", nullptr, "no brick is attached: nxt;open answers err",
        [](const std::string&, SimProgramOptions& o) {
          o.transport.brickAttached = false;
@@ -68,6 +102,15 @@ const std::vector<OptionSpec>& optionTable() {
          long long n = 0;
          if (!parseNumber(v, 0, 10000000, n)) return false;
          o.transport.latency = std::chrono::microseconds(n);
+         return true;
+       }},
+      {"--load", "out_X=PCT",
+       "slow motor X (a, b, c) to PCT% (0-100) of its free speed; 0 blocks it",
+       [](const std::string& v, SimProgramOptions& o) {
+         int port = -1;
+         long long percent = 0;
+         if (!parsePortValue(v, kMotorPorts, 3, 100, port, percent)) return false;
+         o.transport.brick.motorLoadPercent[port] = static_cast<std::uint8_t>(percent);
          return true;
        }},
       {"--trace", "FILE", "write every telegram that crosses the link to FILE",
@@ -99,31 +142,62 @@ bool parseSimOptions(int argc, const char* const* argv, SimProgramOptions& optio
       arg = arg.substr(0, eq);
       hasInlineValue = true;
     }
-    const OptionSpec* spec = nullptr;
-    for (const OptionSpec& candidate : optionTable()) {
-      if (arg == candidate.name) spec = &candidate;
+    const OptionRow* row = nullptr;
+    for (const OptionRow& candidate : optionTable()) {
+      if (arg == candidate.name) row = &candidate;
     }
-    if (spec == nullptr) {
+    if (row == nullptr) {
       error = "unknown option '" + arg + "'";
       return false;
     }
-    if (spec->value == nullptr) {
+    if (row->value == nullptr) {
       if (hasInlineValue) {
         error = "option " + arg + " takes no value";
         return false;
       }
     } else if (!hasInlineValue) {
       if (i + 1 >= argc) {
-        error = "option " + arg + " needs a value " + spec->value;
+        error = "option " + arg + " needs a value " + row->value;
         return false;
       }
       value = argv[++i];
     }
-    if (!spec->apply(value, options)) {
-      error = "bad value '" + value + "' for " + arg + " " + spec->value;
+    if (!row->apply(value, options)) {
+      error = "bad value '" + value + "' for " + arg + " " + row->value;
       return false;
     }
   }
+  return true;
+}
+
+bool parseConsoleLine(const std::string& line, std::function<void(SimBrickConfig&)>& change,
+                      std::string& error) {
+  std::istringstream words(line);
+  std::string name;
+  std::string value;
+  std::string extra;
+  words >> name >> value;
+  if (name.rfind("--", 0) != 0) name = "--" + name;
+  const OptionRow* option = nullptr;
+  for (const OptionRow& candidate : optionTable()) {
+    if (name == candidate.name) option = &candidate;
+  }
+  if (option == nullptr || (name != "--sensor" && name != "--sonar") || value.empty() ||
+      (words >> extra)) {
+    error = "not a console line: '" + line + "' (sensor in_N=RAW or sonar in_N=CM)";
+    return false;
+  }
+  SimProgramOptions scratch;
+  if (!option->apply(value, scratch)) {
+    error = "bad value '" + value + "' for " + name.substr(2) + " " + option->value;
+    return false;
+  }
+  change = [option, value](SimBrickConfig& config) {
+    SimProgramOptions options;
+    options.transport.brick = config;
+    option->apply(value, options);
+    config = options.transport.brick;
+  };
   return true;
 }
 
@@ -131,12 +205,12 @@ std::string simUsage() {
   std::string text =
       "Usage: nxt-bridge-sim [OPTION]...\n"
       "Serves the nxt-bridge text protocol on TCP over a simulated NXT brick.\n\n";
-  for (const OptionSpec& spec : optionTable()) {
-    std::string left = std::string("  ") + spec.name;
-    if (spec.value != nullptr) left += std::string(" ") + spec.value;
+  for (const OptionRow& row : optionTable()) {
+    std::string left = std::string("  ") + row.name;
+    if (row.value != nullptr) left += std::string(" ") + row.value;
     if (left.size() < 24) left.resize(24, ' ');
     else left += ' ';
-    text += left + spec.help + "\n";
+    text += left + row.help + "\n";
   }
   return text;
 }

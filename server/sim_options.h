@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "link/transport_sim.h"
@@ -10,6 +11,7 @@ struct SimProgramOptions {
   std::uint16_t port = 2056;
   bool help = false;
   SimTransportSettings transport;
+  bool console = false;  // read input changes from standard input
 };
 
 // Parses the arguments into `options`. Returns false with a one-line
@@ -19,3 +21,10 @@ bool parseSimOptions(int argc, const char* const* argv, SimProgramOptions& optio
 
 // The text of --help.
 std::string simUsage();
+
+// One line typed on the sim's console: "sensor in_N=RAW" or "sonar in_N=CM",
+// the options of the same names without their dashes (with them is fine
+// too). Returns true and sets `change` to what the line does to the brick's
+// configuration; false with a one-line `error` for any other line.
+bool parseConsoleLine(const std::string& line, std::function<void(SimBrickConfig&)>& change,
+                      std::string& error);

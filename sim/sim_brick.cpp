@@ -33,11 +33,15 @@ BrickStatus systemDirect(SimBrick& brick, Opcode op, const std::uint8_t* p, std:
       const std::string name = fileNameAt(p, n);
       if (!hasFile(brick, name)) return BrickStatus::kOutOfRange;
       brick.runningProgram = name;
+      simOutputsProgramReset(brick.outputs, now);
+      simInputsReset(brick.inputs, now);
       return BrickStatus::kSuccess;
     }
     case Opcode::kStopProgram:
       if (brick.runningProgram.empty()) return BrickStatus::kNoActiveProgram;
       brick.runningProgram.clear();
+      simOutputsProgramReset(brick.outputs, now);
+      simInputsReset(brick.inputs, now);
       return BrickStatus::kSuccess;
     case Opcode::kPlaySoundFile: {
       const std::string name = fileNameAt(n > 1 ? p + 1 : p, n > 1 ? n - 1 : 0);
@@ -107,9 +111,12 @@ void simReplyU32(SimReply& reply, std::uint32_t value) {
   simReplyU16(reply, static_cast<std::uint16_t>(value >> 16));
 }
 
-void simBrickReset(SimBrick& brick, const SimBrickConfig& config, SimTime /*now*/) {
+void simBrickReset(SimBrick& brick, const SimBrickConfig& config, SimTime now) {
+  const SimBrickConfig kept = config;  // `config` may be brick.config itself
   brick = SimBrick{};
-  brick.config = config;
+  brick.config = kept;
+  simOutputsPowerUp(brick.outputs, brick.config.motorLoadPercent, now);
+  simInputsReset(brick.inputs, now);
 }
 
 bool simBrickReceive(SimBrick& brick, const std::uint8_t* telegram, std::size_t length,
@@ -133,13 +140,23 @@ bool simBrickReceive(SimBrick& brick, const std::uint8_t* telegram, std::size_t 
   if (kind != nxt::byteOf(nxt::TelegramType::kDirectReply)) return false;
 
   const auto op = static_cast<Opcode>(opcode);
+  if (simInputsHandles(opcode)) {
+    return simInputsReceive(brick.inputs, brick.config, opcode, params, paramCount, wantsReply,
+                            now, reply);
+  }
   // With the no-reply type, commands that only read do nothing at all.
-  if (!wantsReply && op == Opcode::kGetBatteryLevel) return false;
+  if (!wantsReply && (op == Opcode::kGetBatteryLevel || op == Opcode::kGetOutputState)) {
+    return false;
+  }
 
   SimReply scratch;
-  const BrickStatus status = systemDirect(brick, op, params, paramCount, now, scratch);
+  const BrickStatus status =
+      simOutputsHandles(op) ? simOutputsCommand(brick.outputs, op, params, paramCount, now, scratch)
+                            : systemDirect(brick, op, params, paramCount, now, scratch);
   if (!wantsReply) return false;
-  if (scratch.length > 0 && status == BrickStatus::kSuccess) {
+  // A command that formed its own reply keeps it, also with an error status
+  // (GETOUTPUTSTATE answers a bad port with 0xC0 and zeros, full length).
+  if (scratch.length > 0) {
     reply = scratch;
   } else {
     simReplyBegin(reply, opcode, status);

@@ -6,16 +6,16 @@
 // inputs, all evolving with the time passed in by the caller.
 #pragma once
 
-#include <chrono>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "protocol/nxt_protocol.h"
-
-using SimClock = std::chrono::steady_clock;
-using SimTime = SimClock::time_point;
+#include "sim/sim_clock.h"
+#include "sim/sim_outputs.h"
+#include "sim/sim_inputs.h"
 
 struct SimBrickConfig {
   std::string name = "NXT";
@@ -25,6 +25,14 @@ struct SimBrickConfig {
   std::vector<std::string> files = {"demo.rxe", "click.rso", "attention.rso"};
   std::uint8_t bluetoothAddress[6] = {0x00, 0x16, 0x53, 0x0a, 0x0b, 0x0c};
   std::uint32_t availableFlash = 60000;
+  // Percent of its free speed that each motor (A, B, C) reaches, 0 to 100;
+  // 0 blocks it. A load stays over every reset of the brick.
+  std::uint8_t motorLoadPercent[kSimOutputCount] = {100, 100, 100};
+  // The inputs: the raw A/D reading of each port, 0-1023 (1023 is what an
+  // open input reads), and the distance in centimetres that an ultrasonic
+  // sensor on the port sees, 0-255 (255: nothing in sight), -1 for none.
+  std::array<std::uint16_t, kSimInputPorts> sensorRaw{{1023, 1023, 1023, 1023}};
+  std::array<std::int16_t, kSimInputPorts> sonarCm{{-1, -1, -1, -1}};
 };
 
 // One reply telegram as the brick sends it, 0x02 first.
@@ -41,6 +49,8 @@ struct SimBrick {
   std::uint16_t toneFrequencyHz = 0;  // the last tone played
   std::uint16_t toneDurationMs = 0;
   SimTime toneEnds{};
+  SimOutputs outputs;
+  SimInputs inputs;
 };
 
 // Puts the brick in its power-up state with `config`.

@@ -57,6 +57,7 @@ std::string tempTracePath() {
 
 SimServer::~SimServer() {
   if (sock >= 0) ::close(sock);
+  if (stdinFd >= 0) ::close(stdinFd);
   if (pid > 0) {
     // A moment to stop in order (a launcher stops what it started), then
     // for good.
@@ -89,27 +90,41 @@ int freeLoopbackPort() {
   return ntohs(address.sin_port);
 }
 
+bool portIsFree(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return false;
+  const int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                    ::listen(fd, 1) == 0;
+  ::close(fd);
+  return bound;
+}
+
 namespace {
 
-// Starts the server program as a child process, its output on pipes.
-bool spawnServer(SimServer& server, const std::vector<std::string>& args, bool withTrace,
-                 int port) {
+// Starts the program at `path` as a child process, its output on pipes.
+bool spawnProgram(SimServer& server, const std::string& path, const std::vector<std::string>& args,
+                  int port) {
   ::signal(SIGPIPE, SIG_IGN);
-  server.port = port != 0 ? port : freeLoopbackPort();
-  std::vector<std::string> argv = {serverProgram(), "--port", std::to_string(server.port)};
-  if (withTrace) {
-    server.traceFile = tempTracePath();
-    argv.push_back("--trace");
-    argv.push_back(server.traceFile);
-  }
+  server.port = port;
+  std::vector<std::string> argv = {path};
   argv.insert(argv.end(), args.begin(), args.end());
 
   int out[2];
   int err[2];
-  if (::pipe(out) != 0 || ::pipe(err) != 0) return false;
+  int in[2];
+  if (::pipe(out) != 0 || ::pipe(err) != 0 || ::pipe(in) != 0) return false;
   const int pid = ::fork();
   if (pid < 0) return false;
   if (pid == 0) {
+    ::dup2(in[0], STDIN_FILENO);
+    ::close(in[0]);
+    ::close(in[1]);
     ::dup2(out[1], STDOUT_FILENO);
     ::dup2(err[1], STDERR_FILENO);
     ::close(out[0]);
@@ -124,12 +139,29 @@ bool spawnServer(SimServer& server, const std::vector<std::string>& args, bool w
   }
   ::close(out[1]);
   ::close(err[1]);
+  ::close(in[0]);
+  // Servers started later must not hold this one's console open.
+  ::fcntl(in[1], F_SETFD, FD_CLOEXEC);
+  server.stdinFd = in[1];
   server.pid = pid;
   server.stdoutFd = out[0];
   server.stderrFd = err[0];
   ::fcntl(server.stdoutFd, F_SETFL, O_NONBLOCK);
   ::fcntl(server.stderrFd, F_SETFL, O_NONBLOCK);
   return true;
+}
+
+// The options that put nxt-bridge-sim on `server.port`, with a trace file.
+std::vector<std::string> simOptions(SimServer& server, const std::vector<std::string>& args,
+                                    bool withTrace) {
+  std::vector<std::string> options = {"--port", std::to_string(server.port)};
+  if (withTrace) {
+    server.traceFile = tempTracePath();
+    options.push_back("--trace");
+    options.push_back(server.traceFile);
+  }
+  options.insert(options.end(), args.begin(), args.end());
+  return options;
 }
 
 // True when something listens on TCP port `port` of this machine, as the
@@ -170,13 +202,22 @@ bool connectOrExit(SimServer& server) {
 
 }  // namespace
 
+bool startProgram(SimServer& server, const std::string& path, const std::vector<std::string>& args,
+                  int port) {
+  return spawnProgram(server, path, args, port) && connectOrExit(server);
+}
+
 bool startServer(SimServer& server, const std::vector<std::string>& args, bool withTrace,
                  int port) {
-  return spawnServer(server, args, withTrace, port) && connectOrExit(server);
+  server.port = port != 0 ? port : freeLoopbackPort();
+  return startProgram(server, serverProgram(), simOptions(server, args, withTrace),
+                      server.port);
 }
 
 bool startServerListening(SimServer& server, const std::vector<std::string>& args) {
-  if (!spawnServer(server, args, false, 0)) return false;
+  const int port = freeLoopbackPort();
+  server.port = port;
+  if (!spawnProgram(server, serverProgram(), simOptions(server, args, false), port)) return false;
   const auto deadline = Clock::now() + serverStartTimeout();
   while (Clock::now() < deadline) {
     if (listening(server.port)) return true;
@@ -218,6 +259,10 @@ bool sendRaw(SimServer& server, const std::string& bytes) {
 }
 
 std::string readLine(SimServer& server, std::chrono::milliseconds timeout) {
+  // Keep the server's console pipes drained: a full pipe would block the
+  // server in its echo.
+  drainFd(server.stdoutFd, server.stdoutText);
+  drainFd(server.stderrFd, server.stderrText);
   std::string line;
   const auto deadline = Clock::now() + timeout;
   for (;;) {
@@ -290,6 +335,26 @@ void closeClient(SimServer& server) {
   server.sock = -1;
 }
 
+bool waitForOutput(SimServer& server, const std::string& text, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    drainFd(server.stdoutFd, server.stdoutText);
+    if (server.stdoutText.find(text) != std::string::npos) return true;
+    if (Clock::now() >= deadline) return false;
+    int status = 0;
+    if (server.pid > 0 && ::waitpid(server.pid, &status, WNOHANG) == server.pid) {
+      server.pid = -1;
+      server.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    if (server.pid <= 0) {
+      drainFd(server.stdoutFd, server.stdoutText);
+      drainFd(server.stderrFd, server.stderrText);
+      return server.stdoutText.find(text) != std::string::npos;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
 bool sendUnanswered(SimServer& server, const std::string& line,
                     std::chrono::milliseconds timeout) {
   drainFd(server.stdoutFd, server.stdoutText);
@@ -299,6 +364,23 @@ bool sendUnanswered(SimServer& server, const std::string& line,
   while (Clock::now() < deadline) {
     drainFd(server.stdoutFd, server.stdoutText);
     if (std::count(server.stdoutText.begin(), server.stdoutText.end(), '\n') > before) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return false;
+}
+
+bool consoleInput(SimServer& server, const std::string& line, std::chrono::milliseconds timeout) {
+  drainFd(server.stdoutFd, server.stdoutText);
+  const std::size_t before = server.stdoutText.size();
+  const std::string typed = line + "\n";
+  if (::write(server.stdinFd, typed.data(), typed.size()) != static_cast<ssize_t>(typed.size())) {
+    return false;
+  }
+  const std::string acknowledgement = "sim: " + typed;
+  const auto deadline = Clock::now() + timeout;
+  while (Clock::now() < deadline) {
+    drainFd(server.stdoutFd, server.stdoutText);
+    if (server.stdoutText.find(acknowledgement, before) != std::string::npos) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   return false;

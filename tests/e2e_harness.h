@@ -1,6 +1,7 @@
-// Runs nxt-bridge-sim as a child process on a free loopback port and talks
-// to it over a real socket, the way a client does. Every wait is bounded;
-// the destructor stops the server if it is still running.
+// Runs a server program (nxt-bridge-sim on a free loopback port, or any
+// other on a given port) as a child process and talks to it over a real
+// socket, the way a client does. Every wait is bounded; the destructor stops
+// the server if it is still running.
 //
 // Another program that takes nxt-bridge-sim's options can stand in for it
 // (the USB rig's launcher, which runs the real nxt-bridge): name it in the
@@ -22,6 +23,7 @@ struct SimServer {
   std::string stderrText;
   std::string traceFile;
   int exitStatus = -1;
+  int stdinFd = -1;  // write end of the server's standard input
 
   ~SimServer();
 };
@@ -29,12 +31,28 @@ struct SimServer {
 // A TCP port on 127.0.0.1 that was free a moment ago.
 int freeLoopbackPort();
 
+// True when a listening socket can be bound to `port` on every IPv4
+// address right now, with address reuse as the servers bind it.
+bool portIsFree(int port);
+
 // Starts nxt-bridge-sim with `args` (plus --port and, when `withTrace`,
 // --trace to a temporary file) and connects to it. False when the server
 // cannot be reached within a few seconds.
 // With `port` nonzero the server is started on that port instead.
 bool startServer(SimServer& server, const std::vector<std::string>& args = {},
                  bool withTrace = true, int port = 0);
+
+// Starts the program at `path` with `args` and connects to it on loopback
+// `port`. False when it cannot be reached within a few seconds; when the
+// program has ended by then, its exit status and output are collected and
+// `server.pid` is -1.
+bool startProgram(SimServer& server, const std::string& path, const std::vector<std::string>& args,
+                  int port);
+
+// Waits until the server's standard output contains `text`. False when it
+// does not within `timeout`, or the server ends first.
+bool waitForOutput(SimServer& server, const std::string& text,
+                   std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 
 // Sends `bytes` in one write, as one request.
 bool sendRaw(SimServer& server, const std::string& bytes);
@@ -77,10 +95,16 @@ bool startServerListening(SimServer& server, const std::vector<std::string>& arg
 // Runs `command` through the shell, bounded by `timeout` seconds; returns
 // its standard output, and its exit status in `status`.
 std::string runCommand(const std::string& command, int& status, int timeoutSeconds = 30);
+// Types `line` on the server's console (standard input; the server runs
+// with --console) and waits until the server acknowledges it with
+// "sim: " and the line on standard output. False when no acknowledgement
+// comes within `timeout`.
+bool consoleInput(SimServer& server, const std::string& line,
+                  std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 
 // The program that startServer and startServerListening run, and how long
-// they wait for it: nxt-bridge-sim and 10 s unless the environment or
-// useServerProgram says otherwise.
+// every start waits for its program: nxt-bridge-sim and 10 s unless the
+// environment or useServerProgram says otherwise.
 std::string serverProgram();
 std::chrono::seconds serverStartTimeout();
 

@@ -28,6 +28,8 @@ ask() {
 echo "battery: $(ask 'nxt;batterylevel') mV"
 ask 'nxt;playtone;440;200' >/dev/null
 ask 'sensor;settouch;in_1' >/dev/null
+# A sensor port reads valid values only some 20 ms after it was set up.
+sleep 0.1
 case "$(ask 'sensor;getvalue;in_1')" in
   1) echo "touch sensor: pressed" ;;
   0) echo "touch sensor: released" ;;

@@ -1,0 +1,120 @@
+#include "directcmd/output_telegrams.h"
+
+
+#include "directcmd/direct_command.h"
+#include "protocol/nxt_protocol.h"
+
+namespace {
+
+using nxt::byteOf;
+using nxt::Opcode;
+
+constexpr std::uint32_t kOutputStateReplyLength = 24;  // without the leading 0x02
+constexpr std::size_t kRotationCountOffset = 20;
+
+std::uint8_t lowByte(std::int32_t value) { return static_cast<std::uint8_t>(value & 0xff); }
+
+// SETOUTPUTSTATE, no reply: the fields in wire order.
+void setOutputState(std::int32_t port, std::int32_t power, std::uint8_t mode,
+                    std::uint8_t regulationMode, std::uint8_t runState) {
+  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kSetOutputState),
+                                              lowByte(port),
+                                              lowByte(power),  // signed set-point
+                                              mode,
+                                              regulationMode,
+                                              0x00,  // turn ratio
+                                              runState,
+                                              0x00,  // tacho limit 0: run without limit
+                                              0x00,
+                                              0x00,
+                                              0x00};
+  sendCommand(directCommandBuffer);
+}
+
+void run(std::int32_t port, std::int32_t power) {
+  setOutputState(port, power, nxt::kModeMotorOn | nxt::kModeRegulated, nxt::kRegulationMotorSpeed,
+                 nxt::kRunStateRunning);
+}
+
+// How far `count` is from `target`, in degrees; 64 bits, so that no pair of
+// 32-bit counts overflows.
+std::int64_t distance(std::int32_t count, std::int32_t target) {
+  const std::int64_t d = static_cast<std::int64_t>(target) - count;
+  return d < 0 ? -d : d;
+}
+
+}  // namespace
+
+std::int32_t motorGetRotationCount(std::int32_t port) {
+  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kGetOutputState), lowByte(port)};
+  std::uint8_t responseBuffer[kOutputStateReplyLength];
+  askCommand(directCommandBuffer, responseBuffer);
+  const std::uint8_t* field = responseBuffer + kRotationCountOffset;
+  const std::uint32_t bits =
+      static_cast<std::uint32_t>(field[0]) | static_cast<std::uint32_t>(field[1]) << 8 |
+      static_cast<std::uint32_t>(field[2]) << 16 | static_cast<std::uint32_t>(field[3]) << 24;
+  // Two's complement, without relying on the conversion of an out-of-range
+  // unsigned value.
+  return bits < 0x80000000u ? static_cast<std::int32_t>(bits)
+                            : -static_cast<std::int32_t>(~bits) - 1;
+}
+
+void motorResetRotationCount(std::int32_t port, bool relative) {
+  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kResetMotorPosition), lowByte(port),
+                                              static_cast<std::uint8_t>(relative ? 1 : 0)};
+  sendCommand(directCommandBuffer);
+}
+
+void motorSetForward(std::int32_t port, std::int32_t power) { run(port, power); }
+
+void motorSetReverse(std::int32_t port, std::int32_t power) { run(port, -power); }
+
+void motorStop(std::int32_t port, bool brake) {
+  if (brake) {
+    motorBrakeOn(port);
+  } else {
+    motorBrakeOff(port);
+  }
+}
+
+void motorBrakeOn(std::int32_t port) {
+  setOutputState(port, 0, nxt::kModeMotorOn | nxt::kModeBrake | nxt::kModeRegulated,
+                 nxt::kRegulationMotorSpeed, nxt::kRunStateRunning);
+}
+
+void motorBrakeOff(std::int32_t port) {
+  setOutputState(port, 0, 0x00, nxt::kRegulationIdle, nxt::kRunStateIdle);
+}
+
+GoToResult motorGoTo(std::int32_t port, std::int32_t power, std::int32_t target, bool brake,
+                     const GoToWait& wait) {
+  const std::int32_t current = motorGetRotationCount(port);
+  const bool reverse = target < current;
+  if (reverse) {
+    motorSetReverse(port, power);
+  } else {
+    motorSetForward(port, power);
+  }
+
+  // A motor at power 0, a blocked one or a lost link would keep the count
+  // where it is for ever: give up once it has come no nearer to the target
+  // for the whole limit.
+  std::int64_t nearest = distance(current, target);
+  auto lastProgress = wait.now();
+  GoToResult result = GoToResult::kReached;
+  for (;;) {
+    const std::int32_t count = motorGetRotationCount(port);
+    if (reverse ? count <= target : count >= target) break;
+    const std::int64_t d = distance(count, target);
+    const auto now = wait.now();
+    if (d < nearest) {
+      nearest = d;
+      lastProgress = now;
+    } else if (now - lastProgress >= wait.noProgressLimit) {
+      result = GoToResult::kTimedOut;
+      break;
+    }
+  }
+  motorStop(port, brake);
+  return result;
+}

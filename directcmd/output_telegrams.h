@@ -1,0 +1,58 @@
+// Direct commands for the brick's three outputs (motor ports A, B and C,
+// ports 0 to 2): SETOUTPUTSTATE to run, stop and brake a motor,
+// GETOUTPUTSTATE to read its rotation count, RESETMOTORPOSITION to reset its
+// counters, and motorGoTo, which drives a motor to a rotation count with the
+// others. Each builds its telegram (opcode first, no telegram-type byte)
+// and hands it to linkTransact.
+//
+// Ports and powers go into the telegrams as their low 8 bits; nothing here
+// checks their range (the motor handler passes ports 0 to 2 and powers 0
+// to 100). No operation reports a failure of the brick or of the link.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+// GETOUTPUTSTATE 06 pp, reply wanted: RotationCount, bytes 20 to 23 of the
+// 24-byte reply (counted without its 0x02), signed little-endian. A reply
+// that never arrives leaves the 0x01 fill: 16843009.
+std::int32_t motorGetRotationCount(std::int32_t port);
+
+// RESETMOTORPOSITION 0a pp rr, no reply. `relative` true (rr = 01) resets
+// the count relative to the last movement (BlockTachoCount); false
+// (rr = 00) the absolute one (RotationCount).
+void motorResetRotationCount(std::int32_t port, bool relative);
+
+// SETOUTPUTSTATE 04 pp PP 05 01 00 20 00000000, no reply: runs the motor
+// without limit, speed-regulated, at power PP (reverse: at -PP).
+void motorSetForward(std::int32_t port, std::int32_t power);
+void motorSetReverse(std::int32_t port, std::int32_t power);
+
+// The braked stop, 04 pp 00 07 01 00 20 00000000, holds the motor where it
+// is; the coasting stop, 04 pp and nine zero bytes, lets it run down. Both
+// without reply. motorStop sends the braked one when `brake` is true.
+void motorStop(std::int32_t port, bool brake);
+void motorBrakeOn(std::int32_t port);
+void motorBrakeOff(std::int32_t port);
+
+// How long motorGoTo waits for a motor that comes no nearer to its target,
+// and the clock it measures that with (replaceable for tests).
+struct GoToWait {
+  std::chrono::steady_clock::duration noProgressLimit = std::chrono::seconds(1);
+  std::chrono::steady_clock::time_point (*now)() = [] { return std::chrono::steady_clock::now(); };
+};
+
+enum class GoToResult {
+  kReached,   // a poll found the count at or past the target
+  kTimedOut,  // the count came no nearer to the target for noProgressLimit
+};
+
+// Drives the motor at `power` until its RotationCount reaches or passes
+// `target` (an absolute count, not a distance), then stops it, braked or
+// coasting as `brake` says. Reads the count once; runs forward when the
+// target is at or above it, in reverse when below; then polls the count
+// back to back, with no pause, until a poll finds it at or past the target.
+// The stop is sent also when the wait times out. The count is not read
+// again after the stop: the motor ends as a rule a little past the target.
+GoToResult motorGoTo(std::int32_t port, std::int32_t power, std::int32_t target, bool brake,
+                     const GoToWait& wait = GoToWait{});

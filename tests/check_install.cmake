@@ -1,0 +1,19 @@
+# Installs the build into PREFIX and checks that each file is where users
+# and udev look for it.
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
+                RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed: ${result}")
+endif()
+foreach(path bin/nxt-bridge bin/nxt-bridge-sim lib/udev/rules.d/70-nxt-bridge.rules
+             share/man/man1/nxt-bridge.1 share/man/man1/nxt-bridge-sim.1)
+  if(NOT EXISTS "${PREFIX}/${path}")
+    message(FATAL_ERROR "not installed: ${path}")
+  endif()
+endforeach()
+execute_process(COMMAND "${PREFIX}/bin/nxt-bridge-sim" --help RESULT_VARIABLE result OUTPUT_VARIABLE usage)
+if(NOT result EQUAL 0 OR NOT usage MATCHES "--port")
+  message(FATAL_ERROR "the installed nxt-bridge-sim does not run: ${result}")
+endif()
+file(REMOVE_RECURSE "${PREFIX}")

@@ -1,0 +1,64 @@
+// nxt-bridge itself, run as a client finds it with no brick attached. It has
+// no options and always serves port 2056, so the test is skipped when that
+// port is taken.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e_harness.h"
+
+namespace {
+
+constexpr int kBridgePort = 2056;
+const char kOpenFailureLine[] = "nxt-bridge: cannot open the NXT brick: ";
+
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+TEST(NxtBridgeWithoutBrick, OpenAnswersErrEverythingElseIsNotEnabledByeEndsIt) {
+  if (!portIsFree(kBridgePort)) {
+    GTEST_SKIP() << "port 2056 is in use, and nxt-bridge serves no other";
+  }
+  SimServer server;
+  if (!startProgram(server, NXT_BRIDGE_PATH, {}, kBridgePort)) {
+    if (server.pid <= 0 && server.exitStatus == 0) {
+      GTEST_SKIP() << "port 2056 was taken while nxt-bridge started: " << server.stderrText;
+    }
+    FAIL() << "nxt-bridge cannot be reached on port 2056: " << server.stderrText;
+  }
+
+  const std::string openReply = request(server, "nxt;open");
+  // Another program could have taken the port between the check and the
+  // start; our nxt-bridge echoes what it serves.
+  if (!waitForOutput(server, "nxt;open")) {
+    GTEST_SKIP() << "something else answers on port 2056";
+  }
+  EXPECT_EQ(openReply, "err");
+  EXPECT_EQ(request(server, "nxt;batterylevel"), "err: not_enable_interface");
+  EXPECT_EQ(request(server, "motor;setforward;out_a;50"), "err: not_enable_interface");
+  EXPECT_EQ(request(server, "sensor;settouch;in_1"), "err: not_enable_interface");
+  EXPECT_EQ(request(server, "nxt;getname"), "err: not_enable_interface");
+  EXPECT_EQ(request(server, "nxt;open"), "err");
+  ASSERT_TRUE(sendRaw(server, "bye\n"));
+  EXPECT_EQ(readLine(server), "<closed>");
+  EXPECT_EQ(waitForExit(server), 0);
+
+  // One line for the operator per failed open, and nothing else.
+  const auto lines = linesOf(server.stderrText);
+  ASSERT_EQ(lines.size(), 2u) << server.stderrText;
+  for (const std::string& line : lines) {
+    EXPECT_EQ(line.rfind(kOpenFailureLine, 0), 0u) << line;
+  }
+}
+
+}  // namespace
