@@ -18,6 +18,8 @@
 // where it waits for the host's read at most 500 ms, as the firmware's
 // does. A telegram of the no-reply type gets nothing.
 //
+// With --console, standard input is nxt-bridge-sim's console.
+//
 // Faults on demand: SIGUSR1 mutes the brick (telegrams are still read and
 // traced, but none reaches the model and nothing is answered), SIGUSR2
 // lets it answer again. SIGSTOP freezes it altogether. While the file named
@@ -48,6 +50,7 @@
 
 #include "link/transport.h"
 #include "link/transport_sim.h"
+#include "server/sim_console.h"
 #include "server/sim_options.h"
 #include "sim/sim_trace.h"
 #include "tools/usb-rig/gadget_descriptors.h"
@@ -344,6 +347,9 @@ int main(int argc, char** argv) {
     say("cannot write the trace file " + options.sim.transport.traceFile);
     return 2;
   }
+  // --console: lines on standard input change the brick's inputs, each
+  // acknowledged on standard output, as in nxt-bridge-sim.
+  if (options.sim.console) startSimConsole();
   if (!options.sim.transport.brickAttached) {
     say("no brick attached: nothing to serve");
     return 0;

@@ -218,6 +218,19 @@ TEST_F(UsbRig, EveryModuleGivesTheSameRepliesAndTelegramsAsTheSimulatedBrick) {
                 "> 80 0c",
                 "> 80 02 00 6e 6f 6e 65 2e 72 73 6f 00 00 00 00 00 00 00 00 00 00 00 00",
             }));
+  // Motor and sensor commands crossed it too: SETOUTPUTSTATE (port A,
+  // power 75, on and regulated, running), GETOUTPUTSTATE with its 25-byte
+  // reply, SETINPUTMODE (port 1 touch, boolean), GETINPUTVALUES.
+  auto has = [&](const std::string& line) {
+    return std::find(trace.begin(), trace.end(), line) != trace.end();
+  };
+  EXPECT_TRUE(has("> 80 04 00 4b 05 01 00 20 00 00 00 00"));
+  EXPECT_TRUE(has("> 00 06 00"));
+  EXPECT_TRUE(std::any_of(trace.begin(), trace.end(), [](const std::string& line) {
+    return line.rfind("< 02 06 00 00 4b 05 01 00 20", 0) == 0 && line.size() == 1 + 25 * 3;
+  }));
+  EXPECT_TRUE(has("> 80 05 00 01 20"));
+  EXPECT_TRUE(has("> 00 07 01"));
   EXPECT_EQ(std::vector<std::string>(expected.replies.begin(), expected.replies.begin() + 4),
             (std::vector<std::string>{"ok", "7516", "Robo1", "ok"}));
 
