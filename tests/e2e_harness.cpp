@@ -59,8 +59,18 @@ SimServer::~SimServer() {
   if (sock >= 0) ::close(sock);
   if (stdinFd >= 0) ::close(stdinFd);
   if (pid > 0) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
+    // A moment to stop in order (a launcher stops what it started), then
+    // for good.
+    ::kill(pid, SIGTERM);
+    bool ended = false;
+    for (int i = 0; i < 300 && !ended; ++i) {
+      ended = ::waitpid(pid, nullptr, WNOHANG) == pid;
+      if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!ended) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
   }
   if (stdoutFd >= 0) ::close(stdoutFd);
   if (stderrFd >= 0) ::close(stderrFd);
@@ -173,7 +183,7 @@ bool listening(int port) {
 }
 
 bool connectOrExit(SimServer& server) {
-  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  const auto deadline = Clock::now() + serverStartTimeout();
   while (Clock::now() < deadline) {
     server.sock = connectTo(server.port);
     if (server.sock >= 0) return true;
@@ -200,15 +210,15 @@ bool startProgram(SimServer& server, const std::string& path, const std::vector<
 bool startServer(SimServer& server, const std::vector<std::string>& args, bool withTrace,
                  int port) {
   server.port = port != 0 ? port : freeLoopbackPort();
-  return startProgram(server, NXT_BRIDGE_SIM_PATH, simOptions(server, args, withTrace),
+  return startProgram(server, serverProgram(), simOptions(server, args, withTrace),
                       server.port);
 }
 
 bool startServerListening(SimServer& server, const std::vector<std::string>& args) {
   const int port = freeLoopbackPort();
   server.port = port;
-  if (!spawnProgram(server, NXT_BRIDGE_SIM_PATH, simOptions(server, args, false), port)) return false;
-  const auto deadline = Clock::now() + std::chrono::seconds(10);
+  if (!spawnProgram(server, serverProgram(), simOptions(server, args, false), port)) return false;
+  const auto deadline = Clock::now() + serverStartTimeout();
   while (Clock::now() < deadline) {
     if (listening(server.port)) return true;
     int status = 0;
@@ -374,4 +384,35 @@ bool consoleInput(SimServer& server, const std::string& line, std::chrono::milli
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   return false;
+}
+
+namespace {
+
+struct ServerProgramChoice {
+  std::string path;
+  std::chrono::seconds startTimeout{0};
+};
+
+ServerProgramChoice& serverProgramChoice() {
+  static ServerProgramChoice choice = [] {
+    ServerProgramChoice c;
+    const char* path = std::getenv("NXT_E2E_SERVER");
+    c.path = path != nullptr && *path != '\0' ? path : NXT_BRIDGE_SIM_PATH;
+    const char* seconds = std::getenv("NXT_E2E_START_SECONDS");
+    const long n = seconds != nullptr ? std::strtol(seconds, nullptr, 10) : 0;
+    c.startTimeout = std::chrono::seconds(n > 0 && n <= 3600 ? n : 10);
+    return c;
+  }();
+  return choice;
+}
+
+}  // namespace
+
+std::string serverProgram() { return serverProgramChoice().path; }
+
+std::chrono::seconds serverStartTimeout() { return serverProgramChoice().startTimeout; }
+
+void useServerProgram(const std::string& path, std::chrono::seconds startTimeout) {
+  serverProgramChoice().path = path;
+  serverProgramChoice().startTimeout = startTimeout;
 }

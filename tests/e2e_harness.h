@@ -2,6 +2,11 @@
 // other on a given port) as a child process and talks to it over a real
 // socket, the way a client does. Every wait is bounded; the destructor stops
 // the server if it is still running.
+//
+// Another program that takes nxt-bridge-sim's options can stand in for it
+// (the USB rig's launcher, which runs the real nxt-bridge): name it in the
+// environment as NXT_E2E_SERVER, and the seconds to wait for it to accept a
+// client as NXT_E2E_START_SECONDS (default 10), or call useServerProgram.
 #pragma once
 
 #include <chrono>
@@ -96,3 +101,13 @@ std::string runCommand(const std::string& command, int& status, int timeoutSecon
 // comes within `timeout`.
 bool consoleInput(SimServer& server, const std::string& line,
                   std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+
+// The program that startServer and startServerListening run, and how long
+// every start waits for its program: nxt-bridge-sim and 10 s unless the
+// environment or useServerProgram says otherwise.
+std::string serverProgram();
+std::chrono::seconds serverStartTimeout();
+
+// Runs `path` instead of nxt-bridge-sim from now on, waiting up to
+// `startTimeout` for it to accept a client.
+void useServerProgram(const std::string& path, std::chrono::seconds startTimeout);
