@@ -7,23 +7,12 @@
 #include <vector>
 
 #include "e2e_harness.h"
+#include "text_lines.h"
 
 namespace {
 
 constexpr int kBridgePort = 2056;
 const char kOpenFailureLine[] = "nxt-bridge: cannot open the NXT brick: ";
-
-std::vector<std::string> linesOf(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
 
 TEST(NxtBridgeWithoutBrick, OpenAnswersErrEverythingElseIsNotEnabledByeEndsIt) {
   if (!portIsFree(kBridgePort)) {

@@ -16,6 +16,7 @@
 #include "interpreter/command_interpreter.h"
 #include "link/device_link.h"
 #include "link/transport.h"
+#include "text_lines.h"
 
 namespace {
 
@@ -28,18 +29,6 @@ std::string hex(const std::vector<std::uint8_t>& bytes) {
     text += two;
   }
   return text;
-}
-
-std::vector<std::string> linesOf(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
 }
 
 FakeUsbDeviceSetup brickNamed(const std::string& name, std::uint16_t millivolts = 8100) {
