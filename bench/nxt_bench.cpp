@@ -33,8 +33,8 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::microseconds;
 
 struct Row {
-  std::string target;   // "nxt-bridge-sim" or "bare loopback"
-  std::string kind;     // action, query, error, goto, sonar
+  std::string target;  // "nxt-bridge-sim" or "bare loopback"
+  std::string kind;    // action, query, error, goto, sonar
   std::string request;
   int latencyUs = 0;
   int count = 0;
@@ -184,8 +184,8 @@ double percentile(std::vector<double> v, double q) {
   return v[i];
 }
 
-Row measure(int sock, const std::string& target, const std::string& kind,
-            const std::string& line, int latencyUs, int count) {
+Row measure(int sock, const std::string& target, const std::string& kind, const std::string& line,
+            int latencyUs, int count) {
   for (int i = 0; i < std::min(count / 10 + 1, 200); ++i) exchange(sock, line);  // warm up
   std::vector<double> us;
   us.reserve(static_cast<std::size_t>(count));
@@ -368,8 +368,8 @@ int main(int argc, char** argv) {
       r.latencyUs = latency;
       r.count = 1;
       r.meanUs = std::atof(count.c_str()) - 720;
-      r.note = "reply " + reply + "; final count " + count + "; overshoot " +
-               fixed(r.meanUs, 0) + " degrees";
+      r.note = "reply " + reply + "; final count " + count + "; overshoot " + fixed(r.meanUs, 0) +
+               " degrees";
       rows.push_back(r);
     }
     stop(sim);
@@ -386,10 +386,9 @@ int main(int argc, char** argv) {
   csv << "target,kind,request,link_latency_us,count,requests_per_s,p50_us,p99_us,max_us,mean_us,"
          "note\n";
   for (const Row& r : rows) {
-    csv << r.target << ',' << r.kind << ",\"" << r.request << "\"," << r.latencyUs << ','
-        << r.count << ',' << fixed(r.perSecond, 0) << ',' << fixed(r.p50Us) << ','
-        << fixed(r.p99Us) << ',' << fixed(r.maxUs) << ',' << fixed(r.meanUs) << ",\"" << r.note
-        << "\"\n";
+    csv << r.target << ',' << r.kind << ",\"" << r.request << "\"," << r.latencyUs << ',' << r.count
+        << ',' << fixed(r.perSecond, 0) << ',' << fixed(r.p50Us) << ',' << fixed(r.p99Us) << ','
+        << fixed(r.maxUs) << ',' << fixed(r.meanUs) << ",\"" << r.note << "\"\n";
   }
   std::printf("\nwritten to %s\n", csvPath.c_str());
   return 0;

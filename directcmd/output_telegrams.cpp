@@ -1,6 +1,5 @@
 #include "directcmd/output_telegrams.h"
 
-
 #include "directcmd/direct_command.h"
 #include "protocol/nxt_protocol.h"
 

@@ -24,9 +24,9 @@ std::uint8_t lowByte(std::int32_t value) { return static_cast<std::uint8_t>(valu
 bool fileNameFits(const std::string& name) { return name.size() <= nxt::kMaxFileNameLength; }
 
 void brickPlayTone(std::int32_t frequency, std::int32_t duration) {
-  const std::uint8_t directCommandBuffer[] = {
-      byteOf(Opcode::kPlayTone), lowByte(frequency % 256), lowByte(frequency / 256),
-      lowByte(duration % 256), lowByte(duration / 256)};
+  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kPlayTone), lowByte(frequency % 256),
+                                              lowByte(frequency / 256), lowByte(duration % 256),
+                                              lowByte(duration / 256)};
   sendCommand(directCommandBuffer);
 }
 

@@ -30,7 +30,7 @@ bool waits(const std::string& request) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size > kReadBufferSize) return 0;  // one read holds at most this much
+  if (size > kReadBufferSize) return 0;             // one read holds at most this much
   const std::vector<char> read(data, data + size);  // exact size: reads past it are caught
   const std::string res = cleanRequest(read.data(), read.size());
   if (res.find('\n') != std::string::npos || res.find('\r') != std::string::npos) std::abort();

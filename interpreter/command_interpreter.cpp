@@ -122,7 +122,9 @@ bool CommandInterpreter::isTruthWord(const std::string& word) {
   return word == "true" || word == "false";
 }
 
-int CommandInterpreter::toMotorPort(const std::string& word) { return lookUpPort(kMotorPorts, word); }
+int CommandInterpreter::toMotorPort(const std::string& word) {
+  return lookUpPort(kMotorPorts, word);
+}
 
 int CommandInterpreter::toSensorPort(const std::string& word) {
   return lookUpPort(kSensorPorts, word);

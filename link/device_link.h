@@ -18,9 +18,9 @@
 
 // Process-wide state of the link. One instance, `deviceLink`.
 struct DeviceLink {
-  BrickHandle* brick = nullptr;        // the held brick, null when closed
-  BrickIterator* iterator = nullptr;   // the last search, released at once
-  DriverStatus status;                 // written by the driver on every call
+  BrickHandle* brick = nullptr;       // the held brick, null when closed
+  BrickIterator* iterator = nullptr;  // the last search, released at once
+  DriverStatus status;                // written by the driver on every call
 };
 
 extern DeviceLink deviceLink;

@@ -99,7 +99,8 @@ std::uint32_t driverSendDirectCommand(BrickHandle* brick, bool expectReply,
       expectReply ? nxt::TelegramType::kDirectReply : nxt::TelegramType::kDirectNoReply;
   std::uint8_t reply[nxt::kMaxTelegramLength];
   std::size_t replyLength = 0;
-  status.code = exchange(brick->device, type, command, commandLength, expectReply, reply, replyLength);
+  status.code =
+      exchange(brick->device, type, command, commandLength, expectReply, reply, replyLength);
   if (status.code < 0 || !expectReply || response == nullptr) return 0;
   const std::size_t copied = std::min<std::size_t>(replyLength - 1, responseLength);
   std::memcpy(response, reply + 1, copied);
@@ -127,7 +128,7 @@ void driverGetDeviceInfo(BrickHandle* brick, char name[16], std::uint8_t bluetoo
   name[15] = '\0';
   std::memcpy(bluetoothAddress, reply + 18, 6);
   std::memcpy(signalStrength, reply + 25, 4);
-  availableFlash = static_cast<std::uint32_t>(reply[29]) | static_cast<std::uint32_t>(reply[30]) << 8 |
-                   static_cast<std::uint32_t>(reply[31]) << 16 |
-                   static_cast<std::uint32_t>(reply[32]) << 24;
+  availableFlash =
+      static_cast<std::uint32_t>(reply[29]) | static_cast<std::uint32_t>(reply[30]) << 8 |
+      static_cast<std::uint32_t>(reply[31]) << 16 | static_cast<std::uint32_t>(reply[32]) << 24;
 }

@@ -17,10 +17,10 @@ struct DriverStatus {
 // Status codes that the driver sets besides the transport's (transport.h).
 enum DriverCode : std::int32_t {
   kDriverSuccess = 0,
-  kDriverNullHandle = -20,    // a call on a null handle
-  kDriverBadReply = -21,      // the reply did not start 0x02 and the opcode
-  kDriverBadArgument = -22,   // a telegram that does not fit 64 bytes
-  kDriverIteratorEnd = -23,   // the iterator stands on no brick
+  kDriverNullHandle = -20,   // a call on a null handle
+  kDriverBadReply = -21,     // the reply did not start 0x02 and the opcode
+  kDriverBadArgument = -22,  // a telegram that does not fit 64 bytes
+  kDriverIteratorEnd = -23,  // the iterator stands on no brick
 };
 
 inline bool isFatal(const DriverStatus& status) { return status.code < 0; }

@@ -52,5 +52,5 @@ std::int32_t transportSend(TransportDevice* device, const std::uint8_t* telegram
 // 64 to be safe) and sets `received` to its length. A brick that answers
 // nothing makes this fail with kTransportTimeout. On failure `received` is
 // 0; the buffer's contents are then unspecified.
-std::int32_t transportReceive(TransportDevice* device, std::uint8_t* buffer,
-                              std::size_t capacity, std::size_t& received);
+std::int32_t transportReceive(TransportDevice* device, std::uint8_t* buffer, std::size_t capacity,
+                              std::size_t& received);

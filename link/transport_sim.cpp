@@ -24,7 +24,7 @@ struct SimTransport {
   SimTransportSettings settings;
   SimBrick brick;
   SimTrace trace;
-  std::deque<SimReply> pending;  // replies not yet received
+  std::deque<SimReply> pending;                    // replies not yet received
   std::deque<std::vector<std::uint8_t>> scripted;  // injected replies
   int openHandles = 0;
   int nextId = 1;

@@ -14,10 +14,10 @@
 #include "sim/sim_trace.h"
 
 struct SimTransportSettings {
-  bool brickAttached = true;               // false: no brick is found
-  std::chrono::microseconds latency{0};    // spent sleeping on every exchange
-  std::string traceFile;                   // empty: no trace file
-  bool keepTrace = false;                  // keep trace lines in memory
+  bool brickAttached = true;             // false: no brick is found
+  std::chrono::microseconds latency{0};  // spent sleeping on every exchange
+  std::string traceFile;                 // empty: no trace file
+  bool keepTrace = false;                // keep trace lines in memory
   SimBrickConfig brick;
   // A scripted brick for tests: sees every telegram first (type byte
   // first) and, when it returns true, answers in place of the model with

@@ -61,9 +61,13 @@ UsbState& state() {
   return usb;
 }
 
-void tellOperator(const std::string& message) { std::cerr << "nxt-bridge: " << message << std::endl; }
+void tellOperator(const std::string& message) {
+  std::cerr << "nxt-bridge: " << message << std::endl;
+}
 
-void tellOpenFailure(const std::string& reason) { tellOperator("cannot open the NXT brick: " + reason); }
+void tellOpenFailure(const std::string& reason) {
+  tellOperator("cannot open the NXT brick: " + reason);
+}
 
 std::string usbErrorName(int error) { return libusb_error_name(error); }
 
@@ -175,7 +179,8 @@ bool findBulkEndpoints(const libusb_config_descriptor& config, unsigned char& ou
     for (int e = 0; e < setting.bNumEndpoints; ++e) {
       const libusb_endpoint_descriptor& endpoint = setting.endpoint[e];
       if ((endpoint.bmAttributes & 0x03) != LIBUSB_TRANSFER_TYPE_BULK) continue;
-      const bool isIn = (endpoint.bEndpointAddress & LIBUSB_ENDPOINT_DIR_MASK) == LIBUSB_ENDPOINT_IN;
+      const bool isIn =
+          (endpoint.bEndpointAddress & LIBUSB_ENDPOINT_DIR_MASK) == LIBUSB_ENDPOINT_IN;
       if (isIn && in == 0) in = endpoint.bEndpointAddress;
       if (!isIn && out == 0) out = endpoint.bEndpointAddress;
     }
@@ -345,8 +350,8 @@ std::int32_t transportReceive(TransportDevice* device, std::uint8_t* buffer, std
   if (connection.gone) return kTransportGone;
 
   // Never ask for more than one telegram: a larger read can wait for more.
-  const int wanted = static_cast<int>(capacity < nxt::kMaxTelegramLength ? capacity
-                                                                          : nxt::kMaxTelegramLength);
+  const int wanted =
+      static_cast<int>(capacity < nxt::kMaxTelegramLength ? capacity : nxt::kMaxTelegramLength);
   int transferred = 0;
   const int rc = libusb_bulk_transfer(connection.handle, connection.inEndpoint, buffer, wanted,
                                       &transferred, kTransferTimeoutMs);

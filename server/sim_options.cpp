@@ -208,8 +208,10 @@ std::string simUsage() {
   for (const OptionRow& row : optionTable()) {
     std::string left = std::string("  ") + row.name;
     if (row.value != nullptr) left += std::string(" ") + row.value;
-    if (left.size() < 24) left.resize(24, ' ');
-    else left += ' ';
+    if (left.size() < 24)
+      left.resize(24, ' ');
+    else
+      left += ' ';
     text += left + row.help + "\n";
   }
   return text;

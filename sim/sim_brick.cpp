@@ -119,8 +119,8 @@ void simBrickReset(SimBrick& brick, const SimBrickConfig& config, SimTime now) {
   simInputsReset(brick.inputs, now);
 }
 
-bool simBrickReceive(SimBrick& brick, const std::uint8_t* telegram, std::size_t length,
-                     SimTime now, SimReply& reply) {
+bool simBrickReceive(SimBrick& brick, const std::uint8_t* telegram, std::size_t length, SimTime now,
+                     SimReply& reply) {
   reply.length = 0;
   if (length < 2) return false;
   const std::uint8_t type = telegram[0];
@@ -141,8 +141,8 @@ bool simBrickReceive(SimBrick& brick, const std::uint8_t* telegram, std::size_t 
 
   const auto op = static_cast<Opcode>(opcode);
   if (simInputsHandles(opcode)) {
-    return simInputsReceive(brick.inputs, brick.config, opcode, params, paramCount, wantsReply,
-                            now, reply);
+    return simInputsReceive(brick.inputs, brick.config, opcode, params, paramCount, wantsReply, now,
+                            reply);
   }
   // With the no-reply type, commands that only read do nothing at all.
   if (!wantsReply && (op == Opcode::kGetBatteryLevel || op == Opcode::kGetOutputState)) {

@@ -14,8 +14,8 @@
 
 #include "protocol/nxt_protocol.h"
 #include "sim/sim_clock.h"
-#include "sim/sim_outputs.h"
 #include "sim/sim_inputs.h"
+#include "sim/sim_outputs.h"
 
 struct SimBrickConfig {
   std::string name = "NXT";
@@ -59,8 +59,8 @@ void simBrickReset(SimBrick& brick, const SimBrickConfig& config, SimTime now);
 // Handles one telegram of `length` bytes as received over USB. Returns true
 // and fills `reply` when the firmware answers; false when it sends nothing
 // (no-reply type, unknown type, a reply sent to it, an empty telegram).
-bool simBrickReceive(SimBrick& brick, const std::uint8_t* telegram, std::size_t length,
-                     SimTime now, SimReply& reply);
+bool simBrickReceive(SimBrick& brick, const std::uint8_t* telegram, std::size_t length, SimTime now,
+                     SimReply& reply);
 
 // Helpers for building replies, shared by the parts of the model.
 void simReplyBegin(SimReply& reply, std::uint8_t opcode, nxt::BrickStatus status);

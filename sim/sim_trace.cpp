@@ -24,8 +24,7 @@ void traceClose(SimTrace& trace) {
   trace.file = nullptr;
 }
 
-void traceTelegram(SimTrace& trace, char direction, const std::uint8_t* bytes,
-                   std::size_t length) {
+void traceTelegram(SimTrace& trace, char direction, const std::uint8_t* bytes, std::size_t length) {
   if (trace.file == nullptr && !trace.keepLines) return;
   const std::string line = traceLine(direction, bytes, length);
   if (trace.file != nullptr) {

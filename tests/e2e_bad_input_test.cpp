@@ -48,7 +48,8 @@ TEST_F(BadInput, EveryByteValueAfterAWord) {
 
 TEST_F(BadInput, NulBytesAreOrdinaryBytes) {
   EXPECT_EQ(request(s, std::string("nxt;playtone;440\0;200", 21)), "ok");
-  EXPECT_EQ(request(s, std::string("nxt\0;getname", 12)), std::string("err: unknown_module: nxt\0", 25));
+  EXPECT_EQ(request(s, std::string("nxt\0;getname", 12)),
+            std::string("err: unknown_module: nxt\0", 25));
   EXPECT_EQ(request(s, std::string("\0", 1)), std::string("err: unknown_module: \0", 22));
   EXPECT_EQ(sentTelegrams(s).back(), "80 03 b8 01 c8 00");
   expectStillServing();
@@ -119,9 +120,9 @@ TEST_F(BadInput, FileNamesOf19And20Characters) {
 
 TEST_F(BadInput, RejectedRequestsSendNothing) {
   const std::size_t before = traceLines(s).size();
-  for (const char* line : {"nxt;playtone;440", "nxt;playsoundfile;a;maybe", "nxt;startprogram",
-                           "nxt;frobnicate", "robot;open", "nxt", ";;;", "motor;setforward;out_d;5",
-                           "sensor;getvalue;in_9"}) {
+  for (const char* line :
+       {"nxt;playtone;440", "nxt;playsoundfile;a;maybe", "nxt;startprogram", "nxt;frobnicate",
+        "robot;open", "nxt", ";;;", "motor;setforward;out_d;5", "sensor;getvalue;in_9"}) {
     EXPECT_EQ(request(s, line).rfind("err", 0), 0u) << line;
   }
   EXPECT_EQ(traceLines(s).size(), before);

@@ -11,8 +11,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -100,7 +100,7 @@ bool portIsFree(int port) {
   address.sin_port = htons(static_cast<std::uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_ANY);
   const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                    ::listen(fd, 1) == 0;
+                     ::listen(fd, 1) == 0;
   ::close(fd);
   return bound;
 }
@@ -210,8 +210,7 @@ bool startProgram(SimServer& server, const std::string& path, const std::vector<
 bool startServer(SimServer& server, const std::vector<std::string>& args, bool withTrace,
                  int port) {
   server.port = port != 0 ? port : freeLoopbackPort();
-  return startProgram(server, serverProgram(), simOptions(server, args, withTrace),
-                      server.port);
+  return startProgram(server, serverProgram(), simOptions(server, args, withTrace), server.port);
 }
 
 bool startServerListening(SimServer& server, const std::vector<std::string>& args) {
@@ -279,8 +278,7 @@ std::string readLine(SimServer& server, std::chrono::milliseconds timeout) {
   }
 }
 
-std::string request(SimServer& server, const std::string& line,
-                    std::chrono::milliseconds timeout) {
+std::string request(SimServer& server, const std::string& line, std::chrono::milliseconds timeout) {
   if (!sendRaw(server, line + "\n")) return "<closed>";
   return readLine(server, timeout);
 }
@@ -355,8 +353,7 @@ bool waitForOutput(SimServer& server, const std::string& text, std::chrono::mill
   }
 }
 
-bool sendUnanswered(SimServer& server, const std::string& line,
-                    std::chrono::milliseconds timeout) {
+bool sendUnanswered(SimServer& server, const std::string& line, std::chrono::milliseconds timeout) {
   drainFd(server.stdoutFd, server.stdoutText);
   const auto before = std::count(server.stdoutText.begin(), server.stdoutText.end(), '\n');
   if (!sendRaw(server, line)) return false;

@@ -71,7 +71,8 @@ bool nothingArrives(SimServer& server, std::chrono::milliseconds wait);
 
 // Waits for the server to exit; kills it after `timeout`. Returns its exit
 // status, or -1 when it had to be killed. Collects its output.
-int waitForExit(SimServer& server, std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+int waitForExit(SimServer& server,
+                std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 
 // The lines of the trace file so far.
 std::vector<std::string> traceLines(const SimServer& server);

@@ -65,7 +65,8 @@ TEST(Server, EchoesEveryReadCleanedAndEscaped) {
   ASSERT_TRUE(startServer(s, {}, false));
   ASSERT_TRUE(sendUnanswered(s, "\n"));
   EXPECT_EQ(request(s, "nxt;'open'"), "ok");
-  EXPECT_EQ(request(s, std::string("x\x1b[31m\0y\x7f\tz", 11)), std::string("err: unknown_module: x\x1b[31m\0y\x7f", 30));
+  EXPECT_EQ(request(s, std::string("x\x1b[31m\0y\x7f\tz", 11)),
+            std::string("err: unknown_module: x\x1b[31m\0y\x7f", 30));
   ASSERT_TRUE(sendRaw(s, "bye\n"));
   EXPECT_EQ(waitForExit(s), 0);
   EXPECT_EQ(s.stdoutText, "\nnxt; open \nx\\x1b[31m\\x00y\\x7f\tz\nbye\n");
@@ -181,9 +182,9 @@ TEST(Server, LatencyIsSpentPerExchange) {
 }
 
 TEST(SimProgram, BadOptionExitsWithStatus2) {
-  for (std::vector<std::string> args : {std::vector<std::string>{"--bogus"},
-                                        std::vector<std::string>{"--port", "x"},
-                                        std::vector<std::string>{"--battery"}}) {
+  for (std::vector<std::string> args :
+       {std::vector<std::string>{"--bogus"}, std::vector<std::string>{"--port", "x"},
+        std::vector<std::string>{"--battery"}}) {
     SimServer s;
     EXPECT_FALSE(startServer(s, args, false));
     EXPECT_EQ(s.exitStatus, 2);

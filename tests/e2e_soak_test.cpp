@@ -30,8 +30,8 @@ struct Step {
 
 TEST(Soak, MixedRequestsKeepTheirRepliesAndMemoryStaysFlat) {
   SimServer s;
-  ASSERT_TRUE(startServer(s, {"--sonar", "in_4=37", "--sensor", "in_1=183", "--load", "out_c=0"},
-                          false));
+  ASSERT_TRUE(
+      startServer(s, {"--sonar", "in_4=37", "--sensor", "in_1=183", "--load", "out_c=0"}, false));
   ASSERT_EQ(request(s, "nxt;open"), "ok");
   ASSERT_EQ(request(s, "sensor;settouch;in_1"), "ok");
   ASSERT_EQ(request(s, "sensor;setsonar;in_4"), "ok");
@@ -67,8 +67,8 @@ TEST(Soak, MixedRequestsKeepTheirRepliesAndMemoryStaysFlat) {
     ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "round " << round;
     for (const Step& step : mix) {
       const std::string reply = request(s, step.request);
-      const bool ok = step.pattern ? std::regex_match(reply, std::regex(step.reply))
-                                   : reply == step.reply;
+      const bool ok =
+          step.pattern ? std::regex_match(reply, std::regex(step.reply)) : reply == step.reply;
       if (!ok) {
         ADD_FAILURE() << step.request << " answered " << reply << " in round " << round;
         ++failures;

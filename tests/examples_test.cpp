@@ -21,7 +21,8 @@ TEST(Examples, PythonDrivesToTheTargetAndReadsTheSonar) {
   EXPECT_EQ(status, 0) << out;
   EXPECT_NE(out.find("brick Robo1 battery 8100 mV\n"), std::string::npos) << out;
   std::smatch m;
-  ASSERT_TRUE(std::regex_search(out, m, std::regex("motor A at (-?[0-9]+) degrees \\(target 720\\)")))
+  ASSERT_TRUE(
+      std::regex_search(out, m, std::regex("motor A at (-?[0-9]+) degrees \\(target 720\\)")))
       << out;
   EXPECT_GE(std::stoi(m[1]), 720);
   EXPECT_LT(std::stoi(m[1]), 800);
@@ -48,9 +49,9 @@ TEST(Examples, ShellSendsOneRequestAtATime) {
     SimServer s;
     ASSERT_TRUE(startServerListening(s, {"--sensor", std::string("in_1=") + raw}));
     int status = -1;
-    const std::string out = runCommand(
-        "bash " + example("shell/one_request_at_a_time.sh") + " 127.0.0.1 " + std::to_string(s.port),
-        status);
+    const std::string out = runCommand("bash " + example("shell/one_request_at_a_time.sh") +
+                                           " 127.0.0.1 " + std::to_string(s.port),
+                                       status);
     EXPECT_EQ(status, 0) << out;
     EXPECT_EQ(out, std::string("battery: 8100 mV\ntouch sensor: ") + word + "\n");
     EXPECT_EQ(waitForExit(s), 0);

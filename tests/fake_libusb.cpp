@@ -45,13 +45,13 @@ namespace {
 // The configuration descriptor handed out, in one allocation.
 struct FakeConfig {
   libusb_config_descriptor config{};
-  libusb_interface interface{};
+  libusb_interface interface {};
   libusb_interface_descriptor setting{};
   libusb_endpoint_descriptor endpoints[4]{};
 };
 
 struct FakeBus {
-  std::vector<std::unique_ptr<libusb_device>> devices;       // ever plugged, by id
+  std::vector<std::unique_ptr<libusb_device>> devices;         // ever plugged, by id
   std::vector<std::unique_ptr<libusb_device_handle>> handles;  // open
   std::vector<FakeUsbCall> calls;
   int initError = 0;
@@ -401,9 +401,11 @@ int LIBUSB_CALL libusb_get_config_descriptor(libusb_device* dev, uint8_t config_
     addEndpoint(*fake, 0x03, LIBUSB_TRANSFER_TYPE_INTERRUPT);
   }
   if (dev->setup.bulkEndpoints) {
-    if (dev->setup.inEndpointFirst) addEndpoint(*fake, dev->setup.inEndpoint, LIBUSB_TRANSFER_TYPE_BULK);
+    if (dev->setup.inEndpointFirst)
+      addEndpoint(*fake, dev->setup.inEndpoint, LIBUSB_TRANSFER_TYPE_BULK);
     addEndpoint(*fake, dev->setup.outEndpoint, LIBUSB_TRANSFER_TYPE_BULK);
-    if (!dev->setup.inEndpointFirst) addEndpoint(*fake, dev->setup.inEndpoint, LIBUSB_TRANSFER_TYPE_BULK);
+    if (!dev->setup.inEndpointFirst)
+      addEndpoint(*fake, dev->setup.inEndpoint, LIBUSB_TRANSFER_TYPE_BULK);
   }
   *config = &fake->config;
   ++bus().configDescriptors;
@@ -520,7 +522,8 @@ int LIBUSB_CALL libusb_bulk_transfer(libusb_device_handle* dev_handle, unsigned 
   } else if (endpoint != (isIn ? device.setup.inEndpoint : device.setup.outEndpoint)) {
     call.result = LIBUSB_ERROR_NOT_FOUND;
   } else {
-    call.result = isIn ? readIn(device, data, length, actual) : writeOut(device, data, length, actual);
+    call.result =
+        isIn ? readIn(device, data, length, actual) : writeOut(device, data, length, actual);
   }
   *actual_length = actual;
   return record(call);

@@ -1,9 +1,8 @@
-#include "interpreter/command_interpreter.h"
-
 #include <gtest/gtest.h>
 
 #include <climits>
 
+#include "interpreter/command_interpreter.h"
 #include "link/device_link.h"
 #include "sim_test_support.h"
 
@@ -121,8 +120,8 @@ TEST(Validators, Ports) {
     int motor;
     int sensor;
   } cases[] = {
-      {"out_a", 0, -1}, {"out_b", 1, -1}, {"out_c", 2, -1}, {"a", 0, -1},    {"b", 1, -1},
-      {"c", 2, -1},     {"in_1", -1, 0},  {"in_2", -1, 1},  {"in_3", -1, 2}, {"in_4", -1, 3},
+      {"out_a", 0, -1}, {"out_b", 1, -1}, {"out_c", 2, -1},  {"a", 0, -1},     {"b", 1, -1},
+      {"c", 2, -1},     {"in_1", -1, 0},  {"in_2", -1, 1},   {"in_3", -1, 2},  {"in_4", -1, 3},
       {"s1", -1, 0},    {"s4", -1, 3},    {"out_d", -1, -1}, {"in_5", -1, -1}, {"OUT_A", -1, -1},
       {"", -1, -1},     {"in_0", -1, -1},
   };
@@ -144,9 +143,9 @@ TEST(Validators, TruthWords) {
 }
 
 TEST_F(NxtModule, EverythingButOpenWaitsForTheLink) {
-  for (const char* line : {"nxt;batterylevel", "nxt;close", "nxt;nosuchcommand", "nxt;getname",
-                           "nxt;playtone;440;200", "motor;setforward;out_a;50", "motor;nosuch",
-                           "sensor;settouch;in_1", "sensor;nosuch"}) {
+  for (const char* line :
+       {"nxt;batterylevel", "nxt;close", "nxt;nosuchcommand", "nxt;getname", "nxt;playtone;440;200",
+        "motor;setforward;out_a;50", "motor;nosuch", "sensor;settouch;in_1", "sensor;nosuch"}) {
     EXPECT_EQ(ask(line), "err: not_enable_interface") << line;
   }
   for (const char* line : {"nxt", "motor", "sensor"}) EXPECT_EQ(ask(line), "err: wrong_params");

@@ -1,9 +1,8 @@
-#include "link/device_link.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 
+#include "link/device_link.h"
 #include "sim_test_support.h"
 
 namespace {
@@ -33,8 +32,7 @@ TEST_F(Link, ReplyArrivesWithoutItsLeadingReplyByte) {
   std::uint8_t response[4];
   std::memset(response, 0x01, sizeof response);
   EXPECT_EQ(linkTransact(1, battery, 1, response, sizeof response), 4u);
-  EXPECT_EQ(simTransportTrace().lines,
-            (std::vector<std::string>{"> 00 0b", "< 02 0b 00 5c 1d"}));
+  EXPECT_EQ(simTransportTrace().lines, (std::vector<std::string>{"> 00 0b", "< 02 0b 00 5c 1d"}));
   const std::uint8_t expected[] = {0x0b, 0x00, 0x5c, 0x1d};
   EXPECT_EQ(std::memcmp(response, expected, 4), 0);
 }
@@ -134,11 +132,11 @@ namespace {
 TEST_F(Link, MalformedRepliesAreNotTaken) {
   ASSERT_TRUE(linkOpenUsb());
   const std::vector<std::vector<std::uint8_t>> bad = {
-      {},                        // no reply at all (timeout)
-      {0x02},                    // too short
-      {0x02, 0x0b},              // no status
-      {0x03, 0x0b, 0x00, 0x5c, 0x1d},  // not a reply
-      {0x02, 0x06, 0x00, 0x5c, 0x1d},  // a reply to another opcode
+      {},                                   // no reply at all (timeout)
+      {0x02},                               // too short
+      {0x02, 0x0b},                         // no status
+      {0x03, 0x0b, 0x00, 0x5c, 0x1d},       // not a reply
+      {0x02, 0x06, 0x00, 0x5c, 0x1d},       // a reply to another opcode
       std::vector<std::uint8_t>(65, 0x02),  // longer than a telegram
   };
   for (const auto& reply : bad) {

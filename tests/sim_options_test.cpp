@@ -38,9 +38,18 @@ TEST(SimOptions, EveryOptionInBothForms) {
 
 TEST(SimOptions, BadOptionsAreRefusedWithOneLine) {
   const std::vector<std::vector<const char*>> bad = {
-      {"--bogus"},          {"--port"},          {"--port", "0"},      {"--port", "65536"},
-      {"--port", "12ab"},   {"--port", "-5"},    {"--battery", "70000"}, {"--latency-us", "x"},
-      {"--no-brick=yes"},   {"--trace", ""},     {"port"},             {"--port="},
+      {"--bogus"},
+      {"--port"},
+      {"--port", "0"},
+      {"--port", "65536"},
+      {"--port", "12ab"},
+      {"--port", "-5"},
+      {"--battery", "70000"},
+      {"--latency-us", "x"},
+      {"--no-brick=yes"},
+      {"--trace", ""},
+      {"port"},
+      {"--port="},
   };
   for (const auto& args : bad) {
     SimProgramOptions o;

@@ -25,10 +25,8 @@ TEST_F(SystemTelegrams, PlayTone) {
     std::int32_t duration;
     const char* sent;
   } cases[] = {
-      {440, 200, "80 03 b8 01 c8 00"},
-      {440, 1000, "80 03 b8 01 e8 03"},
-      {0, 0, "80 03 00 00 00 00"},
-      {65535, 65535, "80 03 ff ff ff ff"},
+      {440, 200, "80 03 b8 01 c8 00"},  {440, 1000, "80 03 b8 01 e8 03"},
+      {0, 0, "80 03 00 00 00 00"},      {65535, 65535, "80 03 ff ff ff ff"},
       {70000, 10, "80 03 70 11 0a 00"},  // quotient 273 kept to its low byte
       {-1, -1, "80 03 ff 00 ff 00"},     // remainder -1, quotient 0
       {-300, 5, "80 03 d4 ff 05 00"},    // -300 % 256 = -44, -300 / 256 = -1
@@ -57,8 +55,8 @@ TEST_F(SystemTelegrams, PlaySoundFileLoopFlag) {
   brickPlaySoundFile("ab", false);
   brickPlaySoundFile("ab", true);
   const std::string zeros = " 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00";
-  EXPECT_EQ(hostTelegrams(), (std::vector<std::string>{"80 02 00 61 62" + zeros,
-                                                       "80 02 01 61 62" + zeros}));
+  EXPECT_EQ(hostTelegrams(),
+            (std::vector<std::string>{"80 02 00 61 62" + zeros, "80 02 01 61 62" + zeros}));
 }
 
 TEST_F(SystemTelegrams, NamesThatDoNotFitAreNeverSent) {

@@ -135,7 +135,7 @@ TEST_F(UsbTransportTest, OpenSelectsTheConfigurationClaimsInterfaceZeroThenDrain
 TEST_F(UsbTransportTest, RepliesLeftFromAnEarlierRunAreDrainedOnOpen) {
   FakeUsbDeviceSetup setup;
   setup.staleReplies = {{0x02, 0x0b, 0x00, 0x10, 0x27},  // 10000 mV
-                       {0x02, 0x0b, 0x00, 0x28, 0x23}};
+                        {0x02, 0x0b, 0x00, 0x28, 0x23}};
   fakeUsbPlug(setup);
   EXPECT_EQ(ask("nxt;open"), "ok");
   EXPECT_EQ(ask("nxt;batterylevel"), "8100");
@@ -172,25 +172,26 @@ TEST_P(UsbLayoutTest, EndpointsAndConfigurationComeFromTheDescriptors) {
 
 INSTANTIATE_TEST_SUITE_P(
     Layouts, UsbLayoutTest,
-    ::testing::Values(
-        LayoutCase{"RealBrick", [](FakeUsbDeviceSetup&) {}, 1, 0x01, 0x82},
-        LayoutCase{"EmulatedNumbering",
-                   [](FakeUsbDeviceSetup& s) {
-                     s.outEndpoint = 0x02;
-                     s.inEndpoint = 0x81;
-                   },
-                   1, 0x02, 0x81},
-        LayoutCase{"InListedFirst",
-                   [](FakeUsbDeviceSetup& s) {
-                     s.outEndpoint = 0x05;
-                     s.inEndpoint = 0x86;
-                     s.inEndpointFirst = true;
-                   },
-                   1, 0x05, 0x86},
-        LayoutCase{"InterruptEndpointsBeforeBulk",
-                   [](FakeUsbDeviceSetup& s) { s.interruptEndpoints = true; }, 1, 0x01, 0x82},
-        LayoutCase{"ConfigurationTwo", [](FakeUsbDeviceSetup& s) { s.configurationValue = 2; }, 2,
-                   0x01, 0x82}),
+    ::testing::Values(LayoutCase{"RealBrick", [](FakeUsbDeviceSetup&) {}, 1, 0x01, 0x82},
+                      LayoutCase{"EmulatedNumbering",
+                                 [](FakeUsbDeviceSetup& s) {
+                                   s.outEndpoint = 0x02;
+                                   s.inEndpoint = 0x81;
+                                 },
+                                 1, 0x02, 0x81},
+                      LayoutCase{"InListedFirst",
+                                 [](FakeUsbDeviceSetup& s) {
+                                   s.outEndpoint = 0x05;
+                                   s.inEndpoint = 0x86;
+                                   s.inEndpointFirst = true;
+                                 },
+                                 1, 0x05, 0x86},
+                      LayoutCase{"InterruptEndpointsBeforeBulk",
+                                 [](FakeUsbDeviceSetup& s) { s.interruptEndpoints = true; }, 1,
+                                 0x01, 0x82},
+                      LayoutCase{"ConfigurationTwo",
+                                 [](FakeUsbDeviceSetup& s) { s.configurationValue = 2; }, 2, 0x01,
+                                 0x82}),
     caseName<LayoutCase>);
 
 // --- Opening fails ----------------------------------------------------------
@@ -236,23 +237,24 @@ INSTANTIATE_TEST_SUITE_P(
         OpenFailureCase{"NoBrick", [] {}, kTransportNoDevice, "no NXT found"},
         OpenFailureCase{"OnlyABootLoader", [] { fakeUsbPlug(otherDevice(0x03eb, 0x6124)); },
                         kTransportNoDevice, "no NXT found"},
-        OpenFailureCase{"AccessDenied",
-                        [] { fakeUsbPlug(failing(&FakeUsbDeviceSetup::openError, LIBUSB_ERROR_ACCESS)); },
-                        kTransportAccessDenied, "access denied (install the udev rule"},
-        OpenFailureCase{"ClaimedByAnotherProgram",
-                        [] { fakeUsbPlug(failing(&FakeUsbDeviceSetup::claimError, LIBUSB_ERROR_BUSY)); },
-                        kTransportBusy, "another program holds it"},
+        OpenFailureCase{
+            "AccessDenied",
+            [] { fakeUsbPlug(failing(&FakeUsbDeviceSetup::openError, LIBUSB_ERROR_ACCESS)); },
+            kTransportAccessDenied, "access denied (install the udev rule"},
+        OpenFailureCase{
+            "ClaimedByAnotherProgram",
+            [] { fakeUsbPlug(failing(&FakeUsbDeviceSetup::claimError, LIBUSB_ERROR_BUSY)); },
+            kTransportBusy, "another program holds it"},
         OpenFailureCase{"ConfiguredByAnotherProgram",
                         [] {
                           fakeUsbPlug(failing(&FakeUsbDeviceSetup::setConfigurationError,
                                               LIBUSB_ERROR_BUSY));
                         },
                         kTransportBusy, "another program holds it"},
-        OpenFailureCase{"GoneWhileOpening",
-                        [] {
-                          fakeUsbPlug(failing(&FakeUsbDeviceSetup::openError, LIBUSB_ERROR_NO_DEVICE));
-                        },
-                        kTransportGone, "went away"},
+        OpenFailureCase{
+            "GoneWhileOpening",
+            [] { fakeUsbPlug(failing(&FakeUsbDeviceSetup::openError, LIBUSB_ERROR_NO_DEVICE)); },
+            kTransportGone, "went away"},
         OpenFailureCase{"NoBulkEndpoints",
                         [] {
                           FakeUsbDeviceSetup setup;
@@ -263,8 +265,8 @@ INSTANTIATE_TEST_SUITE_P(
                         kTransportIoError, "no bulk OUT and IN endpoints"},
         OpenFailureCase{"UnreadableDescriptor",
                         [] {
-                          fakeUsbPlug(failing(&FakeUsbDeviceSetup::configDescriptorError,
-                                              LIBUSB_ERROR_IO));
+                          fakeUsbPlug(
+                              failing(&FakeUsbDeviceSetup::configDescriptorError, LIBUSB_ERROR_IO));
                         },
                         kTransportIoError, "LIBUSB_ERROR_IO"},
         OpenFailureCase{"DeviceListFails",
@@ -368,28 +370,39 @@ TEST_P(UsbExchangeFailureTest, TheFailedRequestIsAnsweredAndSoAreTheNextOnes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, UsbExchangeFailureTest,
-    ::testing::Values(
-        ExchangeFailureCase{"WriteTimesOut", true, FakeFault::kTimeout, "257", kTransportTimeout, kRecovers},
-        ExchangeFailureCase{"WriteTimesOutAfterEveryByte", true, FakeFault::kTimeoutAfterData,
-                            "8100", kDriverSuccess, kRecovers},
-        ExchangeFailureCase{"WriteIsShort", true, FakeFault::kShort, "257", kTransportIoError, kRecovers},
-        ExchangeFailureCase{"WriteFails", true, FakeFault::kIoError, "257", kTransportIoError, kRecovers},
-        ExchangeFailureCase{"WriteStalls", true, FakeFault::kStall, "257", kTransportIoError, kRecovers},
-        ExchangeFailureCase{"ReadTimesOutReplyStillComing", false, FakeFault::kTimeout, "257", kTransportTimeout,
-                            kRecovers},
-        // The late reply echoes 0x0b, so only another opcode can tell it apart.
-        ExchangeFailureCase{"ReadTimesOutReplyAfterNextTelegram",
-                            false,
-                            FakeFault::kLate,
-                            "257", kTransportTimeout,
-                            {{"nxt;getname", "NXT"}, {"nxt;batterylevel", "7000"}}},
-        ExchangeFailureCase{"ReadTimesOutAfterTheReply", false, FakeFault::kTimeoutAfterData,
-                            "8100", kDriverSuccess, kRecovers},
-        ExchangeFailureCase{"ReplyIsShort", false, FakeFault::kShort, "257", kDriverBadReply, kRecovers},
-        ExchangeFailureCase{"ReplyIsNotAReply", false, FakeFault::kMalformed, "257", kDriverBadReply, kRecovers},
-        ExchangeFailureCase{"ReplyOverflows", false, FakeFault::kOverflow, "257", kTransportOverflow, kRecovers},
-        ExchangeFailureCase{"ReadStalls", false, FakeFault::kStall, "257", kTransportIoError, kRecovers},
-        ExchangeFailureCase{"ReadFails", false, FakeFault::kIoError, "257", kTransportIoError, kRecovers}),
+    ::testing::Values(ExchangeFailureCase{"WriteTimesOut", true, FakeFault::kTimeout, "257",
+                                          kTransportTimeout, kRecovers},
+                      ExchangeFailureCase{"WriteTimesOutAfterEveryByte", true,
+                                          FakeFault::kTimeoutAfterData, "8100", kDriverSuccess,
+                                          kRecovers},
+                      ExchangeFailureCase{"WriteIsShort", true, FakeFault::kShort, "257",
+                                          kTransportIoError, kRecovers},
+                      ExchangeFailureCase{"WriteFails", true, FakeFault::kIoError, "257",
+                                          kTransportIoError, kRecovers},
+                      ExchangeFailureCase{"WriteStalls", true, FakeFault::kStall, "257",
+                                          kTransportIoError, kRecovers},
+                      ExchangeFailureCase{"ReadTimesOutReplyStillComing", false,
+                                          FakeFault::kTimeout, "257", kTransportTimeout, kRecovers},
+                      // The late reply echoes 0x0b, so only another opcode can tell it apart.
+                      ExchangeFailureCase{"ReadTimesOutReplyAfterNextTelegram",
+                                          false,
+                                          FakeFault::kLate,
+                                          "257",
+                                          kTransportTimeout,
+                                          {{"nxt;getname", "NXT"}, {"nxt;batterylevel", "7000"}}},
+                      ExchangeFailureCase{"ReadTimesOutAfterTheReply", false,
+                                          FakeFault::kTimeoutAfterData, "8100", kDriverSuccess,
+                                          kRecovers},
+                      ExchangeFailureCase{"ReplyIsShort", false, FakeFault::kShort, "257",
+                                          kDriverBadReply, kRecovers},
+                      ExchangeFailureCase{"ReplyIsNotAReply", false, FakeFault::kMalformed, "257",
+                                          kDriverBadReply, kRecovers},
+                      ExchangeFailureCase{"ReplyOverflows", false, FakeFault::kOverflow, "257",
+                                          kTransportOverflow, kRecovers},
+                      ExchangeFailureCase{"ReadStalls", false, FakeFault::kStall, "257",
+                                          kTransportIoError, kRecovers},
+                      ExchangeFailureCase{"ReadFails", false, FakeFault::kIoError, "257",
+                                          kTransportIoError, kRecovers}),
     caseName<ExchangeFailureCase>);
 
 TEST_F(UsbTransportTest, AReplyToAnotherOpcodeIsNotTakenByTheDriver) {

@@ -21,7 +21,8 @@ void putLe32(std::vector<std::uint8_t>& out, std::uint32_t value) {
 // Overwrites the 32-bit little-endian field at `offset`.
 void setLe32(std::vector<std::uint8_t>& out, std::size_t offset, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) {
-    out[offset + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>((value >> (8 * i)) & 0xff);
+    out[offset + static_cast<std::size_t>(i)] =
+        static_cast<std::uint8_t>((value >> (8 * i)) & 0xff);
   }
 }
 

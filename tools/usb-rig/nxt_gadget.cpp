@@ -181,14 +181,22 @@ bool writeTextFile(const std::string& path, const std::string& text) {
 
 const char* eventName(std::uint8_t type) {
   switch (type) {
-    case FUNCTIONFS_BIND: return "bind";
-    case FUNCTIONFS_UNBIND: return "unbind";
-    case FUNCTIONFS_ENABLE: return "enable";
-    case FUNCTIONFS_DISABLE: return "disable";
-    case FUNCTIONFS_SETUP: return "setup";
-    case FUNCTIONFS_SUSPEND: return "suspend";
-    case FUNCTIONFS_RESUME: return "resume";
-    default: return "unknown";
+    case FUNCTIONFS_BIND:
+      return "bind";
+    case FUNCTIONFS_UNBIND:
+      return "unbind";
+    case FUNCTIONFS_ENABLE:
+      return "enable";
+    case FUNCTIONFS_DISABLE:
+      return "disable";
+    case FUNCTIONFS_SETUP:
+      return "setup";
+    case FUNCTIONFS_SUSPEND:
+      return "suspend";
+    case FUNCTIONFS_RESUME:
+      return "resume";
+    default:
+      return "unknown";
   }
 }
 

@@ -358,9 +358,9 @@ TEST_F(UsbRig, NoBrickOnTheBusMeansOpenAnswersErr) {
 }
 
 TEST_F(UsbRig, BadOptionExitsWithStatus2BeforeBooting) {
-  for (std::vector<std::string> args : {std::vector<std::string>{"--bogus"},
-                                        std::vector<std::string>{"--port", "x"},
-                                        std::vector<std::string>{"--battery"}}) {
+  for (std::vector<std::string> args :
+       {std::vector<std::string>{"--bogus"}, std::vector<std::string>{"--port", "x"},
+        std::vector<std::string>{"--battery"}}) {
     SimServer s;
     EXPECT_FALSE(startRig(s, rig, args, false));
     EXPECT_EQ(s.exitStatus, 2);
