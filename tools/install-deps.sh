@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   libboost-dev libboost-system-dev libusb-1.0-0-dev
   googletest libgtest-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   netcat-openbsd python3
 )
 
