@@ -199,18 +199,20 @@ TEST_F(UsbRig, EveryModuleGivesTheSameRepliesAndTelegramsAsTheSimulatedBrick) {
 
   // The brick commands, byte for byte, as they crossed the USB bus.
   const std::vector<std::string> trace = traceLines(s);
-  ASSERT_GE(trace.size(), 12u);
-  EXPECT_EQ(std::vector<std::string>(trace.begin(), trace.begin() + 12),
+  ASSERT_GE(trace.size(), 14u);
+  EXPECT_EQ(std::vector<std::string>(trace.begin(), trace.begin() + 14),
             (std::vector<std::string>{
                 "> 00 0b",  // GETBATTERYLEVEL: 7516 mV
                 "< 02 0b 00 5c 1d",
                 "> 01 9b",  // GETDEVICEINFO: the name
                 "< 02 9b 00 52 6f 62 6f 31 00 00 00 00 00 00 00 00 00 00 00 16 53 0a "
-                "0b 0c 00 00 00 00 00 60 ea 00 00",
+                "0b 0c 00 00 00 00 00 6c b5 01 00",
                 "> 80 03 b8 01 c8 00",  // PLAYTONE 440 Hz 200 ms, no reply
                 // STARTPROGRAM demo.rxe, STOPPROGRAM twice, STARTPROGRAM missing.rxe
                 "> 80 00 64 65 6d 6f 2e 72 78 65 00 00 00 00 00 00 00 00 00 00 00 00",
+                "# program demo.rxe started",
                 "> 80 01",
+                "# program demo.rxe stopped",
                 "> 80 01",
                 "> 80 00 6d 69 73 73 69 6e 67 2e 72 78 65 00 00 00 00 00 00 00 00 00",
                 // PLAYSOUNDFILE click.rso looped, STOPSOUNDPLAYBACK, PLAYSOUNDFILE none.rso
@@ -280,7 +282,7 @@ TEST_F(UsbRig, UnpluggedMidRunRequestsAreStillAnsweredAndThePluggedBackBrickOpen
             (std::vector<std::string>{
                 "> 00 0b", "< 02 0b 00 a4 1f", "> 01 9b",
                 "< 02 9b 00 4e 58 54 00 00 00 00 00 00 00 00 00 00 00 00 00 16 53 0a 0b 0c 00 "
-                "00 00 00 00 60 ea 00 00"}));
+                "00 00 00 00 6c b5 01 00"}));
 
   // Twice, to be sure that the first time was no accident of a fresh boot.
   ASSERT_EQ(control(rig, "unplug"), "done unplug");
