@@ -3,11 +3,13 @@
 #include <cstring>
 
 #include "directcmd/direct_command.h"
+#include "protocol/little_endian.h"
 #include "protocol/nxt_protocol.h"
 
 namespace {
 
 using nxt::byteOf;
+using nxt::lowByte;
 using nxt::Opcode;
 
 // Writes the name and its zero byte into the 20-byte field at `field`; the
@@ -16,8 +18,6 @@ void putFileName(std::uint8_t* field, const std::string& name) {
   std::memset(field, 0, nxt::kFileNameField);
   std::memcpy(field, name.data(), name.size());
 }
-
-std::uint8_t lowByte(std::int32_t value) { return static_cast<std::uint8_t>(value & 0xff); }
 
 }  // namespace
 
@@ -34,7 +34,7 @@ std::uint16_t brickBatteryLevel() {
   const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kGetBatteryLevel)};
   std::uint8_t responseBuffer[4];
   askCommand(directCommandBuffer, responseBuffer);
-  return static_cast<std::uint16_t>(responseBuffer[3] * 256 + responseBuffer[2]);
+  return nxt::readU16(responseBuffer + 2);
 }
 
 void brickStartProgram(std::string fileName) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "link/transport.h"
+#include "protocol/little_endian.h"
 #include "protocol/nxt_protocol.h"
 
 struct BrickIterator {
@@ -128,7 +129,5 @@ void driverGetDeviceInfo(BrickHandle* brick, char name[16], std::uint8_t bluetoo
   name[15] = '\0';
   std::memcpy(bluetoothAddress, reply + 18, 6);
   std::memcpy(signalStrength, reply + 25, 4);
-  availableFlash =
-      static_cast<std::uint32_t>(reply[29]) | static_cast<std::uint32_t>(reply[30]) << 8 |
-      static_cast<std::uint32_t>(reply[31]) << 16 | static_cast<std::uint32_t>(reply[32]) << 24;
+  availableFlash = nxt::readU32(reply + 29);
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "link/device_link.h"
+#include "protocol/little_endian.h"
 #include "sim_test_support.h"
 
 namespace {
@@ -98,7 +99,7 @@ TEST_F(Link, FailedOpenKeepsTheHeldBrick) {
   std::uint8_t response[4];
   std::memset(response, 0x01, sizeof response);
   EXPECT_EQ(linkTransact(1, battery, 1, response, 4), 4u);
-  EXPECT_EQ(response[2] | response[3] << 8, 8100);
+  EXPECT_EQ(nxt::readU16(response + 2), 8100);
   // And a fatal status left behind does not spoil the next call.
   EXPECT_EQ(deviceLink.status.code, 0);
 }
