@@ -1,5 +1,6 @@
-#include "directcmd/system_telegrams.h"
+#include "directcmd/brick_telegrams.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "directcmd/direct_command.h"
@@ -11,6 +12,8 @@ namespace {
 using nxt::byteOf;
 using nxt::lowByte;
 using nxt::Opcode;
+
+constexpr std::size_t kBrickNameOffset = 2;  // in the GETDEVICEINFO reply, without its 0x02
 
 // Writes the name and its zero byte into the 20-byte field at `field`; the
 // bytes after the zero are zero too.
@@ -64,6 +67,16 @@ void brickStopSound() {
   sendCommand(directCommandBuffer);
 }
 
+std::string brickGetName() {
+  const std::uint8_t systemCommandBuffer[] = {byteOf(nxt::SystemOpcode::kGetDeviceInfo)};
+  std::uint8_t responseBuffer[nxt::kDeviceInfoReplyLength - 1];
+  if (askCommand(systemCommandBuffer, responseBuffer, CommandKind::kSystem) <
+      sizeof responseBuffer) {
+    return "";
+  }
+  const char* name = reinterpret_cast<const char*>(responseBuffer + kBrickNameOffset);
+  return std::string(name, std::find(name, name + nxt::kBrickNameField, '\0'));
+}
+
 bool brickOpen() { return linkOpenUsb(); }
 void brickClose() { linkClose(); }
-std::string brickGetName() { return linkDeviceName(); }
