@@ -5,7 +5,6 @@
 #include <limits>
 
 #include "protocol/little_endian.h"
-#include "sim/sim_brick.h"
 
 namespace {
 
