@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-constexpr int kSimOutputCount = 3;           // motor ports A, B and C
-constexpr std::size_t kSimInputPorts = 4;    // sensor ports 1 to 4
+constexpr int kSimOutputCount = 3;         // motor ports A, B and C
+constexpr std::size_t kSimInputPorts = 4;  // sensor ports 1 to 4
 
 struct SimBrickConfig {
   std::string name = "NXT";
