@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "protocol/little_endian.h"
+
 namespace {
 
 // GETFIRMWAREVERSION: protocol 1.124, firmware 1.29, minor number first.
@@ -112,8 +114,9 @@ BrickStatus systemDirect(SimBrick& brick, Opcode op, const std::uint8_t* p, std:
     }
     case Opcode::kPlayTone: {
       // The sound driver clamps the tone; the command always succeeds.
-      const std::uint16_t hz = static_cast<std::uint16_t>(param(0) | param(1) << 8);
-      const std::uint16_t ms = static_cast<std::uint16_t>(param(2) | param(3) << 8);
+      const std::uint8_t fields[] = {param(0), param(1), param(2), param(3)};
+      const std::uint16_t hz = nxt::readU16(fields);
+      const std::uint16_t ms = nxt::readU16(fields + 2);
       brick.toneFrequencyHz = std::clamp<std::uint16_t>(hz, 220, 14080);
       brick.toneDurationMs = std::max<std::uint16_t>(ms, 10);
       brick.toneEnds = now + std::chrono::milliseconds(brick.toneDurationMs);
@@ -191,27 +194,6 @@ void systemCommand(SimBrick& brick, std::uint8_t opcode, const std::uint8_t* p, 
 
 }  // namespace
 
-void simReplyBegin(SimReply& reply, std::uint8_t opcode, nxt::BrickStatus status) {
-  reply.length = 0;
-  simReplyByte(reply, nxt::byteOf(nxt::TelegramType::kReply));
-  simReplyByte(reply, opcode);
-  simReplyByte(reply, nxt::byteOf(status));
-}
-
-void simReplyByte(SimReply& reply, std::uint8_t value) {
-  if (reply.length < sizeof reply.bytes) reply.bytes[reply.length++] = value;
-}
-
-void simReplyU16(SimReply& reply, std::uint16_t value) {
-  simReplyByte(reply, static_cast<std::uint8_t>(value));
-  simReplyByte(reply, static_cast<std::uint8_t>(value >> 8));
-}
-
-void simReplyU32(SimReply& reply, std::uint32_t value) {
-  simReplyU16(reply, static_cast<std::uint16_t>(value));
-  simReplyU16(reply, static_cast<std::uint16_t>(value >> 16));
-}
-
 void simBrickReset(SimBrick& brick, const SimBrickConfig& config, SimTime now) {
   const SimBrickConfig kept = config;  // `config` may be brick.config itself
   brick = SimBrick{};
@@ -266,18 +248,4 @@ bool simBrickReceive(SimBrick& brick, const std::uint8_t* telegram, std::size_t 
   }
   brick.lastReply = reply;
   return true;
-}
-
-std::vector<SimFile> simDefaultFiles() {
-  // A program file starts with the format's name and version; the sounds
-  // with the format number and sample rate (8000 Hz) of an uncompressed
-  // sound file.
-  SimFile demo{"demo.rxe",
-               {'M', 'i', 'n', 'd', 's', 't', 'o', 'r', 'm', 's', 'N', 'X', 'T', 0, 0, 5}};
-  demo.bytes.resize(64, 0);
-  SimFile click{"click.rso", {0x01, 0x00, 0x00, 0x80, 0x1f, 0x40, 0x00, 0x00}};
-  click.bytes.resize(8 + 128, 0x80);
-  SimFile attention{"attention.rso", {0x01, 0x00, 0x04, 0x00, 0x1f, 0x40, 0x00, 0x00}};
-  attention.bytes.resize(8 + 1024, 0x80);
-  return {demo, click, attention};
 }

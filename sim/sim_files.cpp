@@ -13,7 +13,7 @@
 #include <iterator>
 #include <utility>
 
-#include "sim/sim_brick.h"
+#include "sim/sim_reply.h"
 
 namespace {
 
@@ -26,8 +26,8 @@ constexpr std::uint32_t kHeaderBytes = 36;
 constexpr std::size_t kMaxReadBytes = nxt::kMaxTelegramLength - 6;
 
 std::uint32_t sectorsFor(std::uint32_t size) {
-  std::uint64_t sectors = (static_cast<std::uint64_t>(size) + kHeaderBytes + kSimSectorBytes - 1) /
-                          kSimSectorBytes;
+  std::uint64_t sectors =
+      (static_cast<std::uint64_t>(size) + kHeaderBytes + kSimSectorBytes - 1) / kSimSectorBytes;
   for (;;) {
     const std::uint64_t bytes = static_cast<std::uint64_t>(size) + kHeaderBytes + 2 * (sectors - 1);
     const std::uint64_t needed = (bytes + kSimSectorBytes - 1) / kSimSectorBytes;
@@ -211,8 +211,8 @@ void openWrite(SimFlash& flash, SystemOpcode op, const std::uint8_t* p, std::siz
 
 void read(SimFlash& flash, const std::uint8_t* p, std::size_t n, SimReply& reply) {
   const std::uint8_t h = n > 0 ? p[0] : 0;
-  const std::uint16_t asked = static_cast<std::uint16_t>((n > 1 ? p[1] : 0) | (n > 2 ? p[2] : 0)
-                                                                                  << 8);
+  const std::uint16_t asked =
+      static_cast<std::uint16_t>((n > 1 ? p[1] : 0) | (n > 2 ? p[2] : 0) << 8);
   const std::size_t room = std::min<std::size_t>(asked, kMaxReadBytes);
   LoaderStatus status = LoaderStatus::kSuccess;
   std::vector<std::uint8_t> data;
@@ -362,6 +362,19 @@ void findNext(SimFlash& flash, const std::uint8_t* p, std::size_t n, SimReply& r
 }
 
 }  // namespace
+
+std::vector<SimFile> simDefaultFiles() {
+  // A program file starts with the format's name and version; a sound with
+  // its format, data length and sample rate (8000 Hz), big-endian.
+  SimFile demo{"demo.rxe",
+               {'M', 'i', 'n', 'd', 's', 't', 'o', 'r', 'm', 's', 'N', 'X', 'T', 0, 0, 5}};
+  demo.bytes.resize(64, 0);
+  SimFile click{"click.rso", {0x01, 0x00, 0x00, 0x80, 0x1f, 0x40, 0x00, 0x00}};
+  click.bytes.resize(8 + 128, 0x80);
+  SimFile attention{"attention.rso", {0x01, 0x00, 0x04, 0x00, 0x1f, 0x40, 0x00, 0x00}};
+  attention.bytes.resize(8 + 1024, 0x80);
+  return {demo, click, attention};
+}
 
 void simFlashReset(SimFlash& flash, const std::vector<SimFile>& files, const std::string& folder) {
   flash = SimFlash{};
@@ -534,6 +547,7 @@ bool simFlashStoreFile(const std::string& dir, const SimFile& file) {
 
 bool simFlashFits(const std::vector<SimFile>& files) {
   std::uint64_t sectors = 0;
-  for (const SimFile& file : files) sectors += sectorsFor(static_cast<std::uint32_t>(file.bytes.size()));
+  for (const SimFile& file : files)
+    sectors += sectorsFor(static_cast<std::uint32_t>(file.bytes.size()));
   return sectors <= kSimUserFlashSectors && files.size() <= kSimMaxFiles;
 }

@@ -61,6 +61,11 @@ struct SimFlash {
   std::string folder;  // where the files are kept; empty: nowhere
 };
 
+// The flash of a brick as it starts without --flash: "demo.rxe" (a
+// stand-in program: its bytes are no real program), "click.rso" and
+// "attention.rso" (stand-in sounds).
+std::vector<SimFile> simDefaultFiles();
+
 // The flash with `files` (the first one newest) and every handle closed.
 void simFlashReset(SimFlash& flash, const std::vector<SimFile>& files, const std::string& folder);
 

@@ -55,7 +55,8 @@ class SimFilesTest : public ::testing::Test {
   }
   std::uint32_t freeFlash() {
     const std::vector<std::uint8_t> bytes = hex(send("01 9b").substr(2));
-    return bytes[29] | bytes[30] << 8 | bytes[31] << 16 | static_cast<std::uint32_t>(bytes[32]) << 24;
+    return bytes[29] | bytes[30] << 8 | bytes[31] << 16 |
+           static_cast<std::uint32_t>(bytes[32]) << 24;
   }
   SimBrickConfig config;
   SimBrick brick;
