@@ -87,10 +87,7 @@ std::string usage() {
       "                        length@N=L (for tests)\n"
       "  --check               only check the options\n"
       "The brick options are those of nxt-bridge-sim:\n";
-  const std::string sim = simUsage();
-  const std::size_t list = sim.find("\n\n");
-  text += list == std::string::npos ? sim : sim.substr(list + 2);
-  return text;
+  return text + simOptionList();
 }
 
 bool parseCount(const std::string& text, long max, long& value) {
