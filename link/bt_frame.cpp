@@ -27,8 +27,7 @@ bool waitFor(int fd, short events, Clock::time_point deadline) {
 }  // namespace
 
 std::size_t btEncodeFrame(const std::uint8_t* telegram, std::size_t length, std::uint8_t* frame) {
-  frame[0] = static_cast<std::uint8_t>(length & 0xff);
-  frame[1] = static_cast<std::uint8_t>(length >> 8);
+  nxt::writeU16(frame, static_cast<std::uint16_t>(length));
   std::memcpy(frame + kBtFrameHeader, telegram, length);
   return length + kBtFrameHeader;
 }

@@ -16,6 +16,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "protocol/little_endian.h"
+
 constexpr std::size_t kBtFrameHeader = 2;
 constexpr std::size_t kBtMaxFrameBody = 128;
 
@@ -35,9 +37,7 @@ struct BtFrameReader {
 };
 
 // The length that a frame's two header bytes give.
-inline std::size_t btFrameLength(const std::uint8_t* header) {
-  return static_cast<std::size_t>(header[0]) | static_cast<std::size_t>(header[1]) << 8;
-}
+inline std::size_t btFrameLength(const std::uint8_t* header) { return nxt::readU16(header); }
 
 // Writes the frame of `telegram` (`length` bytes, 1 to 128) into `frame`,
 // which has room for length + 2 bytes. Returns the frame's size.

@@ -243,8 +243,7 @@ void sendReply(int fd, const std::uint8_t* reply, std::size_t length, const Faul
     std::this_thread::sleep_for(std::chrono::milliseconds(fault->value));
   }
   if (fault != nullptr && fault->kind == FaultKind::kLength) {
-    frame[0] = static_cast<std::uint8_t>(fault->value & 0xff);
-    frame[1] = static_cast<std::uint8_t>(fault->value >> 8);
+    nxt::writeU16(frame, static_cast<std::uint16_t>(fault->value));
   }
   int error = 0;
   if (fault != nullptr && fault->kind == FaultKind::kSplit) {
