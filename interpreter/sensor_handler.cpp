@@ -1,5 +1,5 @@
-// The "sensor" module: the four inputs of the brick and the ultrasonic
-// sensor on their low-speed bus.
+// The "sensor" module; its commands are listed at handleSensor in
+// command_interpreter.h.
 #include "directcmd/input_telegrams.h"
 #include "interpreter/command_interpreter.h"
 
