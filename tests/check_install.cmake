@@ -7,6 +7,7 @@ if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install failed: ${result}")
 endif()
 foreach(path bin/nxt-bridge bin/nxt-bridge-sim lib/udev/rules.d/70-nxt-bridge.rules
+             lib/systemd/system/nxt-bridge.socket lib/systemd/system/nxt-bridge.service
              share/man/man1/nxt-bridge.1 share/man/man1/nxt-bridge-sim.1)
   if(NOT EXISTS "${PREFIX}/${path}")
     message(FATAL_ERROR "not installed: ${path}")
