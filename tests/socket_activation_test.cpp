@@ -3,12 +3,11 @@
 // LISTEN_FDS in the environment, and started again after each client.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
@@ -152,8 +151,7 @@ TEST(SocketActivation, AHandedDescriptorThatIsNoListeningTcpSocketIsRefused) {
   // An abstract name: nothing in the file system to clean up.
   std::snprintf(unixAddress.sun_path + 1, sizeof unixAddress.sun_path - 1, "nxt-bridge-test-%d",
                 static_cast<int>(::getpid()));
-  ASSERT_EQ(::bind(unixListener, reinterpret_cast<sockaddr*>(&unixAddress), sizeof unixAddress),
-            0);
+  ASSERT_EQ(::bind(unixListener, reinterpret_cast<sockaddr*>(&unixAddress), sizeof unixAddress), 0);
   ASSERT_EQ(::listen(unixListener, 1), 0);
   const int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
 
