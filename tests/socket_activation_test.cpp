@@ -74,20 +74,6 @@ bool startActivated(SimServer& server, int handed, const char* listenFds, int pi
   return true;
 }
 
-// A client socket connected to loopback `port`, or -1.
-int connectedClient(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
 TEST(SocketActivation, ThreeClientsThatConnectAtOnceAreServedInTurn) {
   int port = 0;
   const int listener = loopbackListener(port);
@@ -96,7 +82,7 @@ TEST(SocketActivation, ThreeClientsThatConnectAtOnceAreServedInTurn) {
   // they wait in the listening socket's queue.
   SimServer clients[3];
   for (int i = 0; i < 3; ++i) {
-    clients[i].sock = connectedClient(port);
+    clients[i].sock = connectTo(port);
     ASSERT_GE(clients[i].sock, 0) << "client " << i;
     ASSERT_TRUE(sendRaw(clients[i], "nxt;open\n"));
   }
@@ -121,12 +107,12 @@ TEST(SocketActivation, ASocketForAnotherProcessIsLeftAndTheServerListensItself) 
   const int listener = loopbackListener(port);
   ASSERT_GE(listener, 0);
   SimServer queued;
-  queued.sock = connectedClient(port);
+  queued.sock = connectTo(port);
   SimServer server;
   ASSERT_TRUE(startActivated(server, listener, "1", 1));
   SimServer own;
   for (int tries = 0; tries < 500 && own.sock < 0; ++tries) {
-    own.sock = connectedClient(server.port);
+    own.sock = connectTo(server.port);
     if (own.sock < 0) ::usleep(10000);
   }
   ASSERT_GE(own.sock, 0) << server.stderrText;
