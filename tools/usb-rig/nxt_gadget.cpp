@@ -191,7 +191,6 @@ struct Endpoints {
   std::condition_variable ready;
   int out = -1;
   int in = -1;
-  bool failed = false;
 };
 
 bool setUpEndpoints(const std::string& dir, Endpoints& endpoints) {
@@ -199,13 +198,18 @@ bool setUpEndpoints(const std::string& dir, Endpoints& endpoints) {
   const int in = openEndpoint(dir, kNxtInEndpointFile);
   const bool ok = out >= 0 && in >= 0 && writeAll(out, gadgetEndpointDescriptor(kNxtOutEndpoint)) &&
                   writeAll(in, gadgetEndpointDescriptor(kNxtInEndpoint));
-  if (!ok) say(std::string("GadgetFS refused the endpoints: ") + std::strerror(errno));
+  if (!ok) {
+    // Tried again at the next SET_CONFIGURATION.
+    say(std::string("GadgetFS refused the endpoints: ") + std::strerror(errno));
+    if (out >= 0) ::close(out);
+    if (in >= 0) ::close(in);
+    return false;
+  }
   std::lock_guard<std::mutex> lock(endpoints.mutex);
   endpoints.out = out;
   endpoints.in = in;
-  endpoints.failed = !ok;
   endpoints.ready.notify_all();
-  return ok;
+  return true;
 }
 
 // Serves ep0 until it fails: answers the string requests, acknowledges
@@ -441,8 +445,7 @@ int main(int argc, char** argv) {
   int out = -1;
   {
     std::unique_lock<std::mutex> lock(endpoints.mutex);
-    endpoints.ready.wait(lock, [] { return endpoints.in >= 0 || endpoints.failed; });
-    if (endpoints.failed) return 1;
+    endpoints.ready.wait(lock, [] { return endpoints.in >= 0; });
     in = endpoints.in;
     out = endpoints.out;
   }
