@@ -31,6 +31,10 @@ class CommandInterpreter {
   std::string handleSensor(const Words& cmds);
   std::string handleNxt(const Words& cmds);
 
+  // When the link is open, sends the coasting stop to motor ports A, B and
+  // C, as the brick's firmware turns its outputs off when a program ends.
+  void coastAllMotors();
+
   bool isInterfaceEnabled() const { return interfaceEnabled; }
   bool isShortReplyMode() const { return shortReplyMode; }
 
