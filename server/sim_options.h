@@ -10,6 +10,7 @@
 struct SimProgramOptions {
   std::uint16_t port = 2056;
   bool help = false;
+  bool version = false;
   SimTransportSettings transport;
   bool console = false;  // read input changes from standard input
 };
