@@ -73,8 +73,8 @@ void echoRequest(ConsoleEcho& console, const std::string& request) {
 
 void flushConsole(ConsoleEcho& console) {
   if (!writeWithoutWaiting(console) || console.dropped == 0) return;
-  console.pending = "(" + std::to_string(console.dropped) +
-                    " echo lines dropped: standard output was full)\n";
+  console.pending =
+      "(" + std::to_string(console.dropped) + " echo lines dropped: standard output was full)\n";
   console.dropped = 0;
   writeWithoutWaiting(console);
 }

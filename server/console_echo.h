@@ -16,8 +16,8 @@
 std::string consoleEcho(const std::string& request);
 
 struct ConsoleEcho {
-  int fd = 1;               // standard output
-  std::string pending;      // bytes taken for the console and not yet written
+  int fd = 1;                 // standard output
+  std::string pending;        // bytes taken for the console and not yet written
   std::uint64_t dropped = 0;  // lines dropped since the last one written
 };
 

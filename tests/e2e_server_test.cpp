@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "e2e_harness.h"
+#include "text_lines.h"
 
 namespace {
 
@@ -200,6 +201,29 @@ TEST(SimProgram, BadOptionExitsWithStatus2) {
     EXPECT_EQ(s.exitStatus, 2);
     EXPECT_EQ(std::count(s.stderrText.begin(), s.stderrText.end(), '\n'), 1) << s.stderrText;
   }
+}
+
+TEST(SimProgram, ATraceThatFailsIsToldOnceAndServingGoesOn) {
+  SimServer full;
+  ASSERT_TRUE(startServer(full, {"--trace", "/dev/full"}, false));
+  EXPECT_EQ(request(full, "nxt;open"), "ok");
+  EXPECT_EQ(request(full, "nxt;batterylevel"), "8100");
+  EXPECT_EQ(request(full, "nxt;batterylevel"), "8100");
+  ASSERT_TRUE(sendRaw(full, "bye\n"));
+  EXPECT_EQ(waitForExit(full), 0);
+  EXPECT_EQ(linesOf(full.stderrText),
+            (std::vector<std::string>{
+                "nxt-bridge-sim: serving TCP port " + std::to_string(full.port) +
+                    " over the simulated brick",
+                "nxt-bridge-sim: cannot write the trace file /dev/full: No space left on device; "
+                "tracing stops"}));
+
+  SimServer missing;
+  EXPECT_FALSE(startServer(missing, {"--trace", "/nonexistent-dir/trace"}, false));
+  EXPECT_EQ(missing.exitStatus, 2);
+  EXPECT_EQ(missing.stderrText,
+            "nxt-bridge-sim: cannot write the trace file /nonexistent-dir/trace: No such file or "
+            "directory\n");
 }
 
 }  // namespace
