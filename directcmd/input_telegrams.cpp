@@ -2,11 +2,13 @@
 
 #include "directcmd/direct_command.h"
 #include "directcmd/wait_cancel.h"
+#include "protocol/little_endian.h"
 #include "protocol/nxt_protocol.h"
 
 namespace {
 
 using nxt::byteOf;
+using nxt::lowByte;
 using nxt::Opcode;
 
 // Reply lengths as the link hands them over, without the leading 0x02.
@@ -15,18 +17,16 @@ constexpr std::uint32_t kLsGetStatusReplyLength = 3;
 constexpr std::uint32_t kLsWriteReplyLength = 2;
 constexpr std::uint32_t kLsReadReplyLength = 19;
 
-std::uint8_t portByte(int port) { return static_cast<std::uint8_t>(port & 0xff); }
-
 std::uint32_t setInputMode(int port, std::uint8_t type, std::uint8_t mode) {
-  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kSetInputMode), portByte(port), type,
+  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kSetInputMode), lowByte(port), type,
                                               mode};
   return sendCommand(directCommandBuffer);
 }
 
 // LSWRITE of one byte into a register of the ultrasonic sensor.
 std::uint32_t sonarWriteRegister(int port, std::uint8_t reg, std::uint8_t value) {
-  const std::uint8_t directCommandBuffer[] = {
-      byteOf(Opcode::kLsWrite), portByte(port), 0x03, 0x00, nxt::kSonarBusAddress, reg, value};
+  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kLsWrite), lowByte(port), 0x03, 0x00,
+                                              nxt::kSonarBusAddress,    reg,           value};
   std::uint8_t responseBuffer[kLsWriteReplyLength];
   return askCommand(directCommandBuffer, responseBuffer);
 }
@@ -35,7 +35,7 @@ std::uint32_t sonarWriteRegister(int port, std::uint8_t reg, std::uint8_t value)
 void sonarRequestDistance(int port) {
   // Two bytes to transmit (address, register), one to receive.
   const std::uint8_t directCommandBuffer[] = {
-      byteOf(Opcode::kLsWrite),   portByte(port), 0x02, 0x01, nxt::kSonarBusAddress,
+      byteOf(Opcode::kLsWrite),   lowByte(port), 0x02, 0x01, nxt::kSonarBusAddress,
       nxt::kSonarRegisterDistance};
   std::uint8_t responseBuffer[kLsWriteReplyLength];
   askCommand(directCommandBuffer, responseBuffer);
@@ -43,7 +43,7 @@ void sonarRequestDistance(int port) {
 
 // LSREAD: the first received byte, reply byte 3.
 std::uint8_t lsReadFirstByte(int port) {
-  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kLsRead), portByte(port)};
+  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kLsRead), lowByte(port)};
   std::uint8_t responseBuffer[kLsReadReplyLength];
   askCommand(directCommandBuffer, responseBuffer);
   return responseBuffer[3];
@@ -73,14 +73,14 @@ std::uint32_t sensorSetRaw(int port) {
 }
 
 std::uint16_t sensorGetValue(int port) {
-  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kGetInputValues), portByte(port)};
+  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kGetInputValues), lowByte(port)};
   std::uint8_t responseBuffer[kInputValuesReplyLength];
   askCommand(directCommandBuffer, responseBuffer);
-  return static_cast<std::uint16_t>(responseBuffer[11] + 256 * responseBuffer[12]);
+  return nxt::readU16(responseBuffer + 11);
 }
 
 std::uint8_t sensorLsGetStatus(int port) {
-  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kLsGetStatus), portByte(port)};
+  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kLsGetStatus), lowByte(port)};
   std::uint8_t responseBuffer[kLsGetStatusReplyLength];
   askCommand(directCommandBuffer, responseBuffer);
   return responseBuffer[2];
@@ -99,8 +99,7 @@ std::uint32_t sonarContinuous(int port) {
 }
 
 std::uint32_t sonarContinuousInterval(int port, std::int32_t interval) {
-  return sonarWriteRegister(port, nxt::kSonarRegisterInterval,
-                            static_cast<std::uint8_t>(interval & 0xff));
+  return sonarWriteRegister(port, nxt::kSonarRegisterInterval, lowByte(interval));
 }
 
 SonarReading sonarGetValue(int port, std::chrono::milliseconds waitLimit) {

@@ -1,5 +1,5 @@
 // The "nxt" module: the link to the brick and the brick as a whole.
-#include "directcmd/system_telegrams.h"
+#include "directcmd/brick_telegrams.h"
 #include "interpreter/command_interpreter.h"
 
 std::string CommandInterpreter::handleNxt(const Words& cmds) {
