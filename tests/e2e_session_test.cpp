@@ -107,7 +107,8 @@ TEST(SessionEnd, AClientThatNeverReadsIsDroppedWithinTheBound) {
   const std::string line = "robot" + std::string(500, 'x') + "\n";
   const auto start = Clock::now();
   auto lastTaken = start;
-  while (Clock::now() - lastTaken < milliseconds(300) && Clock::now() - start < milliseconds(20000)) {
+  while (Clock::now() - lastTaken < milliseconds(300) &&
+         Clock::now() - start < milliseconds(20000)) {
     if (::send(s.sock, line.data(), line.size(), MSG_NOSIGNAL) > 0) {
       lastTaken = Clock::now();
     } else {

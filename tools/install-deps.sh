@@ -1,15 +1,35 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing nxt-bridge needs,
-# when they are missing. Safe to run again: it installs nothing that is there.
+# Installs the Debian packages that nxt-bridge needs, when they are missing.
+# Safe to run again: it installs nothing that is there.
+#
+#   tools/install-deps.sh [GROUP]...
+#
+# Groups: build (compilers, CMake, Boost, libusb: enough to build and run
+# the programs), test (build, and what the tests run: GoogleTest, nc,
+# python3), clang (clang and its sanitizer runtime: sanitized builds and
+# fuzzing), format (clang-format). Without a group: all of them.
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ pkg-config
-  libboost-dev libboost-system-dev libusb-1.0-0-dev
-  googletest libgtest-dev
-  clang libclang-rt-14-dev clang-format
-  netcat-openbsd python3
-)
+build=(cmake ninja-build g++ pkg-config libboost-dev libboost-system-dev libusb-1.0-0-dev)
+test=(googletest libgtest-dev netcat-openbsd python3)
+clang=(clang libclang-rt-14-dev)
+format=(clang-format)
+
+groups=("$@")
+[ ${#groups[@]} -eq 0 ] && groups=(build test clang format)
+packages=()
+for group in "${groups[@]}"; do
+  case "$group" in
+    build) packages+=("${build[@]}") ;;
+    test) packages+=("${build[@]}" "${test[@]}") ;;
+    clang) packages+=("${clang[@]}") ;;
+    format) packages+=("${format[@]}") ;;
+    *)
+      echo "install-deps: unknown group '$group' (build, test, clang, format)" >&2
+      exit 2
+      ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do
