@@ -26,10 +26,10 @@ void putFileName(std::uint8_t* field, const std::string& name) {
 
 bool fileNameFits(const std::string& name) { return name.size() <= nxt::kMaxFileNameLength; }
 
-void brickPlayTone(std::int32_t frequency, std::int32_t duration) {
-  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kPlayTone), lowByte(frequency % 256),
-                                              lowByte(frequency / 256), lowByte(duration % 256),
-                                              lowByte(duration / 256)};
+void brickPlayTone(std::int32_t frequencyHz, std::int32_t durationMs) {
+  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kPlayTone), lowByte(frequencyHz % 256),
+                                              lowByte(frequencyHz / 256), lowByte(durationMs % 256),
+                                              lowByte(durationMs / 256)};
   sendCommand(directCommandBuffer);
 }
 

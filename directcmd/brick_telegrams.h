@@ -15,7 +15,7 @@ bool fileNameFits(const std::string& name);
 
 // PLAYTONE 03 ff ff dd dd, no reply. Each value goes out as its remainder
 // and quotient by 256 (division truncating toward zero), low 8 bits each.
-void brickPlayTone(std::int32_t frequency, std::int32_t duration);
+void brickPlayTone(std::int32_t frequencyHz, std::int32_t durationMs);
 
 // GETBATTERYLEVEL 0b, reply wanted: the millivolts in reply bytes 2 and 3.
 // 257 when no reply reached the buffer.

@@ -10,10 +10,10 @@
 
 #include "link/device_link.h"
 
-// Sends `command` without asking for a reply; the link's result.
+// Sends `command` without asking for a reply.
 template <std::size_t N>
-std::uint32_t sendCommand(const std::uint8_t (&command)[N]) {
-  return linkTransact(0, command, N, nullptr, 0);
+void sendCommand(const std::uint8_t (&command)[N]) {
+  linkTransact(0, command, N, nullptr, 0);
 }
 
 // Sends `command` (a system command when `kind` says so) and brings its

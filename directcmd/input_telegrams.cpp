@@ -17,18 +17,18 @@ constexpr std::uint32_t kLsGetStatusReplyLength = 3;
 constexpr std::uint32_t kLsWriteReplyLength = 2;
 constexpr std::uint32_t kLsReadReplyLength = 19;
 
-std::uint32_t setInputMode(int port, std::uint8_t type, std::uint8_t mode) {
+void setInputMode(int port, std::uint8_t type, std::uint8_t mode) {
   const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kSetInputMode), lowByte(port), type,
                                               mode};
-  return sendCommand(directCommandBuffer);
+  sendCommand(directCommandBuffer);
 }
 
 // LSWRITE of one byte into a register of the ultrasonic sensor.
-std::uint32_t sonarWriteRegister(int port, std::uint8_t reg, std::uint8_t value) {
+void sonarWriteRegister(int port, std::uint8_t reg, std::uint8_t value) {
   const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kLsWrite), lowByte(port), 0x03, 0x00,
                                               nxt::kSonarBusAddress,    reg,           value};
   std::uint8_t responseBuffer[kLsWriteReplyLength];
-  return askCommand(directCommandBuffer, responseBuffer);
+  askCommand(directCommandBuffer, responseBuffer);
 }
 
 // LSWRITE that asks the sensor for its first measurement byte.
@@ -51,26 +51,20 @@ std::uint8_t lsReadFirstByte(int port) {
 
 }  // namespace
 
-std::uint32_t sensorSetTouch(int port) {
-  return setInputMode(port, nxt::kSensorSwitch, nxt::kSensorModeBoolean);
+void sensorSetTouch(int port) { setInputMode(port, nxt::kSensorSwitch, nxt::kSensorModeBoolean); }
+
+void sensorSetSound(int port) {
+  setInputMode(port, nxt::kSensorSoundDb, nxt::kSensorModePercentFullScale);
 }
 
-std::uint32_t sensorSetSound(int port) {
-  return setInputMode(port, nxt::kSensorSoundDb, nxt::kSensorModePercentFullScale);
+void sensorSetLight(int port, bool active) {
+  setInputMode(port, active ? nxt::kSensorLightActive : nxt::kSensorLightInactive,
+               nxt::kSensorModePercentFullScale);
 }
 
-std::uint32_t sensorSetLight(int port, bool active) {
-  return setInputMode(port, active ? nxt::kSensorLightActive : nxt::kSensorLightInactive,
-                      nxt::kSensorModePercentFullScale);
-}
+void sensorSetSonar(int port) { setInputMode(port, nxt::kSensorLowSpeed9V, nxt::kSensorModeRaw); }
 
-std::uint32_t sensorSetSonar(int port) {
-  return setInputMode(port, nxt::kSensorLowSpeed9V, nxt::kSensorModeRaw);
-}
-
-std::uint32_t sensorSetRaw(int port) {
-  return setInputMode(port, nxt::kSensorSoundDb, nxt::kSensorModeRaw);
-}
+void sensorSetRaw(int port) { setInputMode(port, nxt::kSensorSoundDb, nxt::kSensorModeRaw); }
 
 std::uint16_t sensorGetValue(int port) {
   const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kGetInputValues), lowByte(port)};
@@ -86,20 +80,20 @@ std::uint8_t sensorLsGetStatus(int port) {
   return responseBuffer[2];
 }
 
-std::uint32_t sonarOff(int port) {
-  return sonarWriteRegister(port, nxt::kSonarRegisterCommand, nxt::kSonarCommandOff);
+void sonarOff(int port) {
+  sonarWriteRegister(port, nxt::kSonarRegisterCommand, nxt::kSonarCommandOff);
 }
 
-std::uint32_t sonarSingleShot(int port) {
-  return sonarWriteRegister(port, nxt::kSonarRegisterCommand, nxt::kSonarCommandSingleShot);
+void sonarSingleShot(int port) {
+  sonarWriteRegister(port, nxt::kSonarRegisterCommand, nxt::kSonarCommandSingleShot);
 }
 
-std::uint32_t sonarContinuous(int port) {
-  return sonarWriteRegister(port, nxt::kSonarRegisterCommand, nxt::kSonarCommandContinuous);
+void sonarContinuous(int port) {
+  sonarWriteRegister(port, nxt::kSonarRegisterCommand, nxt::kSonarCommandContinuous);
 }
 
-std::uint32_t sonarContinuousInterval(int port, std::int32_t interval) {
-  return sonarWriteRegister(port, nxt::kSonarRegisterInterval, lowByte(interval));
+void sonarContinuousInterval(int port, std::int32_t interval) {
+  sonarWriteRegister(port, nxt::kSonarRegisterInterval, lowByte(interval));
 }
 
 SonarReading sonarGetValue(int port, std::chrono::milliseconds waitLimit) {
@@ -114,12 +108,13 @@ SonarReading sonarGetValue(int port, std::chrono::milliseconds waitLimit) {
     }
     sonarRequestDistance(port);
     ++reading.passes;
+    // A dead link reports the fill, one byte ready: no wait, distance 1.
     bytesReady = sensorLsGetStatus(port);
     if (bytesReady < 1 && std::chrono::steady_clock::now() - waitBegan >= waitLimit) {
       reading.timedOut = true;
       return reading;
     }
   }
-  reading.distance = lsReadFirstByte(port);
+  reading.distanceCm = lsReadFirstByte(port);
   return reading;
 }

@@ -1,4 +1,5 @@
-// The "nxt" module: the link to the brick and the brick as a whole.
+// The "nxt" module; its commands are listed at handleNxt in
+// command_interpreter.h.
 #include "directcmd/brick_telegrams.h"
 #include "interpreter/command_interpreter.h"
 

@@ -1,5 +1,5 @@
-// The "sensor" module: the four inputs of the brick and the ultrasonic
-// sensor on their low-speed bus.
+// The "sensor" module; its commands are listed at handleSensor in
+// command_interpreter.h.
 #include "directcmd/input_telegrams.h"
 #include "interpreter/command_interpreter.h"
 
@@ -9,7 +9,7 @@ namespace {
 // "ok" once the telegram is on its way.
 struct PortAction {
   const char* word;
-  std::uint32_t (*operation)(int port);
+  void (*operation)(int port);
 };
 
 constexpr PortAction kPortActions[] = {
@@ -73,7 +73,7 @@ std::string CommandInterpreter::handleSensor(const Words& cmds) {
     // reports a byte ready; the wait ends at its limit.
     // A cancelled wait ends the session: the reply is never sent.
     if (reading.timedOut || reading.cancelled) return kErrTimeout;
-    return queryReply(intToString(reading.distance));
+    return queryReply(intToString(reading.distanceCm));
   }
   return kErrUnknownCommand + cmd;
 }

@@ -12,6 +12,7 @@
 #include "directcmd/wait_cancel.h"
 #include "interpreter/command_interpreter.h"
 #include "server/console_echo.h"
+#include "server/listening_socket.h"
 #include "server/request_text.h"
 #include "server/stop_signals.h"
 
@@ -20,18 +21,6 @@ using asio::ip::tcp;
 using boost::system::error_code;
 
 namespace {
-
-// Opens the listening socket: IPv4, every local address, `port`, with
-// address reuse and the largest backlog the system allows.
-error_code listenOn(tcp::acceptor& acceptor, std::uint16_t port) {
-  const tcp::endpoint endpoint(tcp::v4(), port);
-  error_code error;
-  acceptor.open(endpoint.protocol(), error);
-  if (!error) acceptor.set_option(tcp::acceptor::reuse_address(true), error);
-  if (!error) acceptor.bind(endpoint, error);
-  if (!error) acceptor.listen(asio::socket_base::max_listen_connections, error);
-  return error;
-}
 
 enum class Ready { kReady, kStopSignal, kTimedOut };
 
@@ -154,9 +143,9 @@ void tellSessionEnd(const ServerSettings& settings, SessionEnd end, bool motorsS
   std::cerr << (motorsStopped ? "; motors A, B and C coast" : "") << std::endl;
 }
 
-int cannotServe(const ServerSettings& settings, const char* what, const error_code& error) {
+int cannotServe(const ServerSettings& settings, const char* what, const std::string& reason) {
   std::cerr << settings.programName << ": cannot " << what << " TCP port " << settings.port << ": "
-            << error.message() << std::endl;
+            << reason << std::endl;
   return kExitCannotServe;
 }
 
@@ -166,16 +155,24 @@ int serveOneClient(const ServerSettings& settings) {
   catchStopSignals();
   try {
     asio::io_context io_service;  // the I/O context (Boost's older name for it)
-    tcp::acceptor acceptor(io_service);
-    error_code error = listenOn(acceptor, settings.port);
-    if (error) return cannotServe(settings, "listen on", error);
-    std::cerr << settings.programName << ": serving TCP port " << settings.port << " over "
-              << settings.brickLink << std::endl;
-    if (waitFor(acceptor.native_handle(), POLLIN, -1) == Ready::kStopSignal) endByStopSignal();
+    std::optional<tcp::acceptor> acceptor;
+    try {
+      acceptor.emplace(openListeningSocket(io_service, settings.port));
+    } catch (const boost::system::system_error& e) {
+      return cannotServe(settings, "listen on", e.code().message());
+    } catch (const std::exception& e) {
+      return cannotServe(settings, "listen on", e.what());
+    }
+    error_code error;
+    const tcp::endpoint listening = acceptor->local_endpoint(error);
+    std::cerr << settings.programName << ": serving TCP port "
+              << (error ? settings.port : listening.port()) << " over " << settings.brickLink
+              << std::endl;
+    if (waitFor(acceptor->native_handle(), POLLIN, -1) == Ready::kStopSignal) endByStopSignal();
     tcp::socket socket(io_service);
-    acceptor.accept(socket, error);
+    acceptor->accept(socket, error);
     if (!error) socket.non_blocking(true, error);
-    if (error) return cannotServe(settings, "accept a client on", error);
+    if (error) return cannotServe(settings, "accept a client on", error.message());
 
     CommandInterpreter interpreter;
     ConsoleEcho console;
@@ -192,7 +189,7 @@ int serveOneClient(const ServerSettings& settings) {
     }
     if (end == SessionEnd::kStopSignal) {
       socket.close(error);
-      acceptor.close(error);
+      acceptor->close(error);
       endByStopSignal();
     }
   } catch (const std::exception& e) {

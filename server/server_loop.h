@@ -1,5 +1,6 @@
-// The network front end: listens on one TCP port (every IPv4 address),
-// serves the first client, one request after another, and ends.
+// The network front end: listens on one TCP port (every IPv4 address), or
+// on the socket a service manager handed over (listening_socket.h), serves
+// the first client, one request after another, and ends.
 //
 // Requests are split out of each read (request_text.h) and echoed to the
 // console (console_echo.h). "shortrep" switches to the short reply form,
@@ -40,5 +41,6 @@ struct ServerSettings {
 
 // Serves one client as above and returns the exit status (a stop signal
 // ends the process instead). Writes one line to standard error once it
-// listens: "nxt-bridge: serving TCP port 2056 over USB".
+// listens: "nxt-bridge: serving TCP port 2056 over USB" (the port is the
+// handed-over socket's when there is one).
 int serveOneClient(const ServerSettings& settings);

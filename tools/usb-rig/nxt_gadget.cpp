@@ -88,10 +88,7 @@ std::string usage() {
       "                  [--delay-file FILE] [--check] [BRICK OPTION]...\n"
       "Serves the simulated NXT brick through the FunctionFS function mounted at DIR.\n"
       "The brick options are those of nxt-bridge-sim:\n";
-  const std::string sim = simUsage();
-  const std::size_t list = sim.find("\n\n");
-  text += list == std::string::npos ? sim : sim.substr(list + 2);
-  return text;
+  return text + simOptionList();
 }
 
 // Reads NUL-separated words from `path` into `words`.
@@ -149,7 +146,7 @@ bool parseGadgetOptions(int argc, char** argv, GadgetOptions& options, std::stri
   if (!parseSimOptions(static_cast<int>(simArgv.size()), simArgv.data(), options.sim, error)) {
     return false;
   }
-  if (!options.check && !options.sim.help && options.ffsDir.empty()) {
+  if (!options.check && !options.sim.help && !options.sim.version && options.ffsDir.empty()) {
     error = "--ffs DIR is needed";
     return false;
   }
@@ -345,6 +342,10 @@ int main(int argc, char** argv) {
   }
   if (options.sim.help) {
     std::cout << usage();
+    return 0;
+  }
+  if (options.sim.version) {
+    std::cout << "nxt-gadget " NXT_VERSION "\n";
     return 0;
   }
   if (options.check) return 0;
