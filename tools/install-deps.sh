@@ -2,34 +2,32 @@
 # Installs the Debian packages that nxt-bridge needs, when they are missing.
 # Safe to run again: it installs nothing that is there.
 #
-#   tools/install-deps.sh [GROUP]...
+#   tools/install-deps.sh [GROUP | PACKAGE]...
 #
 # Groups: build (compilers, CMake, Boost, libusb: enough to build and run
 # the programs), test (build, and what the tests run: GoogleTest, nc,
 # python3), clang (clang and its sanitizer runtime: sanitized builds and
-# fuzzing), format (clang-format). Without a group: all of them.
+# fuzzing), format (clang-format). Without a group: all of them. Any other
+# word is a package that one command alone needs, installed too.
 set -euo pipefail
 
-build=(cmake ninja-build g++ pkg-config libboost-dev libboost-system-dev libusb-1.0-0-dev)
+build=(cmake ninja-build g++ pkg-config libboost-dev libusb-1.0-0-dev)
 test=(googletest libgtest-dev netcat-openbsd python3)
 clang=(clang libclang-rt-14-dev)
 format=(clang-format)
 
-groups=("$@")
-[ ${#groups[@]} -eq 0 ] && groups=(build test clang format)
 packages=()
-for group in "${groups[@]}"; do
-  case "$group" in
-    build) packages+=("${build[@]}") ;;
-    test) packages+=("${build[@]}" "${test[@]}") ;;
-    clang) packages+=("${clang[@]}") ;;
-    format) packages+=("${format[@]}") ;;
-    *)
-      echo "install-deps: unknown group '$group' (build, test, clang, format)" >&2
-      exit 2
-      ;;
+groups=0
+for word in "$@"; do
+  case "$word" in
+    build) packages+=("${build[@]}") groups=1 ;;
+    test) packages+=("${build[@]}" "${test[@]}") groups=1 ;;
+    clang) packages+=("${clang[@]}") groups=1 ;;
+    format) packages+=("${format[@]}") groups=1 ;;
+    *) packages+=("$word") ;;
   esac
 done
+[ $groups = 1 ] || packages+=("${build[@]}" "${test[@]}" "${clang[@]}" "${format[@]}")
 
 missing=()
 for p in "${packages[@]}"; do
