@@ -60,6 +60,31 @@ void applyPostedChanges(SimBrick& brick) {
   for (const auto& change : changes) change(brick);
 }
 
+// The snapshot that watchers read. Never destroyed, as the changes above.
+struct PublishedSnapshot {
+  std::mutex mutex;
+  SimSnapshot snapshot;
+};
+
+PublishedSnapshot& published() {
+  static PublishedSnapshot* snapshot = new PublishedSnapshot;
+  return *snapshot;
+}
+
+// Publishes the brick's state, with the exchange just made when `telegram`
+// is not null.
+void publish(const std::uint8_t* telegram = nullptr, std::size_t length = 0,
+             const SimReply* reply = nullptr) {
+  SimTransport& t = state();
+  std::lock_guard<std::mutex> lock(published().mutex);
+  SimSnapshot& s = published().snapshot;
+  s.brickAttached = t.settings.brickAttached;
+  simSnapshotTake(s, t.brick, t.openHandles > 0, SimClock::now());
+  if (telegram != nullptr) {
+    simSnapshotRecord(s, telegram, length, reply->bytes, reply->length);
+  }
+}
+
 void spendLatency() {
   const auto latency = state().settings.latency;
   if (latency.count() > 0) std::this_thread::sleep_for(latency);
@@ -81,6 +106,11 @@ bool simTransportSetUp(const SimTransportSettings& settings) {
   traceClose(t.trace);
   t.trace.lines.clear();
   t.trace.keepLines = settings.keepTrace;
+  {
+    std::lock_guard<std::mutex> lock(published().mutex);
+    published().snapshot = SimSnapshot{};
+  }
+  publish();
   if (!settings.traceFile.empty()) return traceOpenFile(t.trace, settings.traceFile);
   return true;
 }
@@ -91,6 +121,11 @@ int simTransportOpenHandles() { return state().openHandles; }
 
 void simTransportScriptReplies(const std::vector<std::vector<std::uint8_t>>& replies) {
   state().scripted.assign(replies.begin(), replies.end());
+}
+
+void simTransportSnapshot(SimSnapshot& snapshot) {
+  std::lock_guard<std::mutex> lock(published().mutex);
+  snapshot = published().snapshot;
 }
 
 void simTransportPost(std::function<void(SimBrick&)> change) {
@@ -108,12 +143,14 @@ TransportDevice* transportOpenFirstBrick(std::int32_t& result) {
   ++t.openHandles;
   // A fresh connection starts with nothing left in the IN endpoint.
   t.pending.clear();
+  publish();
   return new TransportDevice{t.nextId++};
 }
 
 void transportCloseBrick(TransportDevice* device) {
   if (device == nullptr) return;
   --state().openHandles;
+  publish();
   delete device;
 }
 
@@ -137,6 +174,7 @@ std::int32_t transportSend(TransportDevice* device, const std::uint8_t* telegram
     traceTelegram(t.trace, '<', reply.bytes, reply.length);
     t.pending.push_back(reply);
   }
+  publish(telegram, length, &reply);
   return kTransportOk;
 }
 

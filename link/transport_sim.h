@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/sim_brick.h"
+#include "sim/sim_snapshot.h"
 #include "sim/sim_trace.h"
 
 struct SimTransportSettings {
@@ -45,3 +46,8 @@ void simTransportScriptReplies(const std::vector<std::vector<std::uint8_t>>& rep
 // console): it is made on the thread that talks to the brick, before the
 // next telegram reaches it.
 void simTransportPost(std::function<void(SimBrick&)> change);
+
+// The brick as a watcher sees it: a copy of the snapshot published after the
+// last telegram (or open, close, set-up). Safe from any thread; the thread
+// that talks to the brick holds the lock only to copy fixed-size data.
+void simTransportSnapshot(SimSnapshot& snapshot);
