@@ -1,5 +1,7 @@
 #include "server/sim_options.h"
 
+#include <arpa/inet.h>
+
 #include <cstdlib>
 #include <functional>
 #include <limits>
@@ -87,9 +89,26 @@ const std::vector<OptionRow>& optionTable() {
          return true;
        }},
       {"--console", nullptr,
-       "while serving, read lines 'sensor in_N=RAW', 'sonar in_N=CM' from stdin",
+       "while serving, read lines 'sensor in_N=RAW', 'sonar in_N=CM', 'battery MV' from stdin",
        [](const std::string&, SimProgramOptions& o) {
          o.console = true;
+         return true;
+       }},
+      {"--view", "PORT", "serve the live page on http://127.0.0.1:PORT/ (1-65535)",
+       [](const std::string& v, SimProgramOptions& o) {
+         long long n = 0;
+         if (!parseNumber(v, 1, 65535, n)) return false;
+         o.viewPort = static_cast<std::uint16_t>(n);
+         return true;
+       }},
+      {"--view-bind", "ADDR", "serve the page on IP address ADDR instead of 127.0.0.1",
+       [](const std::string& v, SimProgramOptions& o) {
+         unsigned char address[16];
+         if (::inet_pton(AF_INET, v.c_str(), address) != 1 &&
+             ::inet_pton(AF_INET6, v.c_str(), address) != 1) {
+           return false;
+         }
+         o.viewBind = v;
          return true;
        }},
       {"--no-brick", nullptr, "no brick is attached: nxt;open answers err",
@@ -182,9 +201,9 @@ bool parseConsoleLine(const std::string& line, std::function<void(SimBrickConfig
   for (const OptionRow& candidate : optionTable()) {
     if (name == candidate.name) option = &candidate;
   }
-  if (option == nullptr || (name != "--sensor" && name != "--sonar") || value.empty() ||
-      (words >> extra)) {
-    error = "not a console line: '" + line + "' (sensor in_N=RAW or sonar in_N=CM)";
+  if (option == nullptr || (name != "--sensor" && name != "--sonar" && name != "--battery") ||
+      value.empty() || (words >> extra)) {
+    error = "not a console line: '" + line + "' (sensor in_N=RAW, sonar in_N=CM or battery MV)";
     return false;
   }
   SimProgramOptions scratch;

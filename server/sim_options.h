@@ -11,7 +11,9 @@ struct SimProgramOptions {
   std::uint16_t port = 2056;
   bool help = false;
   SimTransportSettings transport;
-  bool console = false;  // read input changes from standard input
+  bool console = false;                // read input changes from standard input
+  std::uint16_t viewPort = 0;          // 0: no live page
+  std::string viewBind = "127.0.0.1";  // the page's address
 };
 
 // Parses the arguments into `options`. Returns false with a one-line
@@ -22,9 +24,9 @@ bool parseSimOptions(int argc, const char* const* argv, SimProgramOptions& optio
 // The text of --help.
 std::string simUsage();
 
-// One line typed on the sim's console: "sensor in_N=RAW" or "sonar in_N=CM",
-// the options of the same names without their dashes (with them is fine
-// too). Returns true and sets `change` to what the line does to the brick's
+// One line typed on the sim's console: "sensor in_N=RAW", "sonar in_N=CM"
+// or "battery MV", the options of the same names without their dashes (with
+// them is fine too). Returns true and sets `change` to what the line does to the brick's
 // configuration; false with a one-line `error` for any other line.
 bool parseConsoleLine(const std::string& line, std::function<void(SimBrickConfig&)>& change,
                       std::string& error);
