@@ -24,9 +24,14 @@ bool parseSimOptions(int argc, const char* const* argv, SimProgramOptions& optio
 // The text of --help.
 std::string simUsage();
 
+// The option list of --help alone, one option a line, for the programs
+// that take these options beside their own.
+std::string simOptionList();
+
 // One line typed on the sim's console: "sensor in_N=RAW", "sonar in_N=CM"
 // or "battery MV", the options of the same names without their dashes (with
-// them is fine too). Returns true and sets `change` to what the line does to the brick's
-// configuration; false with a one-line `error` for any other line.
+// them is fine too). Returns true and sets `change` to what the line does
+// to the brick's configuration; false with a one-line `error` for any other
+// line.
 bool parseConsoleLine(const std::string& line, std::function<void(SimBrickConfig&)>& change,
                       std::string& error);
