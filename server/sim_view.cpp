@@ -176,14 +176,13 @@ void respond(View& view, std::shared_ptr<HttpSession> session) {
   }
   response.prepare_payload();
   if (request.method() == http::verb::head) response.body().clear();
-  http::async_write(session->stream, response,
-                    [&view, session](beast::error_code ec, std::size_t) {
-                      if (ec || !session->response.keep_alive()) {
-                        closeSession(view, session);
-                        return;
-                      }
-                      readRequest(view, session);
-                    });
+  http::async_write(session->stream, response, [&view, session](beast::error_code ec, std::size_t) {
+    if (ec || !session->response.keep_alive()) {
+      closeSession(view, session);
+      return;
+    }
+    readRequest(view, session);
+  });
 }
 
 void readRequest(View& view, std::shared_ptr<HttpSession> session) {

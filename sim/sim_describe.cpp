@@ -54,8 +54,8 @@ std::string sensorPort(std::uint8_t port) {
 
 std::string sensorTypeName(std::uint8_t type) {
   static const char* const kNames[] = {
-      "NO_SENSOR",     "SWITCH",         "TEMPERATURE", "REFLECTION", "ANGLE",    "LIGHT_ACTIVE",
-      "LIGHT_INACTIVE", "SOUND_DB",      "SOUND_DBA",   "CUSTOM",     "LOWSPEED", "LOWSPEED_9V"};
+      "NO_SENSOR",      "SWITCH",   "TEMPERATURE", "REFLECTION", "ANGLE",    "LIGHT_ACTIVE",
+      "LIGHT_INACTIVE", "SOUND_DB", "SOUND_DBA",   "CUSTOM",     "LOWSPEED", "LOWSPEED_9V"};
   return type < sizeof kNames / sizeof kNames[0] ? kNames[type] : "type " + number(type);
 }
 
@@ -168,8 +168,8 @@ std::string describeReply(std::uint8_t op, const Fields& r) {
              " block " + number(static_cast<std::int32_t>(r.u32(17))) + " rotation " +
              number(static_cast<std::int32_t>(r.u32(21)));
     case Opcode::kGetInputValues:
-      return std::string(r.u8(4) != 0 ? "" : "invalid ") + "raw " + number(r.u16(8)) +
-             " scaled " + number(static_cast<std::int16_t>(r.u16(12)));
+      return std::string(r.u8(4) != 0 ? "" : "invalid ") + "raw " + number(r.u16(8)) + " scaled " +
+             number(static_cast<std::int16_t>(r.u16(12)));
     case Opcode::kGetBatteryLevel:
       return number(r.u16(3)) + " mV";
     case Opcode::kLsGetStatus:

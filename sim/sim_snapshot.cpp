@@ -31,8 +31,7 @@ void simSnapshotRecord(SimSnapshot& snapshot, const std::uint8_t* telegram, std:
   }
   SimTelegramRecord* record = nullptr;
   if (snapshot.recordCount > 0) {
-    SimTelegramRecord& newest =
-        snapshot.recent[(snapshot.recordCount - 1) % kSimSnapshotTelegrams];
+    SimTelegramRecord& newest = snapshot.recent[(snapshot.recordCount - 1) % kSimSnapshotTelegrams];
     if (newest.telegramLength == length && std::memcmp(newest.telegram, telegram, length) == 0) {
       record = &newest;
       ++record->repeats;

@@ -25,8 +25,8 @@ std::string describe(const SimTelegramRecord& r) {
   return simDescribeTelegram(r.telegram, r.telegramLength, r.reply, r.replyLength);
 }
 
-const std::vector<std::uint8_t> kForwardA75 = {0x80, 0x04, 0x00, 75, 0x05, 0x01, 0x00, 0x20,
-                                               0,    0,    0,    0};
+const std::vector<std::uint8_t> kForwardA75 = {0x80, 0x04, 0x00, 75, 0x05, 0x01,
+                                               0x00, 0x20, 0,    0,  0,    0};
 
 TEST(SimSnapshot, FollowsTheBrickThroughTheTransport) {
   freshSimBrick();
@@ -137,9 +137,7 @@ TEST(SimDescribe, TelegramsInWords) {
       {{0x00, 0x07, 0x00},
        {0x02, 0x07, 0x00, 0x00, 0x01, 0x00, 0x01, 0x20, 0xb7, 0x00, 0xb7, 0x00, 0x01, 0x00},
        "GETINPUTVALUES 1 -> raw 183 scaled 1"},
-      {{0x80, 0x0f, 0x03, 0x02, 0x01, 0x02, 0x42},
-       {},
-       "LSWRITE 4 tx 02 42 rx 1"},
+      {{0x80, 0x0f, 0x03, 0x02, 0x01, 0x02, 0x42}, {}, "LSWRITE 4 tx 02 42 rx 1"},
       {{0x00, 0x0e, 0x03}, {0x02, 0x0e, 0xe0, 0x00}, "LSGETSTATUS 4 -> status 0xe0"},
       {{0x00, 0x10, 0x03}, {0x02, 0x10, 0x00, 0x01, 37}, "LSREAD 4 -> read 37"},
       {{0x80, 0x02, 0x01, 'c', 'l', 'i', 'c', 'k', '.', 'r', 's', 'o', 0},
@@ -152,9 +150,9 @@ TEST(SimDescribe, TelegramsInWords) {
       {{0x80, 0x03}, {}, "PLAYTONE 0 Hz 0 ms"},  // missing bytes read as 0
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(simDescribeTelegram(c.telegram.data(), c.telegram.size(), c.reply.data(),
-                                  c.reply.size()),
-              c.words);
+    EXPECT_EQ(
+        simDescribeTelegram(c.telegram.data(), c.telegram.size(), c.reply.data(), c.reply.size()),
+        c.words);
   }
 }
 

@@ -14,10 +14,11 @@ TEST(JsonString, EscapesAndKeepsTextValidUtf8) {
       {"NXT", "\"NXT\""},
       {"a\"b\\c", "\"a\\\"b\\\\c\""},
       {"tab\there\n\x1b[2J", "\"tab\\u0009here\\u000a\\u001b[2J\""},
-      {"Rob\xc3\xb4 \xe2\x82\xac \xf0\x9f\xa4\x96", "\"Rob\xc3\xb4 \xe2\x82\xac \xf0\x9f\xa4\x96\""},
-      {"\xff", "\"\xef\xbf\xbd\""},                     // not UTF-8
-      {"\xc3", "\"\xef\xbf\xbd\""},                     // cut short
-      {"\xc0\xaf", "\"\xef\xbf\xbd\xef\xbf\xbd\""},     // overlong
+      {"Rob\xc3\xb4 \xe2\x82\xac \xf0\x9f\xa4\x96",
+       "\"Rob\xc3\xb4 \xe2\x82\xac \xf0\x9f\xa4\x96\""},
+      {"\xff", "\"\xef\xbf\xbd\""},                                  // not UTF-8
+      {"\xc3", "\"\xef\xbf\xbd\""},                                  // cut short
+      {"\xc0\xaf", "\"\xef\xbf\xbd\xef\xbf\xbd\""},                  // overlong
       {"\xed\xa0\x80", "\"\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\""},  // a surrogate
   };
   for (const auto& [text, json] : cases) EXPECT_EQ(jsonString(text), json);
