@@ -159,7 +159,7 @@ class Sim:
 
     def stop(self):
         try:
-            self.client.ask("bye") if False else self.client.sock.sendall(b"bye\n")
+            self.client.sock.sendall(b"bye\n")  # ends nxt-bridge-sim
         except OSError:
             pass
         self.client.close()
