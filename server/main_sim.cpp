@@ -1,5 +1,7 @@
 // nxt-bridge-sim: the server over the simulated brick.
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <iostream>
 
 #include "link/transport_sim.h"
@@ -7,6 +9,7 @@
 #include "server/sim_console.h"
 #include "server/sim_options.h"
 #include "server/sim_view.h"
+#include "server/stop_signals.h"
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
@@ -14,21 +17,28 @@ int main(int argc, char** argv) {
   std::string error;
   if (!parseSimOptions(argc, argv, options, error)) {
     std::cerr << "nxt-bridge-sim: " << error << " (try --help)" << std::endl;
-    return 2;
+    return kExitUsage;
   }
   if (options.help) {
     std::cout << simUsage();
-    return 0;
+    return kExitServed;
+  }
+  if (options.version) {
+    std::cout << "nxt-bridge-sim " NXT_VERSION "\n";
+    return kExitServed;
   }
   if (!simTransportSetUp(options.transport)) {
     std::cerr << "nxt-bridge-sim: cannot write the trace file " << options.transport.traceFile
-              << std::endl;
-    return 2;
+              << ": " << std::strerror(errno) << std::endl;
+    return kExitUsage;
   }
+  // Before the console's thread starts, so that it inherits the handlers'
+  // set-up.
+  catchStopSignals();
   if (options.viewPort != 0) {
     if (!startSimView(options.viewBind, options.viewPort, error)) {
       std::cerr << "nxt-bridge-sim: " << error << std::endl;
-      return 1;
+      return kExitCannotServe;
     }
     const bool v6 = options.viewBind.find(':') != std::string::npos;
     std::cout << "nxt-bridge-sim: the live page is at http://"
@@ -36,5 +46,5 @@ int main(int argc, char** argv) {
               << "/" << std::endl;
   }
   if (options.console) startSimConsole();
-  return serveOneClient(options.port);
+  return serveOneClient(ServerSettings{"nxt-bridge-sim", options.port, "the simulated brick"});
 }
