@@ -33,6 +33,9 @@ struct SimServer {
   ~SimServer();
 };
 
+// A client socket connected to `port` on 127.0.0.1, or -1.
+int connectTo(int port);
+
 // True when a listening socket can be bound to `port` on every IPv4
 // address right now, with address reuse as the servers bind it.
 bool portIsFree(int port);
