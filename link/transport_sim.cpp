@@ -3,6 +3,7 @@
 // brick's IN endpoint, until it is received.
 #include <cstring>
 #include <deque>
+#include <iterator>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -60,6 +61,31 @@ void applyPostedChanges(SimBrick& brick) {
   for (const auto& change : changes) change(brick);
 }
 
+// The snapshot that watchers read. Never destroyed, as the changes above.
+struct PublishedSnapshot {
+  std::mutex mutex;
+  SimSnapshot snapshot;
+};
+
+PublishedSnapshot& published() {
+  static PublishedSnapshot* snapshot = new PublishedSnapshot;
+  return *snapshot;
+}
+
+// Publishes the brick's state, with the exchange just made when `telegram`
+// is not null.
+void publish(const std::uint8_t* telegram = nullptr, std::size_t length = 0,
+             const SimReply* reply = nullptr) {
+  SimTransport& t = state();
+  std::lock_guard<std::mutex> lock(published().mutex);
+  SimSnapshot& s = published().snapshot;
+  s.brickAttached = t.settings.brickAttached;
+  simSnapshotTake(s, t.brick, t.openHandles > 0, SimClock::now());
+  if (telegram != nullptr) {
+    simSnapshotRecord(s, telegram, length, reply->bytes, reply->length);
+  }
+}
+
 void spendLatency() {
   const auto latency = state().settings.latency;
   if (latency.count() > 0) std::this_thread::sleep_for(latency);
@@ -81,6 +107,11 @@ bool simTransportSetUp(const SimTransportSettings& settings) {
   traceClose(t.trace);
   t.trace.lines.clear();
   t.trace.keepLines = settings.keepTrace;
+  {
+    std::lock_guard<std::mutex> lock(published().mutex);
+    published().snapshot = SimSnapshot{};
+  }
+  publish();
   if (!settings.traceFile.empty()) return traceOpenFile(t.trace, settings.traceFile);
   return true;
 }
@@ -89,8 +120,14 @@ SimBrick& simTransportBrick() { return state().brick; }
 SimTrace& simTransportTrace() { return state().trace; }
 int simTransportOpenHandles() { return state().openHandles; }
 
-void simTransportScriptReplies(const std::vector<std::vector<std::uint8_t>>& replies) {
-  state().scripted.assign(replies.begin(), replies.end());
+void simTransportScriptReplies(std::vector<std::vector<std::uint8_t>> replies) {
+  state().scripted.assign(std::make_move_iterator(replies.begin()),
+                          std::make_move_iterator(replies.end()));
+}
+
+void simTransportSnapshot(SimSnapshot& snapshot) {
+  std::lock_guard<std::mutex> lock(published().mutex);
+  snapshot = published().snapshot;
 }
 
 void simTransportPost(std::function<void(SimBrick&)> change) {
@@ -108,12 +145,14 @@ TransportDevice* transportOpenFirstBrick(std::int32_t& result) {
   ++t.openHandles;
   // A fresh connection starts with nothing left in the IN endpoint.
   t.pending.clear();
+  publish();
   return new TransportDevice{t.nextId++};
 }
 
 void transportCloseBrick(TransportDevice* device) {
   if (device == nullptr) return;
   --state().openHandles;
+  publish();
   delete device;
 }
 
@@ -139,6 +178,7 @@ std::int32_t transportSend(TransportDevice* device, const std::uint8_t* telegram
   }
   for (const std::string& event : t.brick.events) traceEvent(t.trace, event);
   t.brick.events.clear();
+  publish(telegram, length, &reply);
   return kTransportOk;
 }
 
@@ -148,14 +188,19 @@ std::int32_t transportReceive(TransportDevice* device, std::uint8_t* buffer, std
   if (device == nullptr) return kTransportIoError;
   SimTransport& t = state();
   if (!t.scripted.empty()) {
-    const std::vector<std::uint8_t> scripted = t.scripted.front();
+    const std::vector<std::uint8_t>& scripted = t.scripted.front();
+    std::int32_t result = kTransportOk;
+    if (scripted.empty()) {
+      result = kTransportTimeout;
+    } else if (scripted.size() > capacity) {
+      result = kTransportOverflow;
+    } else {
+      std::memcpy(buffer, scripted.data(), scripted.size());
+      received = scripted.size();
+    }
     t.scripted.pop_front();
     if (!t.pending.empty()) t.pending.pop_front();
-    if (scripted.empty()) return kTransportTimeout;
-    if (scripted.size() > capacity) return kTransportOverflow;
-    std::memcpy(buffer, scripted.data(), scripted.size());
-    received = scripted.size();
-    return kTransportOk;
+    return result;
   }
   if (t.pending.empty()) return kTransportTimeout;
   const SimReply reply = t.pending.front();

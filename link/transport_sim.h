@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/sim_brick.h"
+#include "sim/sim_snapshot.h"
 #include "sim/sim_trace.h"
 
 struct SimTransportSettings {
@@ -40,8 +41,13 @@ int simTransportOpenHandles();
 // Fault injection for tests and fuzzing: the next receives hand back these
 // bytes, in order, instead of the brick's answer (which is dropped); an
 // empty entry makes that receive time out.
-void simTransportScriptReplies(const std::vector<std::vector<std::uint8_t>>& replies);
+void simTransportScriptReplies(std::vector<std::vector<std::uint8_t>> replies);
 // Hands over a change of the simulated brick from any thread (the sim's
 // console): it is made on the thread that talks to the brick, before the
 // next telegram reaches it.
 void simTransportPost(std::function<void(SimBrick&)> change);
+
+// The brick as a watcher sees it: a copy of the snapshot published after the
+// last telegram (or open, close, set-up). Safe from any thread; the thread
+// that talks to the brick holds the lock only to copy fixed-size data.
+void simTransportSnapshot(SimSnapshot& snapshot);

@@ -8,6 +8,7 @@
 #include "server/server_loop.h"
 #include "server/sim_console.h"
 #include "server/sim_options.h"
+#include "server/sim_view.h"
 #include "server/stop_signals.h"
 
 int main(int argc, char** argv) {
@@ -34,6 +35,16 @@ int main(int argc, char** argv) {
   // Before the console's thread starts, so that it inherits the handlers'
   // set-up.
   catchStopSignals();
+  if (options.viewPort != 0) {
+    if (!startSimView(options.viewBind, options.viewPort, error)) {
+      std::cerr << "nxt-bridge-sim: " << error << std::endl;
+      return kExitCannotServe;
+    }
+    const bool v6 = options.viewBind.find(':') != std::string::npos;
+    std::cout << "nxt-bridge-sim: the live page is at http://"
+              << (v6 ? "[" + options.viewBind + "]" : options.viewBind) << ":" << options.viewPort
+              << "/" << std::endl;
+  }
   if (options.console) startSimConsole();
   return serveOneClient(ServerSettings{"nxt-bridge-sim", options.port, "the simulated brick"});
 }

@@ -14,6 +14,8 @@ struct SimProgramOptions {
   bool version = false;
   SimTransportSettings transport;
   bool console = false;                // read input changes from standard input
+  std::uint16_t viewPort = 0;          // 0: no live page
+  std::string viewBind = "127.0.0.1";  // the page's address
   std::vector<std::string> hostFiles;  // --file: put on the flash at start
   std::string flashFolder;             // --flash: where the flash is kept
 };
@@ -33,9 +35,10 @@ std::string simUsage();
 // that take these options beside their own.
 std::string simOptionList();
 
-// One line typed on the sim's console: "sensor in_N=RAW" or "sonar in_N=CM",
-// the options of the same names without their dashes (with them is fine
-// too). Returns true and sets `change` to what the line does to the brick's
-// configuration; false with a one-line `error` for any other line.
+// One line typed on the sim's console: "sensor in_N=RAW", "sonar in_N=CM"
+// or "battery MV", the options of the same names without their dashes (with
+// them is fine too). Returns true and sets `change` to what the line does
+// to the brick's configuration; false with a one-line `error` for any other
+// line.
 bool parseConsoleLine(const std::string& line, std::function<void(SimBrickConfig&)>& change,
                       std::string& error);
