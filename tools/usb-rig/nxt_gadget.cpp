@@ -144,7 +144,7 @@ bool parseGadgetOptions(int argc, char** argv, GadgetOptions& options, std::stri
   if (!parseSimOptions(static_cast<int>(simArgv.size()), simArgv.data(), options.sim, error)) {
     return false;
   }
-  if (!options.check && !options.sim.help && options.gadgetfsDir.empty()) {
+  if (!options.check && !options.sim.help && !options.sim.version && options.gadgetfsDir.empty()) {
     error = "--gadgetfs DIR is needed";
     return false;
   }
@@ -387,6 +387,10 @@ int main(int argc, char** argv) {
   }
   if (options.sim.help) {
     std::cout << usage();
+    return 0;
+  }
+  if (options.sim.version) {
+    std::cout << "nxt-gadget " NXT_VERSION "\n";
     return 0;
   }
   if (options.check) return 0;

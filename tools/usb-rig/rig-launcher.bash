@@ -87,10 +87,10 @@ if ! error=$("${checker[@]}" "${checked[@]}" 2>&1); then
   exit 2
 fi
 
-# As the server does when it cannot listen: one line, status 0.
+# As the server does when it cannot listen: one line, status 1.
 cannot_listen() {
-  say "cannot listen on 127.0.0.1 port $port: it is in use or cannot be bound"
-  exit 0
+  say "cannot listen on TCP port $port: Address already in use"
+  exit 1
 }
 
 # True when a TCP socket of this machine listens on $port on 127.0.0.1 or
