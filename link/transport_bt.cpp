@@ -276,11 +276,12 @@ std::string lostReason(BtIoResult result, int error, const BtFrameReader& reader
   }
 }
 
-// True when the connection's other side has hung up while it was idle.
+// True when the connection's other side has hung up while it was idle
+// (whatever it left unread is stale by now).
 bool hungUp(const BtConnection& connection) {
   pollfd p{connection.fd, POLLIN, 0};
   if (::poll(&p, 1, 0) <= 0) return false;
-  return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 && (p.revents & POLLIN) == 0;
+  return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
 // Drops the whole frames already waiting. A partial frame stays in the
