@@ -115,7 +115,8 @@ void simBrickReset(SimBrick& brick, const SimBrickConfig& config, SimTime now) {
   const SimBrickConfig kept = config;  // `config` may be brick.config itself
   brick = SimBrick{};
   brick.config = kept;
-  simOutputsPowerUp(brick.outputs, brick.config.motorLoadPercent, now);
+  simOutputsPowerUp(brick.outputs, brick.config.motorLoadPercent, brick.config.batteryMillivolts,
+                    now);
   simInputsReset(brick.inputs, now);
 }
 
