@@ -1,16 +1,26 @@
 // The command-line options of nxt-bridge-sim.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
 
 #include "link/transport_sim.h"
 
+// What one telegram exchange costs a brick on USB by default: the
+// firmware takes in one telegram per 1 ms pass and sends the reply with the
+// next, and the host's full-speed USB moves each packet in a 1 ms frame.
+constexpr std::chrono::microseconds kSimBrickLatency{2000};
+
 struct SimProgramOptions {
   std::uint16_t port = 2056;
   bool help = false;
-  SimTransportSettings transport;
+  SimTransportSettings transport = [] {
+    SimTransportSettings settings;
+    settings.latency = kSimBrickLatency;
+    return settings;
+  }();
   bool console = false;  // read input changes from standard input
 };
 
