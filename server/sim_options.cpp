@@ -203,9 +203,13 @@ bool parseConsoleLine(const std::string& line, std::function<void(SimBrickConfig
 }
 
 std::string simUsage() {
-  std::string text =
-      "Usage: nxt-bridge-sim [OPTION]...\n"
-      "Serves the nxt-bridge text protocol on TCP over a simulated NXT brick.\n\n";
+  return "Usage: nxt-bridge-sim [OPTION]...\n"
+         "Serves the nxt-bridge text protocol on TCP over a simulated NXT brick.\n\n" +
+         simOptionList();
+}
+
+std::string simOptionList() {
+  std::string text;
   for (const OptionRow& row : optionTable()) {
     std::string left = std::string("  ") + row.name;
     if (row.value != nullptr) left += std::string(" ") + row.value;

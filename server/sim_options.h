@@ -32,6 +32,10 @@ bool parseSimOptions(int argc, const char* const* argv, SimProgramOptions& optio
 // The text of --help.
 std::string simUsage();
 
+// The option list of --help alone, one option a line, for the programs
+// that take these options beside their own.
+std::string simOptionList();
+
 // One line typed on the sim's console: "sensor in_N=RAW" or "sonar in_N=CM",
 // the options of the same names without their dashes (with them is fine
 // too). Returns true and sets `change` to what the line does to the brick's

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "protocol/little_endian.h"
+
 namespace {
 
 using nxt::BrickStatus;
@@ -52,8 +54,9 @@ BrickStatus systemDirect(SimBrick& brick, Opcode op, const std::uint8_t* p, std:
     }
     case Opcode::kPlayTone: {
       // The sound driver clamps the tone; the command always succeeds.
-      const std::uint16_t hz = static_cast<std::uint16_t>(param(0) | param(1) << 8);
-      const std::uint16_t ms = static_cast<std::uint16_t>(param(2) | param(3) << 8);
+      const std::uint8_t fields[] = {param(0), param(1), param(2), param(3)};
+      const std::uint16_t hz = nxt::readU16(fields);
+      const std::uint16_t ms = nxt::readU16(fields + 2);
       brick.toneFrequencyHz = std::clamp<std::uint16_t>(hz, 220, 14080);
       brick.toneDurationMs = std::max<std::uint16_t>(ms, 10);
       brick.toneEnds = now + std::chrono::milliseconds(brick.toneDurationMs);
@@ -89,27 +92,6 @@ void deviceInfo(const SimBrick& brick, SimReply& reply) {
 }
 
 }  // namespace
-
-void simReplyBegin(SimReply& reply, std::uint8_t opcode, nxt::BrickStatus status) {
-  reply.length = 0;
-  simReplyByte(reply, nxt::byteOf(nxt::TelegramType::kReply));
-  simReplyByte(reply, opcode);
-  simReplyByte(reply, nxt::byteOf(status));
-}
-
-void simReplyByte(SimReply& reply, std::uint8_t value) {
-  if (reply.length < sizeof reply.bytes) reply.bytes[reply.length++] = value;
-}
-
-void simReplyU16(SimReply& reply, std::uint16_t value) {
-  simReplyByte(reply, static_cast<std::uint8_t>(value));
-  simReplyByte(reply, static_cast<std::uint8_t>(value >> 8));
-}
-
-void simReplyU32(SimReply& reply, std::uint32_t value) {
-  simReplyU16(reply, static_cast<std::uint16_t>(value));
-  simReplyU16(reply, static_cast<std::uint16_t>(value >> 16));
-}
 
 void simBrickReset(SimBrick& brick, const SimBrickConfig& config, SimTime now) {
   const SimBrickConfig kept = config;  // `config` may be brick.config itself

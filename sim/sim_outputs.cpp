@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "sim/sim_brick.h"
+#include "protocol/little_endian.h"
 
 namespace {
 
@@ -148,9 +148,7 @@ void setOutputState(SimOutput& o, const std::uint8_t* fields) {
   o.regulationMode = fields[2];
   o.turnRatio = static_cast<std::int8_t>(fields[3]);
   o.runStateSet = fields[4];
-  o.tachoLimit =
-      static_cast<std::uint32_t>(fields[5]) | static_cast<std::uint32_t>(fields[6]) << 8 |
-      static_cast<std::uint32_t>(fields[7]) << 16 | static_cast<std::uint32_t>(fields[8]) << 24;
+  o.tachoLimit = nxt::readU32(fields + 5);
   const std::int64_t count = wholeDegrees(o);
   const int speed = std::clamp<int>(o.power, -100, 100);
   const bool on = (o.mode & nxt::kModeMotorOn) != 0;

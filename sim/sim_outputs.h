@@ -51,10 +51,9 @@
 
 #include "protocol/nxt_protocol.h"
 #include "sim/sim_clock.h"
+#include "sim/sim_config.h"
+#include "sim/sim_reply.h"
 
-struct SimReply;
-
-constexpr int kSimOutputCount = 3;
 // The motor model.
 constexpr double kSimFreeSpeedPerMillivolt = 0.111;  // deg/s at full drive, unloaded
 constexpr double kSimMotorTimeConstant = 0.015;      // s

@@ -1,0 +1,220 @@
+# The body of a rig's launcher (nxt-bridge-usb-rig, nxt-bridge-bt-rig),
+# sourced by it after it has set:
+#
+#   me             the launcher's name, for its messages
+#   image          the guest image folder (vmlinuz, initramfs.cpio.gz)
+#   boot_timeout   seconds to wait for the guest's server to listen
+#   accel          qemu's accelerator (tcg or kvm)
+#   checker        a command (array) that checks the brick options as
+#                  nxt-bridge-sim does: it gets them all and prints one
+#                  line and fails when one is bad
+#
+# and defined rig_usage (prints the help) and rig_option ARG
+# (true when ARG is one of the launcher's own flags, which it notes); it
+# may define rig_before_boot, called with the shared folder $share ready.
+#
+# It behaves like nxt-bridge-sim: --port N is the host port (127.0.0.1)
+# forwarded to the guest's port 2056; --trace FILE is written on this host
+# (the guest writes it into a shared folder); the other options go to the
+# guest in the shared folder's file "options" (NUL-separated); standard
+# output, standard error and the exit status are the guest's server's.
+# With --console, the standard input goes line by line to the control port
+# as "console LINE". --rig-dir DIR keeps console.log and the control FIFOs
+# (control.in, control.out) in DIR.
+#
+# The guest's /init mounts the shared folder "rig" (and "trace" when the
+# file "trace" there says 1), writes "ready" there once its server listens
+# on port 2056 and "status" once it has ended.
+
+say() { echo "$me: $*" >&2; }
+
+if [ ! -f "$image/initramfs.cpio.gz" ] || [ ! -f "$image/vmlinuz" ]; then
+  say "no guest image in $image"
+  exit 2
+fi
+
+# Our own options; the rest are the brick's.
+port=2056 trace="" rig_dir="" help=0 console=0
+checked=() brick=()
+while [ $# -gt 0 ]; do
+  arg=$1
+  shift
+  case "$arg" in
+    --rig-dir)
+      [ $# -gt 0 ] || { say "option --rig-dir needs a value DIR (try --help)"; exit 2; }
+      rig_dir=$1
+      shift
+      ;;
+    --rig-dir=*) rig_dir=${arg#*=} ;;
+    --port | --trace)
+      [ $# -gt 0 ] || { say "option $arg needs a value (try --help)"; exit 2; }
+      checked+=("$arg" "$1")
+      if [ "$arg" = --port ]; then port=$1; else trace=$1; fi
+      shift
+      ;;
+    --port=* | --trace=*)
+      checked+=("$arg")
+      if [ "${arg%%=*}" = --port ]; then port=${arg#*=}; else trace=${arg#*=}; fi
+      ;;
+    --help) help=1 ;;
+    --console) checked+=("$arg") brick+=("$arg") console=1 ;;
+    *) rig_option "$arg" || { checked+=("$arg") brick+=("$arg"); } ;;
+  esac
+done
+
+if [ $help = 1 ]; then
+  rig_usage
+  exit 0
+fi
+
+# The options are checked as nxt-bridge-sim checks them.
+if ! error=$("${checker[@]}" "${checked[@]}" 2>&1); then
+  echo "$error" | head -n 1 | sed "s/^[a-z-]*:/$me:/" >&2
+  exit 2
+fi
+
+# As the server does when it cannot listen: one line, status 0.
+cannot_listen() {
+  say "cannot listen on 127.0.0.1 port $port: it is in use or cannot be bound"
+  exit 0
+}
+
+# True when a TCP socket of this machine listens on $port on 127.0.0.1 or
+# on every address (IPv4 or IPv6), as /proc/net/tcp* tell.
+port_taken() {
+  local hex
+  hex=$(printf '%04X' "$port")
+  awk -v p=":$hex" 'NR > 1 && $4 == "0A" && substr($2, length($2) - 4) == p {
+      a = substr($2, 1, length($2) - 5)
+      if (a ~ /^0+$/ || a == "0100007F" || a == "0000000000000000FFFF00000100007F" ||
+          a == "00000000000000000000000001000000") found = 1
+    } END { exit !found }' /proc/net/tcp /proc/net/tcp6 2>/dev/null
+}
+
+# Found out before booting, so that it is told as soon as nxt-bridge-sim
+# tells it.
+port_taken && cannot_listen
+
+tmp_dir=""
+if [ -z "$rig_dir" ]; then
+  tmp_dir=$(mktemp -d "${TMPDIR:-/tmp}/$me.XXXXXX") || exit 2
+  rig_dir=$tmp_dir
+fi
+mkdir -p "$rig_dir" || exit 2
+rig_dir=$(cd "$rig_dir" && pwd)
+share="$rig_dir/share"
+rm -rf "$share" "$rig_dir/control.in" "$rig_dir/control.out" "$rig_dir/monitor.in" \
+  "$rig_dir/monitor.out"
+mkdir -p "$share"
+mkfifo "$rig_dir/control.in" "$rig_dir/control.out" "$rig_dir/monitor.in" "$rig_dir/monitor.out"
+
+trace_share=()
+if [ -n "$trace" ]; then
+  if ! : >"$trace" 2>/dev/null; then
+    say "cannot write the trace file $trace"
+    exit 2
+  fi
+  trace_dir=$(cd "$(dirname "$trace")" && pwd)
+  brick+=(--trace "/mnt/trace/$(basename "$trace")")
+  trace_share=(-virtfs "local,path=$trace_dir,mount_tag=trace,security_model=none,id=trace")
+  echo 1 >"$share/trace"
+fi
+: >"$share/options"
+[ ${#brick[@]} -gt 0 ] && printf '%s\0' "${brick[@]}" >"$share/options"
+# The launcher's own files for its guest, if it has any.
+if declare -F rig_before_boot >/dev/null; then rig_before_boot; fi
+
+qemu_pid=""
+monitor_reader=""
+console_relay=""
+cleanup() {
+  [ -n "$console_relay" ] && kill "$console_relay" 2>/dev/null
+  if [ -n "$qemu_pid" ]; then
+    kill -KILL "$qemu_pid" 2>/dev/null
+    wait "$qemu_pid" 2>/dev/null
+  fi
+  [ -n "$monitor_reader" ] && kill "$monitor_reader" 2>/dev/null
+  exec 7>&-
+  [ -n "$tmp_dir" ] && rm -rf "$tmp_dir"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
+
+tail_console() {
+  say "the guest's console ends with:"
+  tail -n 20 "$rig_dir/console.log" | sed 's/^/  /' >&2
+}
+
+# qemu dies with this script, whichever way it ends (--pdeathsig).
+setpriv --pdeathsig KILL -- qemu-system-x86_64 \
+  -accel "$accel" -m 512M -smp 1 -nodefaults -no-user-config -display none -no-reboot \
+  -kernel "$image/vmlinuz" -initrd "$image/initramfs.cpio.gz" \
+  -append "console=ttyS0 panic=-1 quiet loglevel=4" \
+  -serial "file:$rig_dir/console.log" \
+  -chardev file,id=out,path=/dev/stdout,append=on -serial chardev:out \
+  -chardev file,id=err,path=/dev/stderr,append=on -serial chardev:err \
+  -chardev "pipe,id=ctl,path=$rig_dir/control" -serial chardev:ctl \
+  -chardev "pipe,id=mon,path=$rig_dir/monitor" -mon chardev=mon,mode=readline \
+  -netdev user,id=net0,restrict=on -device virtio-net-pci,netdev=net0,romfile= \
+  -virtfs "local,path=$share,mount_tag=rig,security_model=none,id=rig" \
+  "${trace_share[@]}" \
+  </dev/null &
+qemu_pid=$!
+
+# The monitor's answers are collected in monitor.log; its input is held
+# open so that qemu never sees it end.
+cat "$rig_dir/monitor.out" >"$rig_dir/monitor.log" &
+monitor_reader=$!
+exec 7>"$rig_dir/monitor.in"
+
+# Boots until the server listens (or has already ended).
+deadline=$((SECONDS + boot_timeout))
+while [ ! -e "$share/ready" ] && [ ! -e "$share/status" ]; do
+  if ! kill -0 "$qemu_pid" 2>/dev/null; then
+    say "qemu ended before the guest's server started"
+    tail_console
+    exit 1
+  fi
+  if [ $SECONDS -ge $deadline ]; then
+    say "the guest's server did not start within $boot_timeout s"
+    tail_console
+    exit 1
+  fi
+  sleep 0.05
+done
+
+# Only now is the host port forwarded: a client that connects is served.
+if [ -e "$share/ready" ]; then
+  echo "hostfwd_add net0 tcp:127.0.0.1:$port-:2056" >&7
+  echo "info usernet" >&7
+  for _ in $(seq 100); do
+    grep -qi "could not set up host forwarding" "$rig_dir/monitor.log" && break
+    grep -Eq "HOST_FORWARD\\] +[0-9]+ +127\.0\.0\.1 +$port " "$rig_dir/monitor.log" && break
+    sleep 0.05
+  done
+  grep -Eq "HOST_FORWARD\\] +[0-9]+ +127\.0\.0\.1 +$port " "$rig_dir/monitor.log" || cannot_listen
+fi
+
+# --console: our standard input goes, a line at a time, to the brick's.
+# (A background job's own standard input is /dev/null: it reads fd 8.)
+if [ $console = 1 ]; then
+  exec 8<&0
+  while IFS= read -r line <&8; do
+    printf 'console %s\n' "$line"
+  done >"$rig_dir/control.in" &
+  console_relay=$!
+fi
+
+wait "$qemu_pid"
+qemu_pid=""
+if [ ! -f "$share/status" ]; then
+  say "the guest stopped without its server's exit status"
+  tail_console
+  exit 1
+fi
+status=$(cat "$share/status")
+if [ "$status" = 125 ]; then
+  tail_console
+fi
+exit "$status"

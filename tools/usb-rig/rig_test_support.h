@@ -1,0 +1,59 @@
+// What the tests through a rig (the USB rig, the Bluetooth rig) share: a
+// rig folder of their own, the rig's control port, and one session over
+// every module whose replies and telegrams are compared with
+// nxt-bridge-sim's. Every wait is bounded.
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "tests/e2e_harness.h"
+
+// A rig directory of our own (--rig-dir), removed at the end.
+struct RigDir {
+  std::string path;
+  RigDir();
+  ~RigDir();
+};
+
+std::string readFile(const std::string& path);
+
+// Sends `command` to the guest's control port and waits for its answer:
+// "done COMMAND", "error COMMAND", or "<timeout>".
+std::string control(const RigDir& rig, const std::string& command,
+                    std::chrono::milliseconds timeout = std::chrono::milliseconds(20000));
+
+// Starts the rig with `args` and its files in `rig`.
+bool startRig(SimServer& server, const RigDir& rig, std::vector<std::string> args = {},
+              bool withTrace = true);
+
+// The lines of `lines` from index `from` on, and the last `count` of them.
+std::vector<std::string> since(const std::vector<std::string>& lines, std::size_t from);
+std::vector<std::string> lastLines(const std::vector<std::string>& lines, std::size_t count);
+
+// What a session over every module gave: the replies (those that depend on
+// time as "(varies)"), the telegrams the host sent, the server's standard
+// output and exit status.
+struct SessionRecord {
+  std::vector<std::string> replies;
+  std::vector<std::string> sent;
+  std::string stdoutText;
+  int exitStatus = -1;
+};
+
+// Runs the session on a started server, ending it with "bye".
+void runSession(SimServer& server, SessionRecord& record);
+
+// The same session through nxt-bridge-sim with `brickOptions`: the record
+// that a rig must give. Afterwards the harness runs `rigProgram` again,
+// waiting up to `rigStart` for it.
+SessionRecord expectedSession(const std::vector<std::string>& brickOptions,
+                              const std::string& simProgram, const std::string& rigProgram,
+                              std::chrono::seconds rigStart);
+
+// The first 12 trace lines of that session with the options --name Robo1
+// --battery 7516 (brick commands of the "nxt" module, byte for byte), and
+// whether the trace holds its motor and sensor commands too.
+std::vector<std::string> expectedSessionTraceStart();
+bool traceHasMotorAndSensorCommands(const std::vector<std::string>& trace);
