@@ -343,34 +343,43 @@ int main(int argc, char** argv) {
   {
     Child sim = startSim(simPath, 1000, {});
     if (sim.sock >= 0 && exchange(sim.sock, "nxt;open") == "ok") {
-      // Power 50 turns about 450 degrees a second: 900 degrees is 2 s.
+      // Power 50 turns about 500 degrees a second: 900 degrees is 2 s.
       exchange(sim.sock, "motor;resetrotationcount;out_a;false");
       rows.push_back(cpuDuring(sim, "goto", "motor;goto;out_a;50;900;true"));
       rows.push_back(cpuDuring(sim, "sonar wait", "sensor;getsonarvalue;in_4"));
     }
     stop(sim);
   }
-  for (int latency : {0, 1000}) {
+  // The overshoot of goto to 720 and the time it takes, braked and
+  // coasting, on the instant link and on a brick's (the default 2000 us).
+  for (int latency : {0, 2000}) {
     Child sim = startSim(simPath, latency, {});
     if (sim.sock < 0 || exchange(sim.sock, "nxt;open") != "ok") continue;
-    for (int power : {30, 75, 100}) {
-      exchange(sim.sock, "motor;stop;out_a;true");
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
-      exchange(sim.sock, "motor;resetrotationcount;out_a;false");
-      const std::string reply =
-          exchange(sim.sock, "motor;goto;out_a;" + std::to_string(power) + ";720;true");
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let it settle
-      const std::string count = exchange(sim.sock, "motor;getrotationcount;out_a");
-      Row r;
-      r.target = "nxt-bridge-sim";
-      r.kind = "goto overshoot";
-      r.request = "motor;goto;out_a;" + std::to_string(power) + ";720;true";
-      r.latencyUs = latency;
-      r.count = 1;
-      r.meanUs = std::atof(count.c_str()) - 720;
-      r.note = "reply " + reply + "; final count " + count + "; overshoot " + fixed(r.meanUs, 0) +
-               " degrees";
-      rows.push_back(r);
+    for (const char* brake : {"true", "false"}) {
+      for (int power : {30, 75, 100}) {
+        // From rest: held, settled, the count reset.
+        exchange(sim.sock, "motor;stop;out_a;true");
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        exchange(sim.sock, "motor;resetrotationcount;out_a;false");
+        const std::string request =
+            "motor;goto;out_a;" + std::to_string(power) + ";720;" + std::string(brake);
+        const auto t0 = Clock::now();
+        const std::string reply = exchange(sim.sock, request);
+        const double took = std::chrono::duration<double>(Clock::now() - t0).count();
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));  // let it settle
+        const std::string count = exchange(sim.sock, "motor;getrotationcount;out_a");
+        Row r;
+        r.target = "nxt-bridge-sim";
+        r.kind = std::string(brake) == "true" ? "goto braked" : "goto coasting";
+        r.request = request;
+        r.latencyUs = latency;
+        r.count = 1;
+        r.meanUs = std::atof(count.c_str()) - 720;
+        r.p50Us = took * 1e6;
+        r.note = "reply " + reply + " after " + fixed(took, 3) + " s; final count " + count +
+                 "; overshoot " + fixed(r.meanUs, 0) + " degrees";
+        rows.push_back(r);
+      }
     }
     stop(sim);
   }

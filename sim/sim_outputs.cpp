@@ -24,9 +24,9 @@ constexpr int kMaxAccumulatedError = 800;
 constexpr int kMaxDrive = 100;
 
 // The friction in terms of the drive's speed; a motor at rest needs twice
-// that (static friction) to start.
+// half as much again (static friction) to start.
 constexpr double kFrictionSpeed = kSimMotorFriction * kSimMotorTimeConstant;  // deg/s
-constexpr double kStartingSpeed = 2 * kFrictionSpeed;
+constexpr double kStartingSpeed = 1.5 * kFrictionSpeed;
 
 std::int64_t wholeDegrees(const SimOutput& o) {
   return static_cast<std::int64_t>(std::floor(o.position));

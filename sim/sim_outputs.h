@@ -42,7 +42,7 @@
 // and a load lowers the top speed but not a regulated speed below it. With
 // no drive and the BRAKE bit the windings are shorted (it stops within 15
 // degrees from full speed); with them open only friction (1200 deg/s^2)
-// slows it. At rest it starts only above 4 % drive. A load of 0 blocks the
+// slows it. At rest it starts only above 3 % drive. A load of 0 blocks the
 // motor.
 #pragma once
 
