@@ -3,7 +3,11 @@
 // with one line (the floor that the network stack sets) and beside the
 // simulated link's own time.
 //
-//   nxt-bench [--sim PATH] [--csv FILE] [--requests N] [--quick]
+//   nxt-bench [--sim PATH] [--bt-pty PATH | --no-bt] [--csv FILE] [--requests N] [--quick]
+//
+// Then the same server and nxt-bridge-bt (through nxt-bridge-bt-pty, over
+// the simulated brick on a pseudo-terminal) at 30 ms a telegram, as a
+// Bluetooth link: round trips and the overshoot of goto.
 //
 // Prints a table and writes the same figures to a CSV file.
 #include <arpa/inet.h>
@@ -258,17 +262,60 @@ Row cpuDuring(const Child& sim, const std::string& kind, const std::string& requ
   return r;
 }
 
+// goto to 720 at powers 30, 75 and 100, braked and coasting, on the server
+// at `path` with `latencyUs` of link latency: the time to the reply and the
+// overshoot once the motor has settled.
+void gotoOvershoot(std::vector<Row>& rows, const std::string& path, const std::string& target,
+                   int latencyUs) {
+  Child sim = startSim(path, latencyUs, {});
+  if (sim.sock < 0 || exchange(sim.sock, "nxt;open") != "ok") {
+    stop(sim);
+    return;
+  }
+  for (const std::string brake : {"true", "false"}) {
+    for (int power : {30, 75, 100}) {
+      // From rest: held, settled (the braked stop pulls back for about half
+      // a second), the count reset.
+      exchange(sim.sock, "motor;stop;out_a;true");
+      std::this_thread::sleep_for(std::chrono::milliseconds(800));
+      exchange(sim.sock, "motor;resetrotationcount;out_a;false");
+      const std::string request = "motor;goto;out_a;" + std::to_string(power) + ";720;" + brake;
+      const auto t0 = Clock::now();
+      const std::string reply = exchange(sim.sock, request);
+      const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+      std::this_thread::sleep_for(std::chrono::milliseconds(800));  // let it settle
+      const std::string count = exchange(sim.sock, "motor;getrotationcount;out_a");
+      Row r;
+      r.target = target;
+      r.kind = brake == "true" ? "goto braked" : "goto coasting";
+      r.request = request;
+      r.latencyUs = latencyUs;
+      r.count = 1;
+      r.meanUs = std::atof(count.c_str()) - 720;
+      r.note = "reply " + reply + " in " + fixed(seconds, 2) + " s; final count " + count +
+               "; overshoot " + fixed(r.meanUs, 0) + " degrees";
+      rows.push_back(r);
+    }
+  }
+  stop(sim);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   ::signal(SIGPIPE, SIG_IGN);
   std::string simPath = NXT_BRIDGE_SIM_PATH;
+  std::string btPtyPath = NXT_BT_PTY_PATH;
   std::string csvPath = "nxt-bench.csv";
   int requests = 20000;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--sim" && i + 1 < argc) {
       simPath = argv[++i];
+    } else if (a == "--bt-pty" && i + 1 < argc) {
+      btPtyPath = argv[++i];
+    } else if (a == "--no-bt") {
+      btPtyPath.clear();
     } else if (a == "--csv" && i + 1 < argc) {
       csvPath = argv[++i];
     } else if (a == "--requests" && i + 1 < argc) {
@@ -276,7 +323,8 @@ int main(int argc, char** argv) {
     } else if (a == "--quick") {
       requests = 2000;
     } else {
-      std::cerr << "usage: nxt-bench [--sim PATH] [--csv FILE] [--requests N] [--quick]\n";
+      std::cerr << "usage: nxt-bench [--sim PATH] [--bt-pty PATH | --no-bt] [--csv FILE] "
+                   "[--requests N] [--quick]\n";
       return 2;
     }
   }
@@ -350,44 +398,36 @@ int main(int argc, char** argv) {
     }
     stop(sim);
   }
-  // The overshoot of goto to 720 and the time it takes, braked and
-  // coasting, on the instant link and on a brick's (the default 2000 us).
-  for (int latency : {0, 2000}) {
-    Child sim = startSim(simPath, latency, {});
-    if (sim.sock < 0 || exchange(sim.sock, "nxt;open") != "ok") continue;
-    for (const char* brake : {"true", "false"}) {
-      for (int power : {30, 75, 100}) {
-        // From rest: held, settled, the count reset.
-        exchange(sim.sock, "motor;stop;out_a;true");
-        std::this_thread::sleep_for(std::chrono::milliseconds(800));
-        exchange(sim.sock, "motor;resetrotationcount;out_a;false");
-        const std::string request =
-            "motor;goto;out_a;" + std::to_string(power) + ";720;" + std::string(brake);
-        const auto t0 = Clock::now();
-        const std::string reply = exchange(sim.sock, request);
-        const double took = std::chrono::duration<double>(Clock::now() - t0).count();
-        std::this_thread::sleep_for(std::chrono::milliseconds(800));  // let it settle
-        const std::string count = exchange(sim.sock, "motor;getrotationcount;out_a");
-        Row r;
-        r.target = "nxt-bridge-sim";
-        r.kind = std::string(brake) == "true" ? "goto braked" : "goto coasting";
-        r.request = request;
-        r.latencyUs = latency;
-        r.count = 1;
-        r.meanUs = std::atof(count.c_str()) - 720;
-        r.p50Us = took * 1e6;
-        r.note = "reply " + reply + " after " + fixed(took, 3) + " s; final count " + count +
-                 "; overshoot " + fixed(r.meanUs, 0) + " degrees";
-        rows.push_back(r);
+  // goto on the instant link and on a brick's (the default 2000 us).
+  for (int latency : {0, 2000}) gotoOvershoot(rows, simPath, "nxt-bridge-sim", latency);
+
+  // A Bluetooth link: 30 ms a telegram, through the simulated link and
+  // through nxt-bridge-bt over the simulated brick on a pseudo-terminal.
+  if (!btPtyPath.empty()) {
+    const int btLatency = 30000;
+    const int btCount = std::max(20, requests / 400);
+    for (const auto& [target, path] :
+         {std::make_pair(std::string("nxt-bridge-sim"), simPath),
+          std::make_pair(std::string("nxt-bridge-bt pty"), btPtyPath)}) {
+      Child server = startSim(path, btLatency, {});
+      if (server.sock < 0 || exchange(server.sock, "nxt;open") != "ok") {
+        std::cerr << "nxt-bench: cannot start " << path << "\n";
+        stop(server);
+        continue;
       }
+      for (const auto& [kind, line] : kinds) {
+        if (kind != "error")
+          rows.push_back(measure(server.sock, target, kind, line, btLatency, btCount));
+      }
+      stop(server);
+      gotoOvershoot(rows, path, target, btLatency);
     }
-    stop(sim);
   }
 
-  std::printf("%-15s %-14s %-8s %7s %9s %9s %9s %10s  %s\n", "target", "kind", "link us", "count",
+  std::printf("%-17s %-14s %-8s %7s %9s %9s %9s %10s  %s\n", "target", "kind", "link us", "count",
               "req/s", "p50 us", "p99 us", "max us", "note");
   for (const Row& r : rows) {
-    std::printf("%-15s %-14s %-8d %7d %9.0f %9.1f %9.1f %10.1f  %s\n", r.target.c_str(),
+    std::printf("%-17s %-14s %-8d %7d %9.0f %9.1f %9.1f %10.1f  %s\n", r.target.c_str(),
                 r.kind.c_str(), r.latencyUs, r.count, r.perSecond, r.p50Us, r.p99Us, r.maxUs,
                 r.note.c_str());
   }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "link/transport_sim.h"
 
@@ -21,11 +22,16 @@ struct SimProgramOptions {
     settings.latency = kSimBrickLatency;
     return settings;
   }();
-  bool console = false;  // read input changes from standard input
+  bool console = false;                // read input changes from standard input
+  std::vector<std::string> hostFiles;  // --file: put on the flash at start
+  std::string flashFolder;             // --flash: where the flash is kept
 };
 
-// Parses the arguments into `options`. Returns false with a one-line
-// `error` for an unknown option, a missing or a bad value.
+// Parses the arguments into `options`, and puts the brick's flash together:
+// the folder of --flash (or the default files), then each --file, which
+// replaces a file of the same name and is written to the folder too.
+// Returns false with a one-line `error` for an unknown option, a missing or
+// a bad value, a file that cannot be read, or files that do not fit.
 bool parseSimOptions(int argc, const char* const* argv, SimProgramOptions& options,
                      std::string& error);
 

@@ -2,25 +2,44 @@
 // telegram exactly as a brick on USB does (type byte first) and answers as
 // the firmware does (0x02, opcode, status, fields), or not at all for a
 // telegram with the no-reply bit. It keeps the brick's state: name, battery,
-// the files in flash, the running program and sound, and its outputs and
-// inputs, all evolving with the time passed in by the caller.
+// the files in flash, the running program with its mailboxes, the sound,
+// and its outputs and inputs, all evolving with the time passed in by the
+// caller.
+//
+// Programs: STARTPROGRAM of a file that is missing answers 0xC0; of a file
+// that is no program (.rxe) 0x00, but nothing runs; of a program while
+// another one runs 0x00, and the running one goes on. Starting or stopping a
+// program resets every motor and sensor and empties the mailboxes. Each
+// start and stop is told as an event: "program NAME started" or "program
+// NAME stopped".
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
+#include <vector>
 
 #include "protocol/nxt_protocol.h"
 #include "sim/sim_clock.h"
 #include "sim/sim_config.h"
+#include "sim/sim_files.h"
 #include "sim/sim_inputs.h"
 #include "sim/sim_outputs.h"
 #include "sim/sim_reply.h"
 
 struct SimBrick {
   SimBrickConfig config;
+  SimFlash flash;
   std::string runningProgram;  // empty when no program runs
-  std::string playingSound;    // empty when silent
+  // The mailboxes of the running program, each at most 5 messages.
+  std::deque<std::vector<std::uint8_t>> mailboxes[nxt::kMailboxCount];
+  // What happened inside the brick since the caller last looked, e.g.
+  // "program demo.rxe started"; the caller empties it.
+  std::vector<std::string> events;
+  // The reply buffer as the last command left it.
+  SimReply lastReply;
+  std::string playingSound;  // empty when silent
   bool soundLoops = false;
   std::uint16_t toneFrequencyHz = 0;  // the last tone played
   std::uint16_t toneDurationMs = 0;

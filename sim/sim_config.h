@@ -1,5 +1,5 @@
 // The simulated brick's configuration: what it is when it powers up (name,
-// battery, files in flash, Bluetooth address, free flash), the load on each
+// battery, files in flash, Bluetooth address), the load on each
 // motor and what each input sees. Set by the options of nxt-bridge-sim and
 // by tests; the brick's parts read it and never change it.
 #pragma once
@@ -10,17 +10,19 @@
 #include <string>
 #include <vector>
 
+#include "sim/sim_files.h"
+
 constexpr int kSimOutputCount = 3;         // motor ports A, B and C
 constexpr std::size_t kSimInputPorts = 4;  // sensor ports 1 to 4
 
 struct SimBrickConfig {
   std::string name = "NXT";
   std::uint16_t batteryMillivolts = 8100;
-  // Files in the brick's flash: programs (.rxe) and sounds (.rso). Looked up
-  // by exact name, as the client sends it.
-  std::vector<std::string> files = {"demo.rxe", "click.rso", "attention.rso"};
+  // The files in the brick's flash at power-up, newest first.
+  std::vector<SimFile> files = simDefaultFiles();
+  // Where the flash is kept between runs; empty: in memory only.
+  std::string flashFolder;
   std::uint8_t bluetoothAddress[6] = {0x00, 0x16, 0x53, 0x0a, 0x0b, 0x0c};
-  std::uint32_t availableFlash = 60000;
   // Percent of its free speed that each motor (A, B, C) reaches, 0 to 100;
   // 0 blocks it. A load stays over every reset of the brick.
   std::uint8_t motorLoadPercent[kSimOutputCount] = {100, 100, 100};

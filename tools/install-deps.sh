@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing nxt-bridge needs,
-# when they are missing. Safe to run again: it installs nothing that is there.
+# when they are missing, and any named as arguments (what one command alone
+# needs). Safe to run again: it installs nothing that is there.
 set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
-  libboost-dev libboost-system-dev libusb-1.0-0-dev
+  libboost-dev libusb-1.0-0-dev
   googletest libgtest-dev
   clang libclang-rt-14-dev clang-format
   netcat-openbsd python3
 )
+packages+=("$@")
 
 missing=()
 for p in "${packages[@]}"; do
