@@ -17,6 +17,7 @@ constexpr std::chrono::microseconds kSimBrickLatency{2000};
 struct SimProgramOptions {
   std::uint16_t port = 2056;
   bool help = false;
+  bool version = false;
   SimTransportSettings transport = [] {
     SimTransportSettings settings;
     settings.latency = kSimBrickLatency;

@@ -207,9 +207,9 @@ TEST_F(GoTo, BoundCountsFromTheLastProgressNotFromTheStart) {
   brick.motorLoadPercent[0] = 20;
   setUpBrick(brick);
   GoToWait wait;
-  wait.noProgressLimit = std::chrono::milliseconds(150);
-  EXPECT_EQ(motorGoTo(0, 100, 90, true, wait), GoToResult::kReached);
-  EXPECT_GE(trace().polled.back(), 90);
+  wait.noProgressLimit = std::chrono::milliseconds(300);
+  EXPECT_EQ(motorGoTo(0, 100, 180, true, wait), GoToResult::kReached);
+  EXPECT_GE(trace().polled.back(), 180);
 }
 
 }  // namespace
