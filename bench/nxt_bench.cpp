@@ -245,8 +245,9 @@ Row cpuDuring(const Child& sim, const std::string& kind, const std::string& requ
   return r;
 }
 
-// The overshoot of goto to 720 at powers 30, 75 and 100, braked, on the
-// server at `path` with `latencyUs` of link latency.
+// goto to 720 at powers 30, 75 and 100, braked and coasting, on the server
+// at `path` with `latencyUs` of link latency: the time to the reply and the
+// overshoot once the motor has settled.
 void gotoOvershoot(std::vector<Row>& rows, const std::string& path, const std::string& target,
                    int latencyUs) {
   Child sim = startSim(path, latencyUs, {});
@@ -254,26 +255,30 @@ void gotoOvershoot(std::vector<Row>& rows, const std::string& path, const std::s
     stop(sim);
     return;
   }
-  for (int power : {30, 75, 100}) {
-    exchange(sim.sock, "motor;stop;out_a;true");
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    exchange(sim.sock, "motor;resetrotationcount;out_a;false");
-    const std::string request = "motor;goto;out_a;" + std::to_string(power) + ";720;true";
-    const auto t0 = Clock::now();
-    const std::string reply = exchange(sim.sock, request);
-    const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let it settle
-    const std::string count = exchange(sim.sock, "motor;getrotationcount;out_a");
-    Row r;
-    r.target = target;
-    r.kind = "goto overshoot";
-    r.request = request;
-    r.latencyUs = latencyUs;
-    r.count = 1;
-    r.meanUs = std::atof(count.c_str()) - 720;
-    r.note = "reply " + reply + " in " + fixed(seconds, 2) + " s; final count " + count +
-             "; overshoot " + fixed(r.meanUs, 0) + " degrees";
-    rows.push_back(r);
+  for (const std::string brake : {"true", "false"}) {
+    for (int power : {30, 75, 100}) {
+      // From rest: held, settled (the braked stop pulls back for about half
+      // a second), the count reset.
+      exchange(sim.sock, "motor;stop;out_a;true");
+      std::this_thread::sleep_for(std::chrono::milliseconds(800));
+      exchange(sim.sock, "motor;resetrotationcount;out_a;false");
+      const std::string request = "motor;goto;out_a;" + std::to_string(power) + ";720;" + brake;
+      const auto t0 = Clock::now();
+      const std::string reply = exchange(sim.sock, request);
+      const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+      std::this_thread::sleep_for(std::chrono::milliseconds(800));  // let it settle
+      const std::string count = exchange(sim.sock, "motor;getrotationcount;out_a");
+      Row r;
+      r.target = target;
+      r.kind = brake == "true" ? "goto braked" : "goto coasting";
+      r.request = request;
+      r.latencyUs = latencyUs;
+      r.count = 1;
+      r.meanUs = std::atof(count.c_str()) - 720;
+      r.note = "reply " + reply + " in " + fixed(seconds, 2) + " s; final count " + count +
+               "; overshoot " + fixed(r.meanUs, 0) + " degrees";
+      rows.push_back(r);
+    }
   }
   stop(sim);
 }
@@ -369,14 +374,15 @@ int main(int argc, char** argv) {
   {
     Child sim = startSim(simPath, 1000, {});
     if (sim.sock >= 0 && exchange(sim.sock, "nxt;open") == "ok") {
-      // Power 50 turns about 450 degrees a second: 900 degrees is 2 s.
+      // Power 50 turns about 500 degrees a second: 900 degrees is 2 s.
       exchange(sim.sock, "motor;resetrotationcount;out_a;false");
       rows.push_back(cpuDuring(sim, "goto", "motor;goto;out_a;50;900;true"));
       rows.push_back(cpuDuring(sim, "sonar wait", "sensor;getsonarvalue;in_4"));
     }
     stop(sim);
   }
-  for (int latency : {0, 1000}) gotoOvershoot(rows, simPath, "nxt-bridge-sim", latency);
+  // goto on the instant link and on a brick's (the default 2000 us).
+  for (int latency : {0, 2000}) gotoOvershoot(rows, simPath, "nxt-bridge-sim", latency);
 
   // A Bluetooth link: 30 ms a telegram, through the simulated link and
   // through nxt-bridge-bt over the simulated brick on a pseudo-terminal.

@@ -117,7 +117,8 @@ const std::vector<OptionRow>& optionTable() {
          o.transport.brickAttached = false;
          return true;
        }},
-      {"--latency-us", "N", "every telegram exchange takes N microseconds (default 0)",
+      {"--latency-us", "N",
+       "every telegram exchange takes N microseconds (default 2000, a brick on USB; 0: instant)",
        [](const std::string& v, SimProgramOptions& o) {
          long long n = 0;
          if (!parseNumber(v, 0, 10000000, n)) return false;

@@ -1,6 +1,7 @@
 // The command-line options of nxt-bridge-sim.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -8,11 +9,20 @@
 
 #include "link/transport_sim.h"
 
+// What one telegram exchange costs a brick on USB by default: the
+// firmware takes in one telegram per 1 ms pass and sends the reply with the
+// next, and the host's full-speed USB moves each packet in a 1 ms frame.
+constexpr std::chrono::microseconds kSimBrickLatency{2000};
+
 struct SimProgramOptions {
   std::uint16_t port = 2056;
   bool help = false;
   bool version = false;
-  SimTransportSettings transport;
+  SimTransportSettings transport = [] {
+    SimTransportSettings settings;
+    settings.latency = kSimBrickLatency;
+    return settings;
+  }();
   bool console = false;                // read input changes from standard input
   std::uint16_t viewPort = 0;          // 0: no live page
   std::string viewBind = "127.0.0.1";  // the page's address

@@ -199,7 +199,8 @@ void simBrickReset(SimBrick& brick, const SimBrickConfig& config, SimTime now) {
   brick = SimBrick{};
   brick.config = kept;
   simFlashReset(brick.flash, brick.config.files, brick.config.flashFolder);
-  simOutputsPowerUp(brick.outputs, brick.config.motorLoadPercent, now);
+  simOutputsPowerUp(brick.outputs, brick.config.motorLoadPercent, brick.config.batteryMillivolts,
+                    now);
   simInputsReset(brick.inputs, now);
 }
 

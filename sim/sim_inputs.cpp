@@ -33,9 +33,10 @@ SimSonar* sonarOnBus(SimInput& input, const SimBrickConfig& config, std::size_t 
   return &input.sonar;
 }
 
-// Brings the values and the bus of a port up to `now`.
+// Brings the values and the bus of a port up to `now`. A port with no
+// sensor type or a low-speed type computes no values: they keep theirs.
 void advance(SimInput& input, const SimBrickConfig& config, std::size_t port, SimTime now) {
-  if (isValid(input, now) && !isLowSpeed(input.type)) {
+  if (isValid(input, now) && !isLowSpeed(input.type) && input.type != nxt::kSensorNoSensor) {
     input.raw = rawReading(config, port);
     input.normalized = simNormalize(input.type, input.raw);
     input.scaled = simScale(input.mode, input.normalized);
@@ -65,11 +66,14 @@ void setInputMode(SimInput& input, const SimBrickConfig& config, std::size_t por
   input.type = type;
   input.mode = mode;
   if (!typeChanged) {
-    input.invalidUntil = now + kModeChangeInvalid;
+    // Valid again at the next pass, unless a type change still runs.
+    input.invalidUntil = std::max(input.invalidUntil, now + kModeChangeInvalid);
     return;
   }
   input.invalidUntil = now + (isSound(type) ? kSoundTypeChangeInvalid : kTypeChangeInvalid);
-  input.bus = SimLowSpeedBus{};
+  // The bus keeps its bytes and its state; a transfer under way fails when
+  // the port is no longer a low-speed port.
+  if (!isLowSpeed(type)) simLowSpeedFail(input.bus);
   // The ultrasonic sensor runs on the 9 V that only this type supplies.
   if (type == nxt::kSensorLowSpeed9V) simSonarPowerUp(input.sonar, now);
 }
@@ -83,13 +87,40 @@ BrickStatus lsWrite(SimInput& input, const SimBrickConfig& config, std::size_t p
     return BrickStatus::kSpecifiedTooLong;
   }
   advance(input, config, port, now);
-  if (!isLowSpeed(input.type) || !isValid(input, now) || input.bus.state == SimBusState::kPending) {
-    return BrickStatus::kPortNotReady;
-  }
+  // A bus in error takes a new transfer whatever the port's type (which
+  // then fails again at its first pass).
+  const bool ready =
+      isLowSpeed(input.type) && isValid(input, now) && input.bus.state == SimBusState::kIdle;
+  if (!ready && input.bus.state != SimBusState::kError) return BrickStatus::kPortNotReady;
   std::uint8_t tx[nxt::kLowSpeedBufferLength] = {};
   for (std::size_t i = 0; i < txLength; ++i) tx[i] = param(3 + i);
-  simLowSpeedStart(input.bus, tx, txLength, rxLength, now);
+  if (!isLowSpeed(input.type)) {
+    simLowSpeedStart(input.bus, tx, txLength, rxLength, false, now);
+    simLowSpeedFail(input.bus);
+    return BrickStatus::kSuccess;
+  }
+  const SimSonar* sonar = sonarOnBus(input, config, port);
+  const bool acknowledged = sonar != nullptr && simSonarAcknowledges(*sonar, tx, txLength, now);
+  simLowSpeedStart(input.bus, tx, txLength, rxLength, acknowledged, now);
   return BrickStatus::kSuccess;
+}
+
+// LSREAD: the bytes ready are handed over unless the bus reports an error
+// (0xE0, 0xDD); then they stay, and the reply leaves out as many bytes as
+// were ready. A transfer under way with bytes ready answers 0x00.
+void lsRead(SimInput& input, SimTime now, SimReply& reply) {
+  BrickStatus status = busStatus(input, now);
+  const std::size_t ready = simLowSpeedReady(input.bus);
+  const bool error = status == BrickStatus::kPortNotReady || status == BrickStatus::kBusError;
+  std::uint8_t data[nxt::kLowSpeedBufferLength] = {};
+  if (!error && ready > 0) {
+    simLowSpeedTake(input.bus, data);
+    status = BrickStatus::kSuccess;
+  }
+  simReplyBegin(reply, nxt::byteOf(Opcode::kLsRead), status);
+  simReplyByte(reply, static_cast<std::uint8_t>(ready));
+  const std::size_t dataBytes = error ? nxt::kLowSpeedBufferLength - ready : sizeof data;
+  for (std::size_t i = 0; i < dataBytes; ++i) simReplyByte(reply, data[i]);
 }
 
 void inputValuesReply(SimInput& input, const SimBrickConfig& config, std::size_t port, SimTime now,
@@ -187,19 +218,15 @@ bool simInputsReceive(SimInputs& inputs, const SimBrickConfig& config, std::uint
     case Opcode::kLsGetStatus:
       advance(input, config, port, now);
       simReplyBegin(reply, opcode, busStatus(input, now));
-      simReplyByte(reply, input.bus.receivedCount);
+      simReplyByte(reply, simLowSpeedReady(input.bus));
       break;
     case Opcode::kLsWrite:
       simReplyBegin(reply, opcode, lsWrite(input, config, port, params, paramCount, now));
       break;
-    case Opcode::kLsRead: {
+    case Opcode::kLsRead:
       advance(input, config, port, now);
-      simReplyBegin(reply, opcode, busStatus(input, now));
-      std::uint8_t data[nxt::kLowSpeedBufferLength] = {};
-      simReplyByte(reply, static_cast<std::uint8_t>(simLowSpeedTake(input.bus, data)));
-      for (std::uint8_t b : data) simReplyByte(reply, b);
+      lsRead(input, now, reply);
       break;
-    }
     default:
       return false;
   }

@@ -9,11 +9,15 @@
 // max(0, raw - 162) * 100 / 83); other types: raw), then scaled by mode
 // (RAWMODE: normalized; PCTFULLSCALEMODE: normalized * 100 / 1023;
 // BOOLEANMODE: 1 when normalized <= 460, else 0; other modes: normalized).
-// Low-speed ports compute no values.
+// Ports with no sensor type or a low-speed type compute no values: they keep
+// the ones they have, which are 0 at power-up and after a program reset.
 //
 // SETINPUTMODE marks the data invalid: for 20 ms when the type changes
-// (300 ms when it becomes a sound sensor), 1 ms otherwise. While invalid,
-// the values are not updated and the low-speed commands answer 0xE0.
+// (300 ms when it becomes a sound sensor), else until the next pass (1 ms),
+// which does not shorten a type change's window. While invalid, the values
+// stay those of before and the low-speed commands answer 0xE0. SETINPUTMODE
+// leaves the bus alone, except that a transfer under way fails when the
+// port stops being a low-speed port.
 //
 // Time is evaluated lazily from the `now` of each telegram.
 #pragma once

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 #include "protocol/little_endian.h"
 
@@ -14,52 +13,20 @@ using nxt::Opcode;
 constexpr std::uint8_t kAllPorts = 0xFF;
 constexpr std::size_t kOutputStateFields = 22;  // reply bytes after 02, opcode, status
 
-bool isDriven(const SimOutput& o) {
-  return (o.mode & nxt::kModeMotorOn) != 0 && o.runState != nxt::kRunStateIdle;
-}
+// The regulator's constants: gains 3, 1 and 1, the position error clamped
+// so that 3 x error stays within 16 bits' 32000 (333 counts), the
+// accumulated error within 800, each term and the drive within 100.
+constexpr int kGainP = 3;
+constexpr int kGainI = 1;
+constexpr int kGainD = 1;
+constexpr int kMaxPositionError = 32000 / (kGainP * 32);
+constexpr int kMaxAccumulatedError = 800;
+constexpr int kMaxDrive = 100;
 
-bool limitApplies(const SimOutput& o) { return isDriven(o) && o.tachoLimit > 0 && o.power != 0; }
-
-// Degrees turned since the run was set, counted in the power's direction.
-double runTravel(const SimOutput& o, double position) {
-  return (o.power > 0 ? 1.0 : -1.0) * (position - o.runStart);
-}
-
-// A stretch of constant acceleration: it lasts `duration` seconds at most
-// and ends at `endSpeed`.
-struct Phase {
-  double acceleration = 0;
-  double duration = std::numeric_limits<double>::infinity();
-  double endSpeed = 0;
-};
-
-// The phase the output is in now. A change of direction is split at
-// standstill, so that within one phase the motor never turns back (the
-// tacho limit relies on that).
-Phase phaseOf(const SimOutput& o) {
-  const bool driven = isDriven(o);
-  double target = 0;
-  double rate = kSimCoastDeceleration;
-  if (driven) {
-    const int power = std::clamp<int>(o.power, -100, 100);
-    target = power * kSimDegreesPerSecondPerPower * o.loadPercent / 100.0;
-    rate = kSimDriveAcceleration;
-  }
-  Phase phase;
-  phase.endSpeed = target;
-  if (o.speed == target) return phase;
-  const bool turning = (o.speed > 0 && target < 0) || (o.speed < 0 && target > 0);
-  const bool slowing = turning || std::abs(target) < std::abs(o.speed);
-  if (driven && slowing && (o.mode & nxt::kModeBrake) != 0) rate = kSimBrakeDeceleration;
-  if (turning) phase.endSpeed = 0;
-  phase.acceleration = phase.endSpeed > o.speed ? rate : -rate;
-  phase.duration = std::abs(phase.endSpeed - o.speed) / rate;
-  return phase;
-}
-
-double positionAfter(const SimOutput& o, const Phase& phase, double t) {
-  return o.position + o.speed * t + 0.5 * phase.acceleration * t * t;
-}
+// The friction in terms of the drive's speed; a motor at rest needs twice
+// half as much again (static friction) to start.
+constexpr double kFrictionSpeed = kSimMotorFriction * kSimMotorTimeConstant;  // deg/s
+constexpr double kStartingSpeed = 1.5 * kFrictionSpeed;
 
 std::int64_t wholeDegrees(const SimOutput& o) {
   return static_cast<std::int64_t>(std::floor(o.position));
@@ -72,22 +39,210 @@ std::int32_t counterBits(std::int64_t value) {
                             : -static_cast<std::int32_t>(~bits) - 1;
 }
 
+int towardZero(int value) { return value > 0 ? value - 1 : value < 0 ? value + 1 : 0; }
+
+// The speed the drive pushes the motor toward, before friction.
+double driveSpeed(const SimOutput& o) { return o.drive / 100.0 * (o.freeSpeed + kFrictionSpeed); }
+
+// Whether the windings carry current: driven, or shorted by the brake.
+bool electrical(const SimOutput& o) { return o.drive != 0 || o.brake; }
+
+bool startsFromRest(const SimOutput& o) {
+  return o.freeSpeed > 0 && electrical(o) && std::abs(driveSpeed(o)) > kStartingSpeed;
+}
+
+// `dt` seconds of motion with the drive held. Driven or shorted windings:
+// the speed heads exponentially (time constant) toward the drive's speed,
+// less friction; open windings: friction alone. A motor that comes to rest
+// stays there unless the drive overcomes friction.
+void move(SimOutput& o, double dt) {
+  if (o.freeSpeed <= 0) {
+    o.speed = 0;  // blocked
+    return;
+  }
+  const double u = driveSpeed(o);
+  const bool shorted = electrical(o);
+  for (int part = 0; part < 3 && dt > 0; ++part) {
+    double s = o.speed > 0 ? 1.0 : -1.0;
+    if (o.speed == 0) {
+      if (!startsFromRest(o)) return;
+      s = u > 0 ? 1.0 : -1.0;
+    }
+    double step = dt;
+    bool stops = false;
+    if (shorted) {
+      const double heading = u - s * kFrictionSpeed;
+      if (heading * s < 0) {
+        const double untilRest = kSimMotorTimeConstant * std::log((o.speed - heading) / -heading);
+        if (untilRest <= step) {
+          step = untilRest;
+          stops = true;
+        }
+      }
+      const double decay = std::exp(-step / kSimMotorTimeConstant);
+      o.position += heading * step + (o.speed - heading) * kSimMotorTimeConstant * (1 - decay);
+      o.speed = stops ? 0 : heading + (o.speed - heading) * decay;
+    } else {
+      const double untilRest = std::abs(o.speed) / kSimMotorFriction;
+      if (untilRest <= step) {
+        step = untilRest;
+        stops = true;
+      }
+      o.position += o.speed * step - 0.5 * s * kSimMotorFriction * step * step;
+      o.speed = stops ? 0 : o.speed - s * kSimMotorFriction * step;
+    }
+    dt -= step;
+  }
+}
+
+// The regulator at a tick: the position error grows by the setpoint and
+// shrinks by the counts moved since the last tick.
+void regulate(SimOutput& o, std::int64_t count) {
+  const std::int64_t moved = count - o.countAtTick;
+  const std::int64_t error = o.positionError - moved + o.targetSpeed;
+  const int e =
+      static_cast<int>(std::clamp<std::int64_t>(error, -kMaxPositionError, kMaxPositionError));
+  const int p = std::clamp(e * kGainP, -kMaxDrive, kMaxDrive);
+  const int d = (e - o.positionError) * kGainD;
+  o.positionError = e;
+  o.accumulatedError =
+      std::clamp((o.accumulatedError * 3 + e) / 4, -kMaxAccumulatedError, kMaxAccumulatedError);
+  const int i = std::clamp(o.accumulatedError * kGainI, -kMaxDrive, kMaxDrive);
+  o.drive = std::clamp((p + i + d) / 2, -kMaxDrive, kMaxDrive);
+}
+
+// The firmware's speed setting: from a standstill setpoint the errors and
+// the tick counter start afresh.
+void setSpeed(SimOutput& o, std::uint8_t runState, int speed, std::int64_t count) {
+  SimRunState next = runState == nxt::kRunStateIdle ? SimRunState::kIdle : SimRunState::kRunning;
+  if (o.setSpeed == speed && o.runState == next && next != SimRunState::kIdle) return;
+  if (o.targetSpeed == 0) {
+    o.accumulatedError = 0;
+    o.positionError = 0;
+    o.passesSinceTick = 0;
+    o.countAtTick = count;
+  }
+  if (next == SimRunState::kIdle) {
+    o.regulated = false;
+  } else {
+    o.setSpeed = speed;
+    o.targetSpeed = speed;
+    if (speed == 0) next = SimRunState::kHold;
+  }
+  o.runState = next;
+}
+
+void setTachoLimit(SimOutput& o, std::uint32_t limit) {
+  if (limit == 0) {
+    o.runForever = true;
+    return;
+  }
+  o.runForever = false;
+  const int direction = o.setSpeed != 0 ? o.setSpeed : o.targetSpeed;
+  o.countToRun += direction > 0 ? limit : -static_cast<std::int64_t>(limit);
+}
+
+void setOutputState(SimOutput& o, const std::uint8_t* fields) {
+  o.power = static_cast<std::int8_t>(fields[0]);
+  o.mode = fields[1];
+  o.regulationMode = fields[2];
+  o.turnRatio = static_cast<std::int8_t>(fields[3]);
+  o.runStateSet = fields[4];
+  o.tachoLimit = nxt::readU32(fields + 5);
+  const std::int64_t count = wholeDegrees(o);
+  const int speed = std::clamp<int>(o.power, -100, 100);
+  const bool on = (o.mode & nxt::kModeMotorOn) != 0;
+  if (on) setSpeed(o, o.runStateSet, speed, count);
+  o.brake = (o.mode & nxt::kModeBrake) != 0;
+  if (on && (o.mode & nxt::kModeRegulated) != 0) {
+    o.regulated = (o.regulationMode & 0x03) != 0;
+    if (o.regulated && o.setSpeed == 0) {
+      o.accumulatedError = 0;
+      o.positionError = 0;
+    }
+  } else {
+    if (!on) setSpeed(o, nxt::kRunStateIdle, 0, count);
+    o.regulated = false;
+  }
+  setTachoLimit(o, o.tachoLimit);
+}
+
+// One pass of the output module: the motor turns a millisecond with the
+// drive of the pass before, then the firmware looks at the count.
+void pass(SimOutput& o) {
+  move(o, std::chrono::duration<double>(kSimOutputPass).count());
+  const std::int64_t count = wholeDegrees(o);
+  ++o.passes;
+  ++o.passesSinceTick;
+  if (o.runState == SimRunState::kRunning) {
+    const std::int64_t tacho = count - o.tachoOrigin;
+    if (!o.runForever) {
+      if ((o.setSpeed > 0 && tacho >= o.countToRun) || (o.setSpeed < 0 && tacho <= o.countToRun)) {
+        o.runState = SimRunState::kIdle;
+        o.regulated = false;
+      }
+    } else if (o.targetSpeed != 0) {
+      o.countToRun = tacho;
+    }
+    if (!o.regulated) o.drive = o.targetSpeed;
+  }
+  if (o.runState == SimRunState::kIdle) {
+    // Coasting: the windings open, the drive falls 1 % a pass.
+    o.brake = false;
+    o.drive = towardZero(o.drive);
+    o.targetSpeed = towardZero(o.targetSpeed);
+    o.setSpeed = towardZero(o.setSpeed);
+  }
+  if (o.runState == SimRunState::kHold) {
+    o.setSpeed = 0;
+    o.targetSpeed = 0;
+    o.drive = 0;
+    o.passesSinceTick = 0;
+    o.countAtTick = count;
+    o.runState = SimRunState::kRunning;
+  }
+  if (o.passesSinceTick >= kSimRegulationPasses) {
+    o.passesSinceTick = 0;
+    if (o.regulated) regulate(o, count);
+    o.countAtTick = count;
+  }
+}
+
+// True when further passes change nothing but the pass counters: the motor
+// rests and stays at rest, and a tick would leave the regulator as it is.
+bool settled(const SimOutput& o) {
+  if (o.speed != 0 || startsFromRest(o) || o.runState == SimRunState::kHold) return false;
+  if (o.runState == SimRunState::kIdle) {
+    return o.drive == 0 && o.targetSpeed == 0 && o.setSpeed == 0;
+  }
+  if (!o.regulated) return o.drive == o.targetSpeed;
+  if (wholeDegrees(o) != o.countAtTick) return false;
+  SimOutput next = o;
+  regulate(next, o.countAtTick);
+  return next.positionError == o.positionError && next.accumulatedError == o.accumulatedError &&
+         next.drive == o.drive;
+}
+
+void advance(const SimOutputs& outputs, SimOutput& o, SimTime now) {
+  if (now <= outputs.poweredUp) return;
+  const std::int64_t due = (now - outputs.poweredUp) / kSimOutputPass;
+  while (o.passes < due) {
+    if (settled(o)) {
+      const std::int64_t skipped = due - o.passes;
+      o.passesSinceTick = static_cast<int>((o.passesSinceTick + skipped) % kSimRegulationPasses);
+      o.passes = due;
+      return;
+    }
+    pass(o);
+  }
+}
+
 void zeroCounters(SimOutput& o) {
   const std::int64_t whole = wholeDegrees(o);
   o.tachoOrigin = whole;
   o.blockTachoOrigin = whole;
   o.rotationOrigin = whole;
-}
-
-void setOutputState(SimOutput& o, const std::uint8_t* fields, SimTime now) {
-  simOutputAdvance(o, now);
-  o.power = static_cast<std::int8_t>(fields[0]);
-  o.mode = fields[1];
-  o.regulationMode = fields[2];
-  o.turnRatio = static_cast<std::int8_t>(fields[3]);
-  o.runState = fields[4];
-  o.tachoLimit = nxt::readU32(fields + 5);
-  o.runStart = o.position;
+  o.countToRun = 0;
 }
 
 BrickStatus getOutputState(SimOutputs& outputs, std::uint8_t port, SimTime now, SimReply& reply) {
@@ -98,14 +253,14 @@ BrickStatus getOutputState(SimOutputs& outputs, std::uint8_t port, SimTime now, 
     return BrickStatus::kOutOfRange;
   }
   SimOutput& o = outputs.port[port];
-  simOutputAdvance(o, now);
+  advance(outputs, o, now);
   simReplyBegin(reply, opcode, BrickStatus::kSuccess);
   simReplyByte(reply, port);
   simReplyByte(reply, static_cast<std::uint8_t>(o.power));
   simReplyByte(reply, o.mode);
   simReplyByte(reply, o.regulationMode);
   simReplyByte(reply, static_cast<std::uint8_t>(o.turnRatio));
-  simReplyByte(reply, o.runState);
+  simReplyByte(reply, simOutputRunStateByte(o));
   simReplyU32(reply, o.tachoLimit);
   simReplyU32(reply, static_cast<std::uint32_t>(simOutputTachoCount(o)));
   simReplyU32(reply, static_cast<std::uint32_t>(simOutputBlockTachoCount(o)));
@@ -116,70 +271,26 @@ BrickStatus getOutputState(SimOutputs& outputs, std::uint8_t port, SimTime now, 
 }  // namespace
 
 void simOutputsPowerUp(SimOutputs& outputs, const std::uint8_t (&loadPercent)[kSimOutputCount],
-                       SimTime now) {
+                       std::uint16_t batteryMillivolts, SimTime now) {
+  outputs.poweredUp = now;
   for (int i = 0; i < kSimOutputCount; ++i) {
     outputs.port[i] = SimOutput{};
-    outputs.port[i].loadPercent = std::min<int>(loadPercent[i], 100);
-    outputs.port[i].updated = now;
+    outputs.port[i].freeSpeed =
+        kSimFreeSpeedPerMillivolt * batteryMillivolts * std::min<int>(loadPercent[i], 100) / 100.0;
   }
 }
 
 void simOutputsProgramReset(SimOutputs& outputs, SimTime now) {
+  static const std::uint8_t kCoast[9] = {};
   for (SimOutput& o : outputs.port) {
-    simOutputAdvance(o, now);
-    o.power = 0;
-    o.mode = 0;
-    o.regulationMode = nxt::kRegulationIdle;
-    o.turnRatio = 0;
-    o.runState = nxt::kRunStateIdle;
-    o.tachoLimit = 0;
-    o.runStart = o.position;
+    advance(outputs, o, now);
+    setOutputState(o, kCoast);
     zeroCounters(o);
   }
 }
 
-void simOutputAdvance(SimOutput& o, SimTime now) {
-  if (now <= o.updated) return;
-  double remaining = std::chrono::duration<double>(now - o.updated).count();
-  o.updated = now;
-  if (o.loadPercent <= 0) {
-    o.speed = 0;  // blocked: it does not turn at all
-    return;
-  }
-  // Each pass ends a phase, the interval, or the run at its tacho limit; a
-  // few passes cover any interval.
-  for (int pass = 0; pass < 16 && remaining > 0; ++pass) {
-    const Phase phase = phaseOf(o);
-    double step = std::min(remaining, phase.duration);
-    bool limitReached = false;
-    if (limitApplies(o)) {
-      // Within a phase the travel only grows or only shrinks, so the moment
-      // it reaches the limit can be found by halving.
-      auto beyond = [&](double t) {
-        return runTravel(o, positionAfter(o, phase, t)) >= o.tachoLimit;
-      };
-      if (beyond(step)) {
-        double before = 0;
-        double after = step;
-        if (beyond(0)) after = 0;
-        for (int i = 0; i < 60 && after > 0; ++i) {
-          const double middle = (before + after) / 2;
-          if (beyond(middle)) {
-            after = middle;
-          } else {
-            before = middle;
-          }
-        }
-        step = after;
-        limitReached = true;
-      }
-    }
-    o.position = positionAfter(o, phase, step);
-    o.speed = step >= phase.duration ? phase.endSpeed : o.speed + phase.acceleration * step;
-    remaining -= step;
-    // The firmware never brakes by itself: at the limit the motor coasts.
-    if (limitReached) o.runState = nxt::kRunStateIdle;
-  }
+void simOutputsAdvance(SimOutputs& outputs, SimTime now) {
+  for (SimOutput& o : outputs.port) advance(outputs, o, now);
 }
 
 std::int32_t simOutputTachoCount(const SimOutput& o) {
@@ -192,6 +303,10 @@ std::int32_t simOutputBlockTachoCount(const SimOutput& o) {
 
 std::int32_t simOutputRotationCount(const SimOutput& o) {
   return counterBits(wholeDegrees(o) - o.rotationOrigin);
+}
+
+std::uint8_t simOutputRunStateByte(const SimOutput& o) {
+  return o.runState == SimRunState::kIdle ? nxt::kRunStateIdle : o.runStateSet;
 }
 
 bool simOutputsHandles(nxt::Opcode op) {
@@ -208,18 +323,22 @@ nxt::BrickStatus simOutputsCommand(SimOutputs& outputs, nxt::Opcode op, const st
   switch (op) {
     case Opcode::kSetOutputState:
       if (port == kAllPorts) {
-        for (SimOutput& o : outputs.port) setOutputState(o, params + 1, now);
+        for (SimOutput& o : outputs.port) {
+          advance(outputs, o, now);
+          setOutputState(o, params + 1);
+        }
         return BrickStatus::kSuccess;
       }
       if (port >= kSimOutputCount) return BrickStatus::kOutOfRange;
-      setOutputState(outputs.port[port], params + 1, now);
+      advance(outputs, outputs.port[port], now);
+      setOutputState(outputs.port[port], params + 1);
       return BrickStatus::kSuccess;
     case Opcode::kGetOutputState:
       return getOutputState(outputs, port, now, reply);
     case Opcode::kResetMotorPosition: {
       if (port >= kSimOutputCount) return BrickStatus::kOutOfRange;
       SimOutput& o = outputs.port[port];
-      simOutputAdvance(o, now);
+      advance(outputs, o, now);
       if (params[1] != 0) {
         o.blockTachoOrigin = wholeDegrees(o);
       } else {

@@ -1,34 +1,49 @@
-// The three outputs of the simulated brick (motor ports A, B and C) as the
-// firmware keeps them, and a model of how an NXT motor turns.
+// The three outputs of the simulated brick (motor ports A, B and C): the
+// firmware's output module, pass by pass, driving a model of an NXT motor.
 //
 // Each output holds what the last SETOUTPUTSTATE set (power, mode,
-// regulation mode, turn ratio, run state, tacho limit) and three counters,
-// one count per degree, that differ only in what resets them:
+// regulation mode, turn ratio, run state, tacho limit), the regulator's
+// state, the motor's motion, and three counters, one count per degree,
+// that differ only in what resets them:
 // - TachoCount: every degree since power-up or the last program start or
 //   stop; RESETMOTORPOSITION never resets it;
 // - BlockTachoCount: reset by RESETMOTORPOSITION with relative != 0;
 // - RotationCount: reset by RESETMOTORPOSITION with relative 0.
 //
-// The motion is evaluated lazily: every call that reads or changes an
-// output first moves it to the time passed in. Between two times the model
-// integrates exactly (constant acceleration in each phase), so the result
-// does not depend on how often it is looked at.
+// Time: the firmware runs its output module once a millisecond (a pass);
+// the regulator runs every 101st pass (a tick). A telegram takes effect when
+// it arrives; the drive it leads to is applied from the next pass. The
+// motion is evaluated lazily: every call that reads or changes an output
+// first runs the passes up to the time passed in, so the result does not
+// depend on how often it is looked at. The counters reported are those of
+// the last pass, as in the firmware's IO map.
 //
-// The model:
-// - Driven (MOTORON set and run state not IDLE): the speed goes toward
-//   power x 9 deg/s (900 deg/s at full power, an NXT motor's free speed at
-//   about 9 V), scaled by the output's load percent. Speed regulation is
-//   taken as saturated: a load slows a regulated motor too. The speed
-//   changes at 10000 deg/s^2; with the BRAKE bit it falls at 200000 deg/s^2,
-//   so the braked stop (power 0) halts a motor within about 2 degrees from
-//   full speed and then holds it.
-// - Not driven (no MOTORON, or run state IDLE): the motor coasts, slowing at
-//   7500 deg/s^2 (about 54 degrees from full speed).
-// - A tacho limit above 0 ends a driven run once the motor has turned that
-//   many degrees in the power's direction since the SETOUTPUTSTATE: the run
-//   state becomes IDLE and the motor coasts.
-// - Turn ratio and synchronised regulation are kept and reported, not
-//   modelled. The battery level does not change the speed.
+// The firmware's logic, as modelled:
+// - A run (MOTORON|REGULATED, MOTOR_SPEED, RUNNING) aims at `power` counts
+//   per tick, about 10 degrees per second per unit of power. At each tick a
+//   PID (P 3, I 1, D 1 on the accumulated position error, clamped to 333
+//   counts; the sum halved) sets the drive, -100..100 %. From rest the tick
+//   counter restarts: no drive for the first 101 ms. A reversal keeps the
+//   old drive until the next tick.
+// - A braked stop (power 0, BRAKE, RUNNING) zeroes the drive and the
+//   errors; from the next tick the regulator pulls the motor back to where
+//   braking began and holds it there.
+// - A coast (no MOTORON, or run state IDLE) lets the drive fall by 1 % a
+//   millisecond toward 0 with the windings open; the run state reads IDLE.
+// - Without REGULATED the drive is the power itself. A tacho limit above 0
+//   (cumulative from the previous target) ends the run as a coast when the
+//   count reaches it. RAMPUP and RAMPDOWN run as RUNNING; synchronised
+//   regulation runs as speed regulation; turn ratios are only reported.
+//
+// The motor: a DC motor with a mechanical time constant of 15 ms and dry
+// friction. At full drive it reaches its free speed, 0.111 degrees per
+// second per millivolt of battery (900 deg/s at the default 8100 mV) times
+// the output's load percent; so at 8100 mV powers above about 90 saturate,
+// and a load lowers the top speed but not a regulated speed below it. With
+// no drive and the BRAKE bit the windings are shorted (it stops within 15
+// degrees from full speed); with them open only friction (1200 deg/s^2)
+// slows it. At rest it starts only above 3 % drive. A load of 0 blocks the
+// motor.
 #pragma once
 
 #include <cstddef>
@@ -39,59 +54,83 @@
 #include "sim/sim_config.h"
 #include "sim/sim_reply.h"
 
-constexpr double kSimDegreesPerSecondPerPower = 9.0;
-constexpr double kSimDriveAcceleration = 10000.0;   // deg/s^2
-constexpr double kSimBrakeDeceleration = 200000.0;  // deg/s^2
-constexpr double kSimCoastDeceleration = 7500.0;    // deg/s^2
+// The motor model.
+constexpr double kSimFreeSpeedPerMillivolt = 0.111;  // deg/s at full drive, unloaded
+constexpr double kSimMotorTimeConstant = 0.015;      // s
+constexpr double kSimMotorFriction = 1200.0;         // deg/s^2
+// The firmware's timing.
+constexpr auto kSimOutputPass = std::chrono::milliseconds(1);
+constexpr int kSimRegulationPasses = 101;
+
+// The regulator's run state as the firmware keeps it; kHold is the moment
+// between a braked stop and the next pass.
+enum class SimRunState : std::uint8_t { kIdle, kRunning, kHold };
 
 struct SimOutput {
-  // As the last SETOUTPUTSTATE set them; the run state also goes IDLE when a
-  // tacho limit ends the run.
+  // As the last SETOUTPUTSTATE set them (GETOUTPUTSTATE echoes them, the
+  // run state live).
   std::int8_t power = 0;
   std::uint8_t mode = 0;
   std::uint8_t regulationMode = nxt::kRegulationIdle;
   std::int8_t turnRatio = 0;
-  std::uint8_t runState = nxt::kRunStateIdle;
+  std::uint8_t runStateSet = nxt::kRunStateIdle;
   std::uint32_t tachoLimit = 0;
 
-  // The motion: degrees turned since power-up, and the speed in deg/s
-  // (negative backwards), both as of `updated`.
+  // The firmware's regulator.
+  SimRunState runState = SimRunState::kIdle;
+  bool regulated = false;
+  bool brake = false;   // windings shorted while the drive is 0
+  int setSpeed = 0;     // power units
+  int targetSpeed = 0;  // power units
+  int drive = 0;        // -100..100, what the motor gets
+  int positionError = 0;
+  int accumulatedError = 0;
+  int passesSinceTick = 0;
+  std::int64_t countAtTick = 0;  // whole degrees at the last tick
+  bool runForever = true;
+  std::int64_t countToRun = 0;  // in TachoCount units
+
+  // The motion as of the last pass: degrees since power-up, deg/s.
   double position = 0;
   double speed = 0;
-  double runStart = 0;  // position when the run was set, for the tacho limit
-  SimTime updated{};
+  std::int64_t passes = 0;  // passes run since power-up
 
   // Each counter is the whole degrees of `position` less its origin.
   std::int64_t tachoOrigin = 0;
   std::int64_t blockTachoOrigin = 0;
   std::int64_t rotationOrigin = 0;
 
-  // Percent of the free speed that the motor reaches; 0 blocks it. Set at
-  // power-up from the brick's configuration; program resets keep it.
-  int loadPercent = 100;
+  // The free speed at full drive, deg/s (battery and load); 0 blocks it.
+  // Set at power-up from the brick's configuration; program resets keep it.
+  double freeSpeed = 0;
 };
 
 struct SimOutputs {
   SimOutput port[kSimOutputCount];
+  SimTime poweredUp{};  // pass n runs at poweredUp + n ms
 };
 
-// Power-up: every output off and coasting at rest, counters 0, the loads
-// from `loadPercent` (one per port, each 0 to 100).
+// Power-up: every output off and coasting at rest, counters 0; the free
+// speeds from `batteryMillivolts` and `loadPercent` (one per port, 0-100).
 void simOutputsPowerUp(SimOutputs& outputs, const std::uint8_t (&loadPercent)[kSimOutputCount],
-                       SimTime now);
+                       std::uint16_t batteryMillivolts, SimTime now);
 
 // What a program start or stop does to the outputs: each coasts (mode,
 // power, regulation and run state 0, no tacho limit) and its three counters
 // become 0. A motor that was turning runs down from where it is.
 void simOutputsProgramReset(SimOutputs& outputs, SimTime now);
 
-// Moves the output to `now`; an earlier time changes nothing.
-void simOutputAdvance(SimOutput& output, SimTime now);
+// Runs the passes of every output up to `now`; an earlier time changes
+// nothing.
+void simOutputsAdvance(SimOutputs& outputs, SimTime now);
 
-// The counters as of the last advance.
+// The counters as of the last pass.
 std::int32_t simOutputTachoCount(const SimOutput& output);
 std::int32_t simOutputBlockTachoCount(const SimOutput& output);
 std::int32_t simOutputRotationCount(const SimOutput& output);
+
+// The run state byte that GETOUTPUTSTATE reports.
+std::uint8_t simOutputRunStateByte(const SimOutput& output);
 
 // True for the opcodes handled here: SETOUTPUTSTATE, GETOUTPUTSTATE and
 // RESETMOTORPOSITION.

@@ -52,9 +52,12 @@ void writeRegister(SimSonar& sonar, std::uint8_t reg, std::uint8_t value, SimTim
       sonar.command = value;
       sonar.shotPending = false;
       break;
-    case kSonarCommandWarmReset:
+    case kSonarCommandWarmReset: {
+      const SimTime poweredUp = sonar.poweredUp;  // a warm reset keeps it answering
       simSonarPowerUp(sonar, at);
+      sonar.poweredUp = poweredUp;
       break;
+    }
     default:
       break;
   }
@@ -86,6 +89,12 @@ void readRegisters(const SimSonar& sonar, std::uint8_t start, std::uint8_t* rx,
 void simSonarPowerUp(SimSonar& sonar, SimTime now) {
   sonar = SimSonar{};
   sonar.modeBegan = now;
+  sonar.poweredUp = now;
+}
+
+bool simSonarAcknowledges(const SimSonar& sonar, const std::uint8_t* tx, std::size_t txLength,
+                          SimTime at) {
+  return txLength > 0 && tx[0] == nxt::kSonarBusAddress && at >= sonar.poweredUp + kSonarStartUp;
 }
 
 bool simSonarTransfer(SimSonar& sonar, int distanceCm, const std::uint8_t* tx, std::size_t txLength,

@@ -11,6 +11,9 @@
 // command, byte 0 the distance and the others 255, and they stay until the
 // next shot. Off sends no pings; the bytes keep what they hold.
 //
+// After it is powered the sensor does not answer on the bus for 50 ms while
+// it starts up (client libraries wait 100 ms before the first command).
+//
 // Time is evaluated lazily: each transfer brings the measurements up to
 // the time it is given.
 #pragma once
@@ -27,18 +30,25 @@ constexpr std::uint8_t kSonarNoEcho = 255;
 constexpr std::size_t kSonarMeasurementBytes = 8;
 constexpr auto kSonarPingPeriod = std::chrono::milliseconds(15);
 constexpr auto kSonarShotDelay = std::chrono::milliseconds(20);
+constexpr auto kSonarStartUp = std::chrono::milliseconds(50);
 
 struct SimSonar {
   std::uint8_t command = nxt::kSonarCommandContinuous;
   std::uint8_t interval = 0;
   std::uint8_t measurement[kSonarMeasurementBytes] = {};
-  SimTime modeBegan{};       // when continuous mode began, or the last shot
+  SimTime modeBegan{};  // when continuous mode began, or the last shot
+  SimTime poweredUp{};
   bool shotPending = false;  // a single shot whose echoes are not stored yet
 };
 
 // The sensor as it comes up when its port starts giving it 9 V at `now`:
 // continuous measurement, no echo stored yet (all measurement bytes 0).
 void simSonarPowerUp(SimSonar& sonar, SimTime now);
+
+// Whether the sensor acknowledges a transfer that starts at `at` with the
+// `txLength` bytes of `tx`: addressed to it, and started up.
+bool simSonarAcknowledges(const SimSonar& sonar, const std::uint8_t* tx, std::size_t txLength,
+                          SimTime at);
 
 // One bus transaction with the sensor at time `at`, the sensor seeing
 // `distanceCm` (0-255). `tx` holds what the brick transmitted: the bus

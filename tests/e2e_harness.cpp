@@ -132,10 +132,11 @@ bool spawnProgram(SimServer& server, const std::string& path, const std::vector<
   return true;
 }
 
-// The options that put nxt-bridge-sim on `server.port`, with a trace file.
+// The options that put nxt-bridge-sim on `server.port` with an instant
+// link (`args` may ask for another latency), with a trace file.
 std::vector<std::string> simOptions(SimServer& server, const std::vector<std::string>& args,
                                     bool withTrace) {
-  std::vector<std::string> options = {"--port", std::to_string(server.port)};
+  std::vector<std::string> options = {"--port", std::to_string(server.port), "--latency-us", "0"};
   if (withTrace) {
     server.traceFile = tempTracePath();
     options.push_back("--trace");

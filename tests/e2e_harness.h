@@ -41,8 +41,9 @@ int connectTo(int port);
 // address right now, with address reuse as the servers bind it.
 bool portIsFree(int port);
 
-// Starts nxt-bridge-sim with `args` (plus --port and, when `withTrace`,
-// --trace to a temporary file) and connects to it. False when the server
+// Starts nxt-bridge-sim with `args` (plus --port, --latency-us 0 for an
+// instant link unless `args` set a latency, and, when `withTrace`, --trace
+// to a temporary file) and connects to it. False when the server
 // cannot be reached within a few seconds.
 // With `port` nonzero the server is started on that port instead.
 bool startServer(SimServer& server, const std::vector<std::string>& args = {},

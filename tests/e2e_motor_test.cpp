@@ -99,10 +99,12 @@ TEST(E2eMotor, RotationCountFollowsTheMotionAndTheResets) {
   const int second = countOf(server, "out_c");
   EXPECT_GT(second, first);
 
+  // Braked, the motor is pulled back from the next regulation tick (within
+  // 101 ms) on, settles within half a second and is held.
   ASSERT_EQ(request(server, "motor;stop;out_c;true"), "ok");
-  pause(50);
+  pause(600);
   const int braked = countOf(server, "out_c");
-  pause(50);
+  pause(100);
   EXPECT_EQ(countOf(server, "out_c"), braked) << "a braked motor holds";
 
   ASSERT_EQ(request(server, "motor;resetrotationcount;out_c;true"), "ok");
@@ -114,7 +116,7 @@ TEST(E2eMotor, RotationCountFollowsTheMotionAndTheResets) {
   pause(150);
   EXPECT_LT(countOf(server, "out_c"), 0);
   ASSERT_EQ(request(server, "motor;brakeon;out_c"), "ok");
-  pause(20);
+  pause(600);
 
   // Starting a program resets every motor, as the firmware does.
   ASSERT_EQ(request(server, "nxt;startprogram;demo.rxe"), "ok");

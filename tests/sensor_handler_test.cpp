@@ -48,7 +48,7 @@ TEST_F(SensorHandler, RequestsAndTheirTelegrams) {
     Telegrams telegrams;
   };
   const Case cases[] = {
-      {"SENSOR ; GetValue ; IN_2", "512", {"00 07 01"}},
+      {"SENSOR ; GetValue ; IN_2", "0", {"00 07 01"}},  // no sensor type: 0 since power-up
       {"sensor;settouch;in_3", "ok", {"80 05 02 01 20"}},
       {"sensor;settouch;in_1;more", "ok", {"80 05 00 01 20"}},
       {"sensor;settouch;s2", "ok", {"80 05 01 01 20"}},
@@ -97,7 +97,7 @@ TEST_F(SensorHandler, QueriesInBothReplyForms) {
   EXPECT_EQ(interpreter.interpretLine("sensor;getsonarvalue;in_4"), "37");
   interpreter.setShortReplyMode();
   EXPECT_EQ(interpreter.interpretLine("sensor;getsonarvalue;in_4"), "ok37");
-  EXPECT_EQ(interpreter.interpretLine("sensor;getvalue;in_2"), "ok512");
+  EXPECT_EQ(interpreter.interpretLine("sensor;getvalue;in_2"), "ok0");
   EXPECT_EQ(interpreter.interpretLine("sensor;setsonaroff;in_4"), "ok");
 }
 

@@ -90,55 +90,114 @@ struct Bench {
   std::int32_t rotation(std::uint8_t port, double t) { return state(port, t).rotation; }
 };
 
-TEST(SimOutputs, SpeedFollowsPowerAtNineDegreesPerSecondPerUnit) {
-  for (int power : {100, 75, 30, 1, -50, -100}) {
-    Bench bench;
-    bench.run(0, power, 0.0);
-    const std::int32_t oneSecond = bench.rotation(0, 1.0);
-    const std::int32_t twoSeconds = bench.rotation(0, 2.0);
-    EXPECT_NEAR(twoSeconds - oneSecond, power * 9, 1) << power;
-    // Up to speed within the first tenth of a second.
-    EXPECT_NEAR(oneSecond, power * 9, std::abs(power) * 9 * 0.1 + 1) << power;
-  }
+// Degrees a second over the second and third seconds of a run.
+double steadySpeed(Bench& bench, std::uint8_t port, int power) {
+  bench.run(port, power, 0.0);
+  const std::int32_t oneSecond = bench.rotation(port, 1.0);
+  return (bench.rotation(port, 3.0) - oneSecond) / 2.0;
 }
 
-TEST(SimOutputs, LoadSlowsTheMotorAndZeroBlocksIt) {
+TEST(SimOutputs, RegulatedSpeedIsTenDegreesPerSecondPerUnitUntilSaturation) {
+  // The regulator holds power counts per 101 ms tick: 9.9 x power, 1 %
+  // below 10 x power; tolerance 3 %. At full drive the motor turns 0.111
+  // deg/s per millivolt times its load percent.
   struct Case {
+    int power;
+    std::uint16_t millivolts;
     std::uint8_t load;
-    int degreesPerSecond;  // at power 100
+    double degreesPerSecond;
   };
-  for (const Case c : {Case{100, 900}, Case{50, 450}, Case{10, 90}, Case{0, 0}}) {
+  const Case cases[] = {
+      {25, 8100, 100, 250}, {50, 8100, 100, 500},  {75, 8100, 100, 750},  {-50, 8100, 100, -500},
+      {85, 9000, 100, 850}, {100, 9000, 100, 999}, {100, 8100, 100, 899}, {-100, 8100, 100, -899},
+      {85, 7200, 100, 799}, {25, 8100, 50, 250},   {100, 8100, 50, 450},  {50, 8100, 70, 500},
+      {75, 8100, 70, 630},
+  };
+  for (const Case& c : cases) {
     SimBrickConfig config;
+    config.batteryMillivolts = c.millivolts;
     config.motorLoadPercent[1] = c.load;
     Bench bench(config);
-    bench.run(1, 100, 0.0);
-    const std::int32_t oneSecond = bench.rotation(1, 1.0);
-    EXPECT_NEAR(bench.rotation(1, 2.0) - oneSecond, c.degreesPerSecond, 1) << +c.load;
+    EXPECT_NEAR(steadySpeed(bench, 1, c.power), c.degreesPerSecond,
+                std::abs(c.degreesPerSecond) * 0.03)
+        << c.power << " at " << c.millivolts << " mV, load " << +c.load;
   }
 }
 
-TEST(SimOutputs, BrakedStopHaltsWithinAFewDegreesAndHolds) {
-  for (int power : {100, -100, 30}) {
+TEST(SimOutputs, DriveStartsAtTheFirstRegulationTick) {
+  // Power 75 from rest: nothing for 101 ms, then about 96 % drive.
+  struct Case {
+    double t;
+    std::int32_t low, high;
+  };
+  const Case cases[] = {{0.05, 0, 0}, {0.1, 0, 0}, {0.15, 25, 40}, {0.2, 71, 90}, {1.0, 654, 734}};
+  Bench bench;
+  bench.run(0, 75, 0.0);
+  for (const Case& c : cases) {
+    const std::int32_t count = bench.rotation(0, c.t);
+    EXPECT_GE(count, c.low) << c.t;
+    EXPECT_LE(count, c.high) << c.t;
+  }
+}
+
+TEST(SimOutputs, ReversalKeepsTheOldDriveUntilTheNextTick) {
+  Bench bench;
+  bench.run(0, 75, 0.0);
+  bench.run(0, -75, 1.011);  // just after the tick at 1.010 s
+  const std::int32_t reversed = bench.rotation(0, 1.011);
+  EXPECT_GE(bench.rotation(0, 1.1) - reversed, 50) << "still driven forward";
+  const std::int32_t later = bench.rotation(0, 1.2);
+  EXPECT_LT(bench.rotation(0, 1.4), later) << "then hard back";
+}
+
+TEST(SimOutputs, BlockedMotorStaysBlocked) {
+  SimBrickConfig config;
+  config.motorLoadPercent[2] = 0;
+  Bench bench(config);
+  bench.run(2, 100, 0.0);
+  EXPECT_EQ(bench.rotation(2, 2.0), 0);
+  bench.brake(2, 2.0);
+  EXPECT_EQ(bench.rotation(2, 3.0), 0);
+}
+
+TEST(SimOutputs, BrakedStopPeaksThenPullsBackAndHolds) {
+  // Peak 6 to 26 degrees past the brake point, then back and held within
+  // 3 degrees of it (the regulator's 2 counts, and the count's degree).
+  for (int power : {50, 75, 100, -100}) {
     Bench bench;
     bench.run(2, power, 0.0);
     const std::int32_t atBrake = bench.rotation(2, 1.0);
     bench.brake(2, 1.0);
-    const std::int32_t stopped = bench.rotation(2, 1.5);
-    EXPECT_LE(std::abs(stopped - atBrake), 3) << power;
-    EXPECT_EQ(bench.rotation(2, 5.0), stopped) << power;
+    int peak = 0;
+    for (int ms = 1; ms <= 400; ++ms) {
+      const int past = (bench.rotation(2, 1.0 + ms / 1000.0) - atBrake) * (power > 0 ? 1 : -1);
+      peak = std::max(peak, past);
+    }
+    EXPECT_GE(peak, 6) << power;
+    EXPECT_LE(peak, 26) << power;
+    const std::int32_t held = bench.rotation(2, 2.0);
+    EXPECT_LE(std::abs(held - atBrake), 3) << power;
+    EXPECT_EQ(bench.rotation(2, 5.0), held) << power;
   }
 }
 
 TEST(SimOutputs, CoastingStopRunsDownThenRests) {
-  Bench bench;
-  bench.run(0, 100, 0.0);
-  const std::int32_t atStop = bench.rotation(0, 1.0);
-  bench.coast(0, 1.0);
-  const std::int32_t rest = bench.rotation(0, 2.0);
-  EXPECT_GE(rest - atStop, 40);
-  EXPECT_LE(rest - atStop, 80);
-  EXPECT_EQ(bench.rotation(0, 4.0), rest);
-  EXPECT_EQ(bench.state(0, 4.0).runState, 0x00);
+  struct Case {
+    int power;
+    std::int32_t low, high;  // degrees past the stop point
+  };
+  for (const Case c : {Case{75, 34, 64}, Case{100, 58, 93}, Case{-100, 58, 93}}) {
+    Bench bench;
+    bench.run(0, c.power, 0.0);
+    const std::int32_t atStop = bench.rotation(0, 1.0);
+    bench.coast(0, 1.0);
+    const std::int32_t rest = bench.rotation(0, 2.0);
+    const std::int32_t past = (rest - atStop) * (c.power > 0 ? 1 : -1);
+    EXPECT_GE(past, c.low) << c.power;
+    EXPECT_LE(past, c.high) << c.power;
+    EXPECT_EQ(bench.rotation(0, 4.0), rest) << c.power;
+    EXPECT_EQ(bench.state(0, 4.0).runState, 0x00) << c.power;
+  }
 }
 
 TEST(SimOutputs, MotionDoesNotDependOnHowOftenItIsRead) {
@@ -152,8 +211,8 @@ TEST(SimOutputs, MotionDoesNotDependOnHowOftenItIsRead) {
     bench->brake(0, 1.3);
     bench->run(0, 40, 1.4, 100);
   }
-  for (int ms = 0; ms <= 2000; ++ms) often.rotation(0, ms / 1000.0);
-  EXPECT_NEAR(often.rotation(0, 2.0), once.rotation(0, 2.0), 1);
+  for (int us = 0; us <= 2000000; us += 250) often.rotation(0, us / 1e6);
+  EXPECT_EQ(often.rotation(0, 2.0), once.rotation(0, 2.0));
 }
 
 TEST(SimOutputs, TachoLimitEndsTheRunByCoasting) {
@@ -171,7 +230,7 @@ TEST(SimOutputs, TachoLimitEndsTheRunByCoasting) {
     EXPECT_EQ(done.mode, 0x05);
     const std::int32_t turned = c.power > 0 ? done.rotation : -done.rotation;
     EXPECT_GE(turned, static_cast<std::int32_t>(c.limit)) << c.power << " " << c.limit;
-    EXPECT_LE(turned, static_cast<std::int32_t>(c.limit) + 60) << c.power << " " << c.limit;
+    EXPECT_LE(turned, static_cast<std::int32_t>(c.limit) + 100) << c.power << " " << c.limit;
     EXPECT_EQ(bench.rotation(1, 5.0), done.rotation) << "at rest";
   }
 }
@@ -211,6 +270,10 @@ TEST(SimOutputs, GetOutputStateAnswersTheFirmwaresReply) {
   bench.send({0x80, 0x04, 0x01, 0xB5, 0x05, 0x01, 0x10, 0x20, 0x04, 0x03, 0x02, 0x01}, 0.0);
   EXPECT_EQ(bench.send({0x00, 0x06, 0x01}, 0.0),
             "02 06 00 01 b5 05 01 10 20 04 03 02 01 00 00 00 00 00 00 00 00 00 00 00 00");
+  // Without MOTORON the live run state is IDLE, whatever was sent.
+  bench.send({0x80, 0x04, 0x00, 0x32, 0x04, 0x01, 0x00, 0x20, 0, 0, 0, 0}, 0.0);
+  EXPECT_EQ(bench.send({0x00, 0x06, 0x00}, 0.0),
+            "02 06 00 00 32 04 01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00");
 
   // The counters, little-endian: TachoCount, BlockTachoCount, RotationCount.
   SimOutput& o = bench.brick.outputs.port[2];
@@ -254,8 +317,8 @@ TEST(SimOutputs, ProgramStartAndStopMakeMotorsCoastWithCountersZero) {
   EXPECT_EQ(std::vector<int>({s.mode, s.power, s.runState, s.tacho, s.block, s.rotation}),
             std::vector<int>(6, 0));
   const std::int32_t runDown = bench.rotation(0, 2.0);  // from where it was
-  EXPECT_GE(runDown, 40);
-  EXPECT_LE(runDown, 80);
+  EXPECT_GE(runDown, 58);
+  EXPECT_LE(runDown, 93);
 
   EXPECT_EQ(bench.program(0x01, "", 3.0), "02 01 00");
   EXPECT_EQ(bench.rotation(0, 3.0), 0);
