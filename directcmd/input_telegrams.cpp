@@ -1,11 +1,13 @@
 #include "directcmd/input_telegrams.h"
 
 #include "directcmd/direct_command.h"
+#include "protocol/little_endian.h"
 #include "protocol/nxt_protocol.h"
 
 namespace {
 
 using nxt::byteOf;
+using nxt::lowByte;
 using nxt::Opcode;
 
 // Reply lengths as the link hands them over, without the leading 0x02.
@@ -14,27 +16,25 @@ constexpr std::uint32_t kLsGetStatusReplyLength = 3;
 constexpr std::uint32_t kLsWriteReplyLength = 2;
 constexpr std::uint32_t kLsReadReplyLength = 19;
 
-std::uint8_t portByte(int port) { return static_cast<std::uint8_t>(port & 0xff); }
-
-std::uint32_t setInputMode(int port, std::uint8_t type, std::uint8_t mode) {
-  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kSetInputMode), portByte(port), type,
+void setInputMode(int port, std::uint8_t type, std::uint8_t mode) {
+  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kSetInputMode), lowByte(port), type,
                                               mode};
-  return sendCommand(directCommandBuffer);
+  sendCommand(directCommandBuffer);
 }
 
 // LSWRITE of one byte into a register of the ultrasonic sensor.
-std::uint32_t sonarWriteRegister(int port, std::uint8_t reg, std::uint8_t value) {
-  const std::uint8_t directCommandBuffer[] = {
-      byteOf(Opcode::kLsWrite), portByte(port), 0x03, 0x00, nxt::kSonarBusAddress, reg, value};
+void sonarWriteRegister(int port, std::uint8_t reg, std::uint8_t value) {
+  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kLsWrite), lowByte(port), 0x03, 0x00,
+                                              nxt::kSonarBusAddress,    reg,           value};
   std::uint8_t responseBuffer[kLsWriteReplyLength];
-  return askCommand(directCommandBuffer, responseBuffer);
+  askCommand(directCommandBuffer, responseBuffer);
 }
 
 // LSWRITE that asks the sensor for its first measurement byte.
 void sonarRequestDistance(int port) {
   // Two bytes to transmit (address, register), one to receive.
   const std::uint8_t directCommandBuffer[] = {
-      byteOf(Opcode::kLsWrite),   portByte(port), 0x02, 0x01, nxt::kSonarBusAddress,
+      byteOf(Opcode::kLsWrite),   lowByte(port), 0x02, 0x01, nxt::kSonarBusAddress,
       nxt::kSonarRegisterDistance};
   std::uint8_t responseBuffer[kLsWriteReplyLength];
   askCommand(directCommandBuffer, responseBuffer);
@@ -42,7 +42,7 @@ void sonarRequestDistance(int port) {
 
 // LSREAD: the first received byte, reply byte 3.
 std::uint8_t lsReadFirstByte(int port) {
-  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kLsRead), portByte(port)};
+  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kLsRead), lowByte(port)};
   std::uint8_t responseBuffer[kLsReadReplyLength];
   askCommand(directCommandBuffer, responseBuffer);
   return responseBuffer[3];
@@ -50,56 +50,49 @@ std::uint8_t lsReadFirstByte(int port) {
 
 }  // namespace
 
-std::uint32_t sensorSetTouch(int port) {
-  return setInputMode(port, nxt::kSensorSwitch, nxt::kSensorModeBoolean);
+void sensorSetTouch(int port) { setInputMode(port, nxt::kSensorSwitch, nxt::kSensorModeBoolean); }
+
+void sensorSetSound(int port) {
+  setInputMode(port, nxt::kSensorSoundDb, nxt::kSensorModePercentFullScale);
 }
 
-std::uint32_t sensorSetSound(int port) {
-  return setInputMode(port, nxt::kSensorSoundDb, nxt::kSensorModePercentFullScale);
+void sensorSetLight(int port, bool active) {
+  setInputMode(port, active ? nxt::kSensorLightActive : nxt::kSensorLightInactive,
+               nxt::kSensorModePercentFullScale);
 }
 
-std::uint32_t sensorSetLight(int port, bool active) {
-  return setInputMode(port, active ? nxt::kSensorLightActive : nxt::kSensorLightInactive,
-                      nxt::kSensorModePercentFullScale);
-}
+void sensorSetSonar(int port) { setInputMode(port, nxt::kSensorLowSpeed9V, nxt::kSensorModeRaw); }
 
-std::uint32_t sensorSetSonar(int port) {
-  return setInputMode(port, nxt::kSensorLowSpeed9V, nxt::kSensorModeRaw);
-}
-
-std::uint32_t sensorSetRaw(int port) {
-  return setInputMode(port, nxt::kSensorSoundDb, nxt::kSensorModeRaw);
-}
+void sensorSetRaw(int port) { setInputMode(port, nxt::kSensorSoundDb, nxt::kSensorModeRaw); }
 
 std::uint16_t sensorGetValue(int port) {
-  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kGetInputValues), portByte(port)};
+  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kGetInputValues), lowByte(port)};
   std::uint8_t responseBuffer[kInputValuesReplyLength];
   askCommand(directCommandBuffer, responseBuffer);
-  return static_cast<std::uint16_t>(responseBuffer[11] + 256 * responseBuffer[12]);
+  return nxt::readU16(responseBuffer + 11);
 }
 
 std::uint8_t sensorLsGetStatus(int port) {
-  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kLsGetStatus), portByte(port)};
+  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kLsGetStatus), lowByte(port)};
   std::uint8_t responseBuffer[kLsGetStatusReplyLength];
   askCommand(directCommandBuffer, responseBuffer);
   return responseBuffer[2];
 }
 
-std::uint32_t sonarOff(int port) {
-  return sonarWriteRegister(port, nxt::kSonarRegisterCommand, nxt::kSonarCommandOff);
+void sonarOff(int port) {
+  sonarWriteRegister(port, nxt::kSonarRegisterCommand, nxt::kSonarCommandOff);
 }
 
-std::uint32_t sonarSingleShot(int port) {
-  return sonarWriteRegister(port, nxt::kSonarRegisterCommand, nxt::kSonarCommandSingleShot);
+void sonarSingleShot(int port) {
+  sonarWriteRegister(port, nxt::kSonarRegisterCommand, nxt::kSonarCommandSingleShot);
 }
 
-std::uint32_t sonarContinuous(int port) {
-  return sonarWriteRegister(port, nxt::kSonarRegisterCommand, nxt::kSonarCommandContinuous);
+void sonarContinuous(int port) {
+  sonarWriteRegister(port, nxt::kSonarRegisterCommand, nxt::kSonarCommandContinuous);
 }
 
-std::uint32_t sonarContinuousInterval(int port, std::int32_t interval) {
-  return sonarWriteRegister(port, nxt::kSonarRegisterInterval,
-                            static_cast<std::uint8_t>(interval & 0xff));
+void sonarContinuousInterval(int port, std::int32_t interval) {
+  sonarWriteRegister(port, nxt::kSonarRegisterInterval, lowByte(interval));
 }
 
 SonarReading sonarGetValue(int port, std::chrono::milliseconds waitLimit) {
@@ -110,12 +103,13 @@ SonarReading sonarGetValue(int port, std::chrono::milliseconds waitLimit) {
   while (bytesReady < 1) {
     sonarRequestDistance(port);
     ++reading.passes;
+    // A dead link reports the fill, one byte ready: no wait, distance 1.
     bytesReady = sensorLsGetStatus(port);
     if (bytesReady < 1 && std::chrono::steady_clock::now() - waitBegan >= waitLimit) {
       reading.timedOut = true;
       return reading;
     }
   }
-  reading.distance = lsReadFirstByte(port);
+  reading.distanceCm = lsReadFirstByte(port);
   return reading;
 }

@@ -6,19 +6,21 @@
 //
 // Every response buffer is filled with 0x01 before the exchange and the
 // brick's status byte is never looked at, so a reply that does not arrive
-// decodes from the fill: sensorGetValue gives 257, sensorLsGetStatus 1.
+// decodes from the fill: sensorGetValue gives 257, sensorLsGetStatus 1, and
+// sonarGetValue 1 (see there). The commands that set something return
+// nothing: no caller could act on the link's result.
 // Ports are not checked here; only their low 8 bits are sent.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 
-// SETINPUTMODE 05 pp tt mm, no reply. The result is linkTransact's.
-std::uint32_t sensorSetTouch(int port);               // SWITCH, BOOLEANMODE
-std::uint32_t sensorSetSound(int port);               // SOUND_DB, PCTFULLSCALEMODE
-std::uint32_t sensorSetLight(int port, bool active);  // LIGHT_ACTIVE or _INACTIVE, PCT
-std::uint32_t sensorSetSonar(int port);               // LOWSPEED_9V, RAWMODE
-std::uint32_t sensorSetRaw(int port);                 // SOUND_DB, RAWMODE
+// SETINPUTMODE 05 pp tt mm, no reply.
+void sensorSetTouch(int port);               // SWITCH, BOOLEANMODE
+void sensorSetSound(int port);               // SOUND_DB, PCTFULLSCALEMODE
+void sensorSetLight(int port, bool active);  // LIGHT_ACTIVE or _INACTIVE, PCT
+void sensorSetSonar(int port);               // LOWSPEED_9V, RAWMODE
+void sensorSetRaw(int port);                 // SOUND_DB, RAWMODE
 
 // GETINPUTVALUES 07 pp: the scaled value in reply bytes 11 and 12, read as
 // an unsigned 16-bit number (0xFFFF gives 65535, not -1).
@@ -30,21 +32,21 @@ std::uint8_t sensorLsGetStatus(int port);
 
 // LSWRITE 0f pp 03 00 02 41 vv, reply wanted (and not examined): the
 // ultrasonic sensor's command register.
-std::uint32_t sonarOff(int port);         // vv = 00
-std::uint32_t sonarSingleShot(int port);  // vv = 01
-std::uint32_t sonarContinuous(int port);  // vv = 02
+void sonarOff(int port);         // vv = 00
+void sonarSingleShot(int port);  // vv = 01
+void sonarContinuous(int port);  // vv = 02
 
 // LSWRITE 0f pp 03 00 02 40 vv: the continuous measurement interval, its
 // low 8 bits (300 is sent as 0x2c).
-std::uint32_t sonarContinuousInterval(int port, std::int32_t interval);
+void sonarContinuousInterval(int port, std::int32_t interval);
 
 // How long sonarGetValue waits for a byte before it gives up.
 constexpr std::chrono::milliseconds kSonarWaitLimit{1000};
 
 struct SonarReading {
-  std::uint8_t distance = 0;  // first received byte of the LSREAD reply
-  bool timedOut = false;      // no byte was ready within the wait limit
-  std::uint32_t passes = 0;   // read requests sent in the wait
+  std::uint8_t distanceCm = 0;  // first received byte of the LSREAD reply
+  bool timedOut = false;        // no byte was ready within the wait limit
+  std::uint32_t passes = 0;     // read requests sent in the wait
 };
 
 // Reads the ultrasonic sensor's first measurement byte, in centimetres:
@@ -54,4 +56,8 @@ struct SonarReading {
 // takes the byte with LSREAD 10 pp. When `waitLimit` has passed since the
 // wait began and the last status still reports no byte, the wait ends with
 // `timedOut` set and no LSREAD is sent.
+//
+// A dead link (no brick held, or no reply) does not time out: the status
+// decodes from the 0x01 fill as one byte ready, and the LSREAD's byte from
+// the fill as distance 1. The reading is then 1 cm after a single pass.
 SonarReading sonarGetValue(int port, std::chrono::milliseconds waitLimit = kSonarWaitLimit);

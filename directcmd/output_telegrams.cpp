@@ -1,17 +1,17 @@
 #include "directcmd/output_telegrams.h"
 
 #include "directcmd/direct_command.h"
+#include "protocol/little_endian.h"
 #include "protocol/nxt_protocol.h"
 
 namespace {
 
 using nxt::byteOf;
+using nxt::lowByte;
 using nxt::Opcode;
 
 constexpr std::uint32_t kOutputStateReplyLength = 24;  // without the leading 0x02
 constexpr std::size_t kRotationCountOffset = 20;
-
-std::uint8_t lowByte(std::int32_t value) { return static_cast<std::uint8_t>(value & 0xff); }
 
 // SETOUTPUTSTATE, no reply: the fields in wire order.
 void setOutputState(std::int32_t port, std::int32_t power, std::uint8_t mode,
@@ -48,14 +48,7 @@ std::int32_t motorGetRotationCount(std::int32_t port) {
   const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kGetOutputState), lowByte(port)};
   std::uint8_t responseBuffer[kOutputStateReplyLength];
   askCommand(directCommandBuffer, responseBuffer);
-  const std::uint8_t* field = responseBuffer + kRotationCountOffset;
-  const std::uint32_t bits =
-      static_cast<std::uint32_t>(field[0]) | static_cast<std::uint32_t>(field[1]) << 8 |
-      static_cast<std::uint32_t>(field[2]) << 16 | static_cast<std::uint32_t>(field[3]) << 24;
-  // Two's complement, without relying on the conversion of an out-of-range
-  // unsigned value.
-  return bits < 0x80000000u ? static_cast<std::int32_t>(bits)
-                            : -static_cast<std::int32_t>(~bits) - 1;
+  return nxt::readI32(responseBuffer + kRotationCountOffset);
 }
 
 void motorResetRotationCount(std::int32_t port, bool relative) {

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <vector>
 
+#include "directcmd/brick_telegrams.h"
 #include "directcmd/input_telegrams.h"
 #include "directcmd/output_telegrams.h"
-#include "directcmd/system_telegrams.h"
 #include "link/device_link.h"
 #include "link/transport_sim.h"
 

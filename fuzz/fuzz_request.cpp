@@ -23,7 +23,7 @@ CommandInterpreter& interpreter() {
 // Requests that wait on the brick for a second or more by design; the
 // fuzzer would spend its time waiting.
 bool waits(const std::string& request) {
-  const std::string lower = CommandInterpreter::toLowerCase(request);
+  const std::string lower = toLowerCase(request);
   return lower.find("goto") != std::string::npos || lower.find("sonarvalue") != std::string::npos;
 }
 

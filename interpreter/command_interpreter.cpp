@@ -1,8 +1,5 @@
 #include "interpreter/command_interpreter.h"
 
-#include <cstddef>
-#include <limits>
-
 const char kReplyOk[] = "ok";
 const char kErrWrongParams[] = "err: wrong_params";
 const char kErrNotEnableInterface[] = "err: not_enable_interface";
@@ -11,58 +8,10 @@ const char kErrUnknownCommand[] = "err: unknown_command: ";
 const char kErrOpenFailed[] = "err";
 const char kErrTimeout[] = "err: timeout";
 
-namespace {
-
-// The whitespace of the classic locale.
-bool isBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// The first blank-delimited word of `piece`; a piece with no word is kept
-// as it is (empty, or its blanks).
-std::string firstWord(const std::string& piece) {
-  std::size_t begin = 0;
-  while (begin < piece.size() && isBlank(piece[begin])) ++begin;
-  if (begin == piece.size()) return piece;
-  std::size_t end = begin;
-  while (end < piece.size() && !isBlank(piece[end])) ++end;
-  return piece.substr(begin, end - begin);
-}
-
-struct PortWord {
-  const char* word;
-  int port;
-};
-
-constexpr PortWord kMotorPorts[] = {{"out_a", 0}, {"out_b", 1}, {"out_c", 2},
-                                    {"a", 0},     {"b", 1},     {"c", 2}};
-constexpr PortWord kSensorPorts[] = {{"in_1", 0}, {"in_2", 1}, {"in_3", 2}, {"in_4", 3},
-                                     {"s1", 0},   {"s2", 1},   {"s3", 2},   {"s4", 3}};
-
-template <std::size_t N>
-int lookUpPort(const PortWord (&table)[N], const std::string& word) {
-  for (const PortWord& entry : table) {
-    if (word == entry.word) return entry.port;
-  }
-  return -1;
-}
-
-}  // namespace
-
 void CommandInterpreter::setShortReplyMode() { shortReplyMode = true; }
 
 std::string CommandInterpreter::interpretLine(const std::string& line) {
-  // Pieces are cut at each semicolon; a semicolon at the very end adds no
-  // piece, two in a row give an empty one.
-  Words cmds;
-  std::size_t start = 0;
-  while (start < line.size()) {
-    std::size_t end = line.find(';', start);
-    if (end == std::string::npos) end = line.size();
-    cmds.push_back(toLowerCase(firstWord(line.substr(start, end - start))));
-    start = end + 1;
-  }
-  return dispatchModule(cmds);
+  return dispatchModule(splitRequest(line));
 }
 
 std::string CommandInterpreter::dispatchModule(const Words& cmds) {
@@ -75,57 +24,4 @@ std::string CommandInterpreter::dispatchModule(const Words& cmds) {
 
 std::string CommandInterpreter::queryReply(const std::string& res) const {
   return shortReplyMode ? kReplyOk + res : res;
-}
-
-std::string CommandInterpreter::toLowerCase(std::string word) {
-  for (char& c : word) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return word;
-}
-
-std::int32_t CommandInterpreter::toInt(const std::string& word) {
-  std::size_t i = 0;
-  while (i < word.size() && isBlank(word[i])) ++i;
-  bool negative = false;
-  if (i < word.size() && (word[i] == '+' || word[i] == '-')) {
-    negative = word[i] == '-';
-    ++i;
-  }
-  constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
-  constexpr std::int64_t kMin = std::numeric_limits<std::int32_t>::min();
-  std::int64_t magnitude = 0;
-  for (; i < word.size() && word[i] >= '0' && word[i] <= '9'; ++i) {
-    // Past 2^31 the value is clamped anyway; stop growing there.
-    if (magnitude <= kMax + 1) magnitude = magnitude * 10 + (word[i] - '0');
-  }
-  const std::int64_t value = negative ? -magnitude : magnitude;
-  if (value > kMax) return static_cast<std::int32_t>(kMax);
-  if (value < kMin) return static_cast<std::int32_t>(kMin);
-  return static_cast<std::int32_t>(value);
-}
-
-std::string CommandInterpreter::intToString(std::int32_t value) { return std::to_string(value); }
-
-bool CommandInterpreter::toBool(const std::string& word) { return word == "true"; }
-
-bool CommandInterpreter::isMotorPort(const std::string& word) { return toMotorPort(word) >= 0; }
-
-bool CommandInterpreter::isSensorPort(const std::string& word) { return toSensorPort(word) >= 0; }
-
-bool CommandInterpreter::isPower(const std::string& word) {
-  const std::int32_t n = toInt(word);
-  return n >= 0 && n <= 100;
-}
-
-bool CommandInterpreter::isTruthWord(const std::string& word) {
-  return word == "true" || word == "false";
-}
-
-int CommandInterpreter::toMotorPort(const std::string& word) {
-  return lookUpPort(kMotorPorts, word);
-}
-
-int CommandInterpreter::toSensorPort(const std::string& word) {
-  return lookUpPort(kSensorPorts, word);
 }

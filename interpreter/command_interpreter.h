@@ -1,20 +1,23 @@
-// The command interpreter: turns one request text into one reply text.
+// The command interpreter: turns one request text into one reply text, and
+// holds the session's two flags (the link opened, short replies asked for).
 //
-// A request is words separated by semicolons: module word, command word,
-// arguments ("motor;setforward;out_a;75"). Blanks around a word are dropped,
-// letters are lower-cased, and only the first blank-delimited word between
-// two semicolons counts. The reply is "ok", a value, or an error word:
-// "err: wrong_params", "err: not_enable_interface", "err: unknown_module",
-// "err: unknown_module: WORD", "err: unknown_command: WORD" (motor:
-// "err: unknown_command: >>WORD"), "err: timeout", and "err" when the brick
-// cannot be opened.
+// A request is words separated by semicolons (request_words.h): module word,
+// command word, arguments ("motor;setforward;out_a;75"). The reply is "ok",
+// a value, or an error word. A query's value comes alone, or after "ok" once
+// short replies are asked for ("okWORD").
+//
+// Every module first wants at least two words ("err: wrong_params"), then an
+// opened link ("err: not_enable_interface"; only "nxt;open" goes without),
+// then the words its command needs, all checked before anything is sent to
+// the brick ("err: wrong_params"). An unknown command word gives
+// "err: unknown_command: WORD" ("err: unknown_command: >>WORD" in "motor"),
+// an unknown module "err: unknown_module: WORD" ("err: unknown_module" for
+// an empty request).
 #pragma once
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
-using Words = std::vector<std::string>;
+#include "interpreter/request_words.h"
 
 class CommandInterpreter {
  public:
@@ -26,34 +29,56 @@ class CommandInterpreter {
   // The reply to one request, without line end.
   std::string interpretLine(const std::string& line);
 
+  // Routes `cmds` by word 0 to a module handler.
   std::string dispatchModule(const Words& cmds);
+
+  // "motor": the three outputs. PORT is out_a, out_b, out_c (or a, b, c),
+  // POWER 0 to 100, RELATIVE and BRAKE true or false, TARGET any number.
+  //   getrotationcount;PORT              query: the rotation count
+  //   resetrotationcount;PORT;RELATIVE   ok
+  //   setforward;PORT;POWER              ok
+  //   setreverse;PORT;POWER              ok
+  //   stop;PORT;BRAKE                    ok
+  //   brakeon;PORT / brakeoff;PORT       ok
+  //   goto;PORT;POWER;TARGET;BRAKE       ok once at the target; err: timeout
+  //                                      when the motor comes no nearer
   std::string handleMotor(const Words& cmds);
+
+  // "sensor": the four inputs and the ultrasonic sensor on their bus. PORT
+  // is in_1 to in_4 (or s1 to s4), ACTIVE true or false, INTERVAL any
+  // number (its low 8 bits are sent).
+  //   settouch;PORT, setsound;PORT, setraw;PORT, setsonar;PORT     ok
+  //   setsonaroff;PORT, setsonarsingleshot;PORT,
+  //   setsonarcontinuous;PORT                                      ok
+  //   setlight;PORT;ACTIVE                                         ok
+  //   setsonarcontinuousinterval;PORT;INTERVAL                     ok
+  //   getvalue;PORT      query: the scaled value, 0 to 65535
+  //   lsgetstatus;PORT   query: the bytes ready on the bus
+  //   getsonarvalue;PORT query: the distance in cm; err: timeout when the
+  //                      sensor has no byte ready within a second
   std::string handleSensor(const Words& cmds);
+
+  // "nxt": the link and the brick as a whole. FILE is a name of at most 19
+  // characters, LOOP true or false, FREQUENCY (Hz) and DURATION (ms) any
+  // numbers.
+  //   open                          ok; err when no brick can be opened
+  //   close                         ok
+  //   batterylevel                  query: the battery in millivolts
+  //   getname                       query: the brick's name
+  //   startprogram;FILE             ok
+  //   stopprogram                   ok
+  //   playtone;FREQUENCY;DURATION   ok
+  //   playsoundfile;FILE;LOOP       ok
+  //   stopsound                     ok
   std::string handleNxt(const Words& cmds);
 
   bool isInterfaceEnabled() const { return interfaceEnabled; }
-  bool isShortReplyMode() const { return shortReplyMode; }
-
-  // Converters and validators; they read neither flag.
-  static std::string toLowerCase(std::string word);
-  // A decimal integer at the word's start (after blanks and an optional
-  // sign); 0 when there is none; the nearest limit when out of range.
-  static std::int32_t toInt(const std::string& word);
-  static std::string intToString(std::int32_t value);
-  static bool toBool(const std::string& word);
-  static bool isMotorPort(const std::string& word);
-  static bool isSensorPort(const std::string& word);
-  static bool isPower(const std::string& word);
-  static bool isTruthWord(const std::string& word);
-  // -1 for a word that names no port.
-  static int toMotorPort(const std::string& word);
-  static int toSensorPort(const std::string& word);
 
  private:
   // The reply of a query: `res`, or "ok" and `res` in short reply mode.
   std::string queryReply(const std::string& res) const;
 
-  bool interfaceEnabled = false;
+  bool interfaceEnabled = false;  // set by a successful "nxt;open", cleared by "close"
   bool shortReplyMode = false;
 };
 

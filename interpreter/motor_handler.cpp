@@ -1,18 +1,32 @@
-// The "motor" module: the three outputs of the brick.
-//
-//   getrotationcount;PORT              the count, as a query reply
-//   resetrotationcount;PORT;RELATIVE   ok
-//   setforward;PORT;POWER              ok
-//   setreverse;PORT;POWER              ok
-//   stop;PORT;BRAKE                    ok
-//   brakeon;PORT / brakeoff;PORT       ok
-//   goto;PORT;POWER;TARGET;BRAKE       ok once at the target, or err: timeout
-//
-// PORT is out_a, out_b, out_c (or a, b, c), POWER 0 to 100, RELATIVE and
-// BRAKE true or false; TARGET is any number. Every word is checked before
-// anything is sent to the brick.
+// The "motor" module; its commands are listed at handleMotor in
+// command_interpreter.h.
 #include "directcmd/output_telegrams.h"
 #include "interpreter/command_interpreter.h"
+
+namespace {
+
+// Commands of a port word alone, of a port and a power, and of a port and a
+// truth word; each answers "ok" once its telegram is on its way.
+struct PortAction {
+  const char* word;
+  void (*operation)(std::int32_t port);
+};
+struct PowerAction {
+  const char* word;
+  void (*operation)(std::int32_t port, std::int32_t power);
+};
+struct TruthAction {
+  const char* word;
+  void (*operation)(std::int32_t port, bool truth);
+};
+
+constexpr PortAction kPortActions[] = {{"brakeon", motorBrakeOn}, {"brakeoff", motorBrakeOff}};
+constexpr PowerAction kPowerActions[] = {{"setforward", motorSetForward},
+                                         {"setreverse", motorSetReverse}};
+constexpr TruthAction kTruthActions[] = {{"resetrotationcount", motorResetRotationCount},
+                                         {"stop", motorStop}};
+
+}  // namespace
 
 std::string CommandInterpreter::handleMotor(const Words& cmds) {
   if (cmds.size() < 2) return kErrWrongParams;
@@ -24,34 +38,22 @@ std::string CommandInterpreter::handleMotor(const Words& cmds) {
     if (n < 3 || !isMotorPort(cmds[2])) return kErrWrongParams;
     return queryReply(intToString(motorGetRotationCount(toMotorPort(cmds[2]))));
   }
-  if (cmd == "resetrotationcount") {
-    if (n < 4 || !isMotorPort(cmds[2]) || !isTruthWord(cmds[3])) return kErrWrongParams;
-    motorResetRotationCount(toMotorPort(cmds[2]), toBool(cmds[3]));
-    return kReplyOk;
-  }
-  if (cmd == "setforward") {
-    if (n < 4 || !isMotorPort(cmds[2]) || !isPower(cmds[3])) return kErrWrongParams;
-    motorSetForward(toMotorPort(cmds[2]), toInt(cmds[3]));
-    return kReplyOk;
-  }
-  if (cmd == "setreverse") {
-    if (n < 4 || !isMotorPort(cmds[2]) || !isPower(cmds[3])) return kErrWrongParams;
-    motorSetReverse(toMotorPort(cmds[2]), toInt(cmds[3]));
-    return kReplyOk;
-  }
-  if (cmd == "stop") {
-    if (n < 4 || !isMotorPort(cmds[2]) || !isTruthWord(cmds[3])) return kErrWrongParams;
-    motorStop(toMotorPort(cmds[2]), toBool(cmds[3]));
-    return kReplyOk;
-  }
-  if (cmd == "brakeon") {
+  for (const PortAction& action : kPortActions) {
+    if (cmd != action.word) continue;
     if (n < 3 || !isMotorPort(cmds[2])) return kErrWrongParams;
-    motorBrakeOn(toMotorPort(cmds[2]));
+    action.operation(toMotorPort(cmds[2]));
     return kReplyOk;
   }
-  if (cmd == "brakeoff") {
-    if (n < 3 || !isMotorPort(cmds[2])) return kErrWrongParams;
-    motorBrakeOff(toMotorPort(cmds[2]));
+  for (const PowerAction& action : kPowerActions) {
+    if (cmd != action.word) continue;
+    if (n < 4 || !isMotorPort(cmds[2]) || !isPower(cmds[3])) return kErrWrongParams;
+    action.operation(toMotorPort(cmds[2]), toInt(cmds[3]));
+    return kReplyOk;
+  }
+  for (const TruthAction& action : kTruthActions) {
+    if (cmd != action.word) continue;
+    if (n < 4 || !isMotorPort(cmds[2]) || !isTruthWord(cmds[3])) return kErrWrongParams;
+    action.operation(toMotorPort(cmds[2]), toBool(cmds[3]));
     return kReplyOk;
   }
   if (cmd == "goto") {

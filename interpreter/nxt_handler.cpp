@@ -1,5 +1,6 @@
-// The "nxt" module: the link to the brick and the brick as a whole.
-#include "directcmd/system_telegrams.h"
+// The "nxt" module; its commands are listed at handleNxt in
+// command_interpreter.h.
+#include "directcmd/brick_telegrams.h"
 #include "interpreter/command_interpreter.h"
 
 std::string CommandInterpreter::handleNxt(const Words& cmds) {

@@ -1,5 +1,5 @@
-// The "sensor" module: the four inputs of the brick and the ultrasonic
-// sensor on their low-speed bus.
+// The "sensor" module; its commands are listed at handleSensor in
+// command_interpreter.h.
 #include "directcmd/input_telegrams.h"
 #include "interpreter/command_interpreter.h"
 
@@ -9,7 +9,7 @@ namespace {
 // "ok" once the telegram is on its way.
 struct PortAction {
   const char* word;
-  std::uint32_t (*operation)(int port);
+  void (*operation)(int port);
 };
 
 constexpr PortAction kPortActions[] = {
@@ -72,7 +72,7 @@ std::string CommandInterpreter::handleSensor(const Words& cmds) {
     // A sensor that is unplugged, or a port not set up for it, never
     // reports a byte ready; the wait ends at its limit.
     if (reading.timedOut) return kErrTimeout;
-    return queryReply(intToString(reading.distance));
+    return queryReply(intToString(reading.distanceCm));
   }
   return kErrUnknownCommand + cmd;
 }

@@ -1,7 +1,5 @@
 #include "link/device_link.h"
 
-#include <cstring>
-
 DeviceLink deviceLink;
 
 bool linkOpenUsb() {
@@ -34,18 +32,7 @@ void linkClose() {
 
 std::uint32_t linkTransact(std::uint16_t expectReply, const std::uint8_t* directCommandBuffer,
                            std::uint32_t commandLength, std::uint8_t* responseBuffer,
-                           std::uint32_t responseLength) {
-  return driverSendDirectCommand(deviceLink.brick, expectReply != 0, directCommandBuffer,
-                                 commandLength, responseBuffer, responseLength, deviceLink.status);
-}
-
-std::string linkDeviceName() {
-  char name[16] = {};
-  std::uint8_t bluetoothAddress[6] = {};
-  std::uint8_t signalStrength[4] = {};
-  std::uint32_t availableFlash = 0;
-  driverGetDeviceInfo(deviceLink.brick, name, bluetoothAddress, signalStrength, availableFlash,
-                      deviceLink.status);
-  name[15] = '\0';
-  return std::string(name, std::strlen(name));
+                           std::uint32_t responseLength, CommandKind kind) {
+  return driverSendCommand(deviceLink.brick, kind, expectReply != 0, directCommandBuffer,
+                           commandLength, responseBuffer, responseLength, deviceLink.status);
 }

@@ -1,7 +1,6 @@
 // The device link: this process's one connection to a brick. Opens the first
-// brick found on USB, closes it, carries one direct command with its reply,
-// and reads the brick's name. Everything above talks to the brick through
-// these functions; only they call the driver (driver.h).
+// brick found on USB, closes it, and carries one command with its reply. Everything above talks to
+// the brick through these functions; only they call the driver (driver.h).
 //
 // Framing of the buffers that callers pass to linkTransact:
 // - `directCommandBuffer` is the opcode and its parameters, without the
@@ -12,7 +11,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "link/driver.h"
 
@@ -33,12 +31,10 @@ bool linkOpenUsb();
 // Releases the held brick, if any, and clears the handle.
 void linkClose();
 
-// Carries one direct command. Without a held brick nothing is sent and the
-// response buffer is left untouched. Returns the driver's result (the
-// number of reply bytes copied).
+// Carries one direct command, or with `kind` kSystem one system command
+// (GETDEVICEINFO) in the same framing. Without a held brick nothing is sent
+// and the response buffer is left untouched. Returns the driver's result
+// (the number of reply bytes copied).
 std::uint32_t linkTransact(std::uint16_t expectReply, const std::uint8_t* directCommandBuffer,
                            std::uint32_t commandLength, std::uint8_t* responseBuffer,
-                           std::uint32_t responseLength);
-
-// The brick's name, at most 15 characters; empty when it cannot be read.
-std::string linkDeviceName();
+                           std::uint32_t responseLength, CommandKind kind = CommandKind::kDirect);

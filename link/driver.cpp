@@ -87,16 +87,18 @@ void driverDestroyBrick(BrickHandle* brick) {
   delete brick;
 }
 
-std::uint32_t driverSendDirectCommand(BrickHandle* brick, bool expectReply,
-                                      const std::uint8_t* command, std::uint32_t commandLength,
-                                      std::uint8_t* response, std::uint32_t responseLength,
-                                      DriverStatus& status) {
+std::uint32_t driverSendCommand(BrickHandle* brick, CommandKind kind, bool expectReply,
+                                const std::uint8_t* command, std::uint32_t commandLength,
+                                std::uint8_t* response, std::uint32_t responseLength,
+                                DriverStatus& status) {
   if (brick == nullptr) {
     status.code = kDriverNullHandle;
     return 0;
   }
+  const bool system = kind == CommandKind::kSystem;
   const auto type =
-      expectReply ? nxt::TelegramType::kDirectReply : nxt::TelegramType::kDirectNoReply;
+      system ? (expectReply ? nxt::TelegramType::kSystemReply : nxt::TelegramType::kSystemNoReply)
+             : (expectReply ? nxt::TelegramType::kDirectReply : nxt::TelegramType::kDirectNoReply);
   std::uint8_t reply[nxt::kMaxTelegramLength];
   std::size_t replyLength = 0;
   status.code =
@@ -105,30 +107,4 @@ std::uint32_t driverSendDirectCommand(BrickHandle* brick, bool expectReply,
   const std::size_t copied = std::min<std::size_t>(replyLength - 1, responseLength);
   std::memcpy(response, reply + 1, copied);
   return static_cast<std::uint32_t>(copied);
-}
-
-void driverGetDeviceInfo(BrickHandle* brick, char name[16], std::uint8_t bluetoothAddress[6],
-                         std::uint8_t signalStrength[4], std::uint32_t& availableFlash,
-                         DriverStatus& status) {
-  if (brick == nullptr) {
-    status.code = kDriverNullHandle;
-    return;
-  }
-  const std::uint8_t request[] = {nxt::byteOf(nxt::SystemOpcode::kGetDeviceInfo)};
-  std::uint8_t reply[nxt::kMaxTelegramLength];
-  std::size_t replyLength = 0;
-  status.code = exchange(brick->device, nxt::TelegramType::kSystemReply, request, sizeof request,
-                         true, reply, replyLength);
-  if (status.code < 0) return;
-  if (replyLength < nxt::kDeviceInfoReplyLength) {
-    status.code = kDriverBadReply;
-    return;
-  }
-  std::memcpy(name, reply + 3, nxt::kBrickNameField);
-  name[15] = '\0';
-  std::memcpy(bluetoothAddress, reply + 18, 6);
-  std::memcpy(signalStrength, reply + 25, 4);
-  availableFlash =
-      static_cast<std::uint32_t>(reply[29]) | static_cast<std::uint32_t>(reply[30]) << 8 |
-      static_cast<std::uint32_t>(reply[31]) << 16 | static_cast<std::uint32_t>(reply[32]) << 24;
 }

@@ -1,6 +1,7 @@
-// Our brick driver: finds a brick, holds its handle, carries one direct or
-// system command with its reply, and reads the device information. It sits
-// on the transport (transport.h) and forms the telegram-type byte itself.
+// Our brick driver: finds a brick, holds its handle and carries one direct
+// or system command with its reply. It sits on the transport (transport.h)
+// and forms the telegram-type byte itself; what a telegram holds is the
+// direct-command layer's business.
 //
 // Every call takes a DriverStatus and sets its code afresh: zero or
 // positive on success, negative (fatal) on failure. A fatal status left by
@@ -43,7 +44,11 @@ void driverDestroyBrickIterator(BrickIterator* iterator);
 // Releases a brick handle and with it the connection. Null is ignored.
 void driverDestroyBrick(BrickHandle* brick);
 
-// Sends one direct command: `command` is the opcode and its parameters
+// The two kinds of command telegram: direct (type 0x00, or 0x80 without a
+// reply) and system (0x01, or 0x81).
+enum class CommandKind { kDirect, kSystem };
+
+// Sends one command of `kind`: `command` is the opcode and its parameters
 // without the telegram-type byte. When `expectReply` is true the reply is
 // read and, without its leading 0x02, copied into `response`: at most
 // `responseLength` bytes, the rest of the buffer left as it was. A reply
@@ -51,15 +56,7 @@ void driverDestroyBrick(BrickHandle* brick);
 // well-formed reply to another opcode (a late answer to an earlier
 // telegram) is dropped and the next reply read, a bounded number of times.
 // Returns the number of reply bytes copied (0 without a reply).
-std::uint32_t driverSendDirectCommand(BrickHandle* brick, bool expectReply,
-                                      const std::uint8_t* command, std::uint32_t commandLength,
-                                      std::uint8_t* response, std::uint32_t responseLength,
-                                      DriverStatus& status);
-
-// Reads the device information with GETDEVICEINFO. `name` receives the
-// brick's name as the brick sends it (15 bytes, zero-padded, and a zero in
-// byte 15); the other outputs as in the reply. On failure the outputs are
-// left as they were.
-void driverGetDeviceInfo(BrickHandle* brick, char name[16], std::uint8_t bluetoothAddress[6],
-                         std::uint8_t signalStrength[4], std::uint32_t& availableFlash,
-                         DriverStatus& status);
+std::uint32_t driverSendCommand(BrickHandle* brick, CommandKind kind, bool expectReply,
+                                const std::uint8_t* command, std::uint32_t commandLength,
+                                std::uint8_t* response, std::uint32_t responseLength,
+                                DriverStatus& status);

@@ -137,6 +137,8 @@ std::int32_t transportSend(TransportDevice* device, const std::uint8_t* telegram
     traceTelegram(t.trace, '<', reply.bytes, reply.length);
     t.pending.push_back(reply);
   }
+  for (const std::string& event : t.brick.events) traceEvent(t.trace, event);
+  t.brick.events.clear();
   return kTransportOk;
 }
 

@@ -42,8 +42,20 @@ enum class Opcode : std::uint8_t {
   kMessageRead = 0x13,
 };
 
-// Byte 1 of a system-command telegram (only the one the driver uses).
+// Byte 1 of a system-command telegram.
 enum class SystemOpcode : std::uint8_t {
+  kOpenRead = 0x80,
+  kOpenWrite = 0x81,
+  kRead = 0x82,
+  kWrite = 0x83,
+  kClose = 0x84,
+  kDelete = 0x85,
+  kFindFirst = 0x86,
+  kFindNext = 0x87,
+  kGetFirmwareVersion = 0x88,
+  kOpenWriteLinear = 0x89,
+  kOpenWriteData = 0x8B,
+  kOpenAppendData = 0x8C,
   kGetDeviceInfo = 0x9B,
 };
 
@@ -52,11 +64,37 @@ enum class BrickStatus : std::uint8_t {
   kSuccess = 0x00,
   kPendingCommunication = 0x20,  // a low-speed transaction is under way
   kUnknownOpcode = 0xBE,
+  kMailboxEmpty = 0x40,
   kOutOfRange = 0xC0,  // bad port or value, also a missing file
   kBusError = 0xDD,
   kPortNotReady = 0xE0,
   kNoActiveProgram = 0xEC,
   kSpecifiedTooLong = 0xED,  // LSWRITE length over 16
+  kInvalidMailbox = 0xEE,
+};
+
+// The status byte of a reply to a file command (the firmware's loader).
+enum class LoaderStatus : std::uint8_t {
+  kSuccess = 0x00,
+  kNoMoreHandles = 0x81,
+  kNoSpace = 0x82,
+  kNoMoreFiles = 0x83,
+  kEndOfFileExpected = 0x84,
+  kEndOfFile = 0x85,
+  kNotLinearFile = 0x86,
+  kFileNotFound = 0x87,
+  kHandleAlreadyClosed = 0x88,
+  kNoLinearSpace = 0x89,
+  kUndefinedError = 0x8A,
+  kFileBusy = 0x8B,
+  kNoWriteBuffers = 0x8C,
+  kAppendNotPossible = 0x8D,
+  kFileIsFull = 0x8E,
+  kFileExists = 0x8F,
+  kModuleNotFound = 0x90,
+  kOutOfBoundary = 0x91,
+  kIllegalFileName = 0x92,
+  kIllegalHandle = 0x93,
 };
 
 constexpr std::size_t kMaxTelegramLength = 64;  // type byte included
@@ -65,6 +103,8 @@ constexpr std::size_t kMaxFileNameLength = kFileNameField - 1;
 constexpr std::size_t kDeviceInfoReplyLength = 33;  // with the leading 0x02
 constexpr std::size_t kBrickNameField = 15;         // in GETDEVICEINFO
 constexpr std::size_t kLowSpeedBufferLength = 16;
+constexpr std::size_t kMessageField = 59;  // a mailbox message, its zero included
+constexpr std::size_t kMailboxCount = 20;  // 0-9 in, 10-19 out
 
 // Output mode bits.
 constexpr std::uint8_t kModeMotorOn = 0x01;
@@ -116,5 +156,6 @@ constexpr std::uint8_t byteOf(Opcode op) { return static_cast<std::uint8_t>(op);
 constexpr std::uint8_t byteOf(SystemOpcode op) { return static_cast<std::uint8_t>(op); }
 constexpr std::uint8_t byteOf(TelegramType t) { return static_cast<std::uint8_t>(t); }
 constexpr std::uint8_t byteOf(BrickStatus s) { return static_cast<std::uint8_t>(s); }
+constexpr std::uint8_t byteOf(LoaderStatus s) { return static_cast<std::uint8_t>(s); }
 
 }  // namespace nxt

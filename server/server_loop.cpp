@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "interpreter/command_interpreter.h"
+#include "server/listening_socket.h"
 
 namespace asio = boost::asio;
 using asio::ip::tcp;
@@ -48,9 +49,8 @@ LoopKeyword loopKeyword(const std::string& request) {
 
 int serveOneClient(std::uint16_t port) {
   try {
-    asio::io_service io_service;
-    const tcp::endpoint endpoint(tcp::v4(), port);
-    tcp::acceptor acceptor(io_service, endpoint, true);
+    asio::io_context io_service;
+    tcp::acceptor acceptor = openListeningSocket(io_service, port);
     tcp::socket socket(io_service);
     acceptor.accept(socket);
 

@@ -28,7 +28,8 @@ enum class LoopKeyword { kNone, kShortRep, kBye, kEmpty };
 // on each side (what a quoted keyword becomes).
 LoopKeyword loopKeyword(const std::string& request);
 
-// Listens on `port` (every IPv4 address), serves the first client until it
+// Listens on `port` (every IPv4 address), or on the socket a service
+// manager handed over (server/listening_socket.h), serves the first client until it
 // sends "bye" or goes away, then closes both sockets. A failure to set up
 // the socket is written to standard error. Returns the exit status, 0.
 int serveOneClient(std::uint16_t port);

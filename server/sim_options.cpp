@@ -1,5 +1,7 @@
 #include "server/sim_options.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <functional>
 #include <limits>
@@ -119,6 +121,18 @@ const std::vector<OptionRow>& optionTable() {
          o.transport.traceFile = v;
          return true;
        }},
+      {"--file", "PATH", "put the host file PATH on the brick's flash at start",
+       [](const std::string& v, SimProgramOptions& o) {
+         if (v.empty()) return false;
+         o.hostFiles.push_back(v);
+         return true;
+       }},
+      {"--flash", "DIR", "keep the brick's flash in the folder DIR (created if missing)",
+       [](const std::string& v, SimProgramOptions& o) {
+         if (v.empty()) return false;
+         o.flashFolder = v;
+         return true;
+       }},
       {"--help", nullptr, "show this list and exit",
        [](const std::string&, SimProgramOptions& o) {
          o.help = true;
@@ -126,6 +140,39 @@ const std::vector<OptionRow>& optionTable() {
        }},
   };
   return table;
+}
+
+std::string lowerCase(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The flash that the options describe, in `options.transport.brick`.
+bool assembleFlash(SimProgramOptions& options, std::string& error) {
+  SimBrickConfig& brick = options.transport.brick;
+  if (!options.flashFolder.empty()) {
+    if (!simFlashLoadFolder(options.flashFolder, brick.files, error)) return false;
+    brick.flashFolder = options.flashFolder;
+  }
+  for (const std::string& path : options.hostFiles) {
+    SimFile file;
+    if (!simFileFromHost(path, file, error)) return false;
+    auto& files = brick.files;
+    files.erase(
+        std::remove_if(files.begin(), files.end(),
+                       [&](const SimFile& f) { return lowerCase(f.name) == lowerCase(file.name); }),
+        files.end());
+    if (!options.flashFolder.empty() && !simFlashStoreFile(options.flashFolder, file)) {
+      error = "cannot write " + file.name + " into " + options.flashFolder;
+      return false;
+    }
+    files.insert(files.begin(), std::move(file));
+  }
+  if (!simFlashFits(brick.files)) {
+    error = "the files do not fit in the brick's flash";
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -167,7 +214,8 @@ bool parseSimOptions(int argc, const char* const* argv, SimProgramOptions& optio
       return false;
     }
   }
-  return true;
+  if (options.help) return true;
+  return assembleFlash(options, error);
 }
 
 bool parseConsoleLine(const std::string& line, std::function<void(SimBrickConfig&)>& change,
@@ -202,9 +250,13 @@ bool parseConsoleLine(const std::string& line, std::function<void(SimBrickConfig
 }
 
 std::string simUsage() {
-  std::string text =
-      "Usage: nxt-bridge-sim [OPTION]...\n"
-      "Serves the nxt-bridge text protocol on TCP over a simulated NXT brick.\n\n";
+  return "Usage: nxt-bridge-sim [OPTION]...\n"
+         "Serves the nxt-bridge text protocol on TCP over a simulated NXT brick.\n\n" +
+         simOptionList();
+}
+
+std::string simOptionList() {
+  std::string text;
   for (const OptionRow& row : optionTable()) {
     std::string left = std::string("  ") + row.name;
     if (row.value != nullptr) left += std::string(" ") + row.value;

@@ -1,9 +1,15 @@
 #include "sim/sim_brick.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
+#include "protocol/little_endian.h"
+
 namespace {
+
+// GETFIRMWAREVERSION: protocol 1.124, firmware 1.29, minor number first.
+constexpr std::uint8_t kFirmwareVersions[] = {0x7C, 0x01, 0x1D, 0x01};
 
 using nxt::BrickStatus;
 using nxt::Opcode;
@@ -17,9 +23,61 @@ std::string fileNameAt(const std::uint8_t* field, std::size_t available) {
   return std::string(reinterpret_cast<const char*>(field), n);
 }
 
-bool hasFile(const SimBrick& brick, const std::string& name) {
-  return std::find(brick.config.files.begin(), brick.config.files.end(), name) !=
-         brick.config.files.end();
+bool isProgram(const std::string& name) {
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos) return false;
+  std::string ext = name.substr(dot);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext == ".rxe";
+}
+
+void programReset(SimBrick& brick, SimTime now) {
+  simOutputsProgramReset(brick.outputs, now);
+  simInputsReset(brick.inputs, now);
+  for (auto& mailbox : brick.mailboxes) mailbox.clear();
+}
+
+constexpr std::size_t kMessagesPerMailbox = 5;
+
+// MESSAGEWRITE: inbox, size, the message with its zero.
+BrickStatus messageWrite(SimBrick& brick, const std::uint8_t* p, std::size_t n) {
+  const std::uint8_t inbox = n > 0 ? p[0] : 0;
+  const std::size_t size = n > 1 ? p[1] : 0;
+  const std::uint8_t last = size > 0 && 1 + size < n ? p[1 + size] : 0;
+  if (size == 0 || size > nxt::kMessageField || last != 0) return BrickStatus::kOutOfRange;
+  if (inbox >= nxt::kMailboxCount) return BrickStatus::kInvalidMailbox;
+  if (brick.runningProgram.empty()) return BrickStatus::kNoActiveProgram;
+  auto& mailbox = brick.mailboxes[inbox];
+  if (mailbox.size() == kMessagesPerMailbox) mailbox.pop_front();  // the oldest makes room
+  std::vector<std::uint8_t> message(size, 0);
+  for (std::size_t i = 0; i < size; ++i) message[i] = 2 + i < n ? p[2 + i] : 0;
+  mailbox.push_back(std::move(message));
+  return BrickStatus::kSuccess;
+}
+
+// MESSAGEREAD: remote inbox (read here), local inbox (echoed), remove.
+void messageRead(SimBrick& brick, const std::uint8_t* p, std::size_t n, SimReply& reply) {
+  const std::uint8_t inbox = n > 0 ? p[0] : 0;
+  const std::uint8_t echoed = n > 1 ? p[1] : 0;
+  const bool remove = n > 2 && p[2] != 0;
+  BrickStatus status = BrickStatus::kSuccess;
+  std::vector<std::uint8_t> message;
+  if (inbox >= nxt::kMailboxCount) {
+    status = BrickStatus::kInvalidMailbox;
+  } else if (brick.runningProgram.empty()) {
+    status = BrickStatus::kNoActiveProgram;
+  } else if (brick.mailboxes[inbox].empty()) {
+    status = BrickStatus::kMailboxEmpty;
+  } else {
+    message = brick.mailboxes[inbox].front();
+    if (remove) brick.mailboxes[inbox].pop_front();
+  }
+  simReplyBegin(reply, nxt::byteOf(Opcode::kMessageRead), status);
+  simReplyByte(reply, echoed);
+  simReplyByte(reply, static_cast<std::uint8_t>(message.size()));
+  for (std::size_t i = 0; i < nxt::kMessageField; ++i) {
+    simReplyByte(reply, i < message.size() ? message[i] : 0);
+  }
 }
 
 // Direct commands of the brick as a whole. `p` are the parameters after the
@@ -31,29 +89,34 @@ BrickStatus systemDirect(SimBrick& brick, Opcode op, const std::uint8_t* p, std:
   switch (op) {
     case Opcode::kStartProgram: {
       const std::string name = fileNameAt(p, n);
-      if (!hasFile(brick, name)) return BrickStatus::kOutOfRange;
+      const SimFile* file = simFlashFind(brick.flash, name);
+      if (file == nullptr) return BrickStatus::kOutOfRange;
+      // Another file than a program fails to start, and a program waits
+      // for the running one to end: both are accepted and come to nothing.
+      if (!isProgram(file->name) || !brick.runningProgram.empty()) return BrickStatus::kSuccess;
       brick.runningProgram = name;
-      simOutputsProgramReset(brick.outputs, now);
-      simInputsReset(brick.inputs, now);
+      programReset(brick, now);
+      brick.events.push_back("program " + name + " started");
       return BrickStatus::kSuccess;
     }
     case Opcode::kStopProgram:
       if (brick.runningProgram.empty()) return BrickStatus::kNoActiveProgram;
+      brick.events.push_back("program " + brick.runningProgram + " stopped");
       brick.runningProgram.clear();
-      simOutputsProgramReset(brick.outputs, now);
-      simInputsReset(brick.inputs, now);
+      programReset(brick, now);
       return BrickStatus::kSuccess;
     case Opcode::kPlaySoundFile: {
       const std::string name = fileNameAt(n > 1 ? p + 1 : p, n > 1 ? n - 1 : 0);
-      if (!hasFile(brick, name)) return BrickStatus::kOutOfRange;
+      if (simFlashFind(brick.flash, name) == nullptr) return BrickStatus::kOutOfRange;
       brick.playingSound = name;
       brick.soundLoops = param(0) != 0;
       return BrickStatus::kSuccess;
     }
     case Opcode::kPlayTone: {
       // The sound driver clamps the tone; the command always succeeds.
-      const std::uint16_t hz = static_cast<std::uint16_t>(param(0) | param(1) << 8);
-      const std::uint16_t ms = static_cast<std::uint16_t>(param(2) | param(3) << 8);
+      const std::uint8_t fields[] = {param(0), param(1), param(2), param(3)};
+      const std::uint16_t hz = nxt::readU16(fields);
+      const std::uint16_t ms = nxt::readU16(fields + 2);
       brick.toneFrequencyHz = std::clamp<std::uint16_t>(hz, 220, 14080);
       brick.toneDurationMs = std::max<std::uint16_t>(ms, 10);
       brick.toneEnds = now + std::chrono::milliseconds(brick.toneDurationMs);
@@ -67,6 +130,26 @@ BrickStatus systemDirect(SimBrick& brick, Opcode op, const std::uint8_t* p, std:
       brick.playingSound.clear();
       brick.soundLoops = false;
       return BrickStatus::kSuccess;
+    case Opcode::kResetInputScaledValue:
+      if (param(0) >= kSimInputPorts) return BrickStatus::kOutOfRange;
+      brick.inputs.ports[param(0)].scaled = 0;
+      return BrickStatus::kSuccess;
+    case Opcode::kMessageWrite:
+      return messageWrite(brick, p, n);
+    case Opcode::kMessageRead:
+      messageRead(brick, p, n, reply);
+      return BrickStatus::kSuccess;
+    case Opcode::kGetCurrentProgramName: {
+      const bool running = !brick.runningProgram.empty();
+      simReplyBegin(reply, nxt::byteOf(op),
+                    running ? BrickStatus::kSuccess : BrickStatus::kNoActiveProgram);
+      for (std::size_t i = 0; i < nxt::kFileNameField; ++i) {
+        simReplyByte(reply, i < brick.runningProgram.size()
+                                ? static_cast<std::uint8_t>(brick.runningProgram[i])
+                                : 0);
+      }
+      return BrickStatus::kSuccess;
+    }
     case Opcode::kKeepAlive:
       simReplyBegin(reply, nxt::byteOf(op), BrickStatus::kSuccess);
       simReplyU32(reply, 600000);  // sleep time limit, ms
@@ -85,36 +168,37 @@ void deviceInfo(const SimBrick& brick, SimReply& reply) {
   for (std::uint8_t b : brick.config.bluetoothAddress) simReplyByte(reply, b);
   simReplyByte(reply, 0);
   simReplyU32(reply, 0);  // signal strength of the four connection slots
-  simReplyU32(reply, brick.config.availableFlash);
+  simReplyU32(reply, simFlashFree(brick.flash));
+}
+
+// A system command: the firmware's reply. To an opcode it does not know, it
+// answers 0x02, the opcode, and as many bytes again as the request had,
+// which are what the reply buffer held.
+void systemCommand(SimBrick& brick, std::uint8_t opcode, const std::uint8_t* p, std::size_t n,
+                   std::size_t telegramLength, SimReply& reply) {
+  const auto op = static_cast<nxt::SystemOpcode>(opcode);
+  if (op == nxt::SystemOpcode::kGetDeviceInfo) {
+    deviceInfo(brick, reply);
+  } else if (op == nxt::SystemOpcode::kGetFirmwareVersion) {
+    simReplyBegin(reply, opcode, BrickStatus::kSuccess);
+    for (std::uint8_t b : kFirmwareVersions) simReplyByte(reply, b);
+  } else if (simFilesHandles(opcode)) {
+    simFilesReceive(brick.flash, opcode, p, n, reply);
+  } else {
+    reply = brick.lastReply;
+    reply.bytes[0] = nxt::byteOf(nxt::TelegramType::kReply);
+    reply.bytes[1] = opcode;
+    reply.length = std::min(telegramLength + 2, sizeof reply.bytes);
+  }
 }
 
 }  // namespace
-
-void simReplyBegin(SimReply& reply, std::uint8_t opcode, nxt::BrickStatus status) {
-  reply.length = 0;
-  simReplyByte(reply, nxt::byteOf(nxt::TelegramType::kReply));
-  simReplyByte(reply, opcode);
-  simReplyByte(reply, nxt::byteOf(status));
-}
-
-void simReplyByte(SimReply& reply, std::uint8_t value) {
-  if (reply.length < sizeof reply.bytes) reply.bytes[reply.length++] = value;
-}
-
-void simReplyU16(SimReply& reply, std::uint16_t value) {
-  simReplyByte(reply, static_cast<std::uint8_t>(value));
-  simReplyByte(reply, static_cast<std::uint8_t>(value >> 8));
-}
-
-void simReplyU32(SimReply& reply, std::uint32_t value) {
-  simReplyU16(reply, static_cast<std::uint16_t>(value));
-  simReplyU16(reply, static_cast<std::uint16_t>(value >> 16));
-}
 
 void simBrickReset(SimBrick& brick, const SimBrickConfig& config, SimTime now) {
   const SimBrickConfig kept = config;  // `config` may be brick.config itself
   brick = SimBrick{};
   brick.config = kept;
+  simFlashReset(brick.flash, brick.config.files, brick.config.flashFolder);
   simOutputsPowerUp(brick.outputs, brick.config.motorLoadPercent, now);
   simInputsReset(brick.inputs, now);
 }
@@ -131,11 +215,11 @@ bool simBrickReceive(SimBrick& brick, const std::uint8_t* telegram, std::size_t 
   const std::size_t paramCount = length - 2;
 
   if (kind == nxt::byteOf(nxt::TelegramType::kSystemReply)) {
-    // Only GETDEVICEINFO is modelled; the firmware's answer to other system
-    // opcodes is not defined, so the model stays silent.
-    if (opcode != nxt::byteOf(nxt::SystemOpcode::kGetDeviceInfo) || !wantsReply) return false;
-    deviceInfo(brick, reply);
-    return true;
+    systemCommand(brick, opcode, params, paramCount, length, reply);
+    brick.lastReply = reply;
+    if (wantsReply) return true;
+    reply.length = 0;
+    return false;
   }
   if (kind != nxt::byteOf(nxt::TelegramType::kDirectReply)) return false;
 
@@ -145,7 +229,8 @@ bool simBrickReceive(SimBrick& brick, const std::uint8_t* telegram, std::size_t 
                             reply);
   }
   // With the no-reply type, commands that only read do nothing at all.
-  if (!wantsReply && (op == Opcode::kGetBatteryLevel || op == Opcode::kGetOutputState)) {
+  if (!wantsReply && (op == Opcode::kGetBatteryLevel || op == Opcode::kGetOutputState ||
+                      op == Opcode::kGetCurrentProgramName || op == Opcode::kMessageRead)) {
     return false;
   }
 
@@ -161,5 +246,6 @@ bool simBrickReceive(SimBrick& brick, const std::uint8_t* telegram, std::size_t 
   } else {
     simReplyBegin(reply, opcode, status);
   }
+  brick.lastReply = reply;
   return true;
 }

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "sim/sim_brick.h"
-
 namespace {
 
 using nxt::BrickStatus;

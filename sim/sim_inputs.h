@@ -21,13 +21,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "sim/sim_config.h"
 #include "sim/sim_lowspeed.h"
+#include "sim/sim_reply.h"
 #include "sim/sim_sonar.h"
-
-struct SimBrickConfig;
-struct SimReply;
-
-constexpr std::size_t kSimInputPorts = 4;
 
 struct SimInput {
   std::uint8_t type = nxt::kSensorNoSensor;

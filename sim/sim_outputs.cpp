@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "sim/sim_brick.h"
+#include "protocol/little_endian.h"
 
 namespace {
 
@@ -86,9 +86,7 @@ void setOutputState(SimOutput& o, const std::uint8_t* fields, SimTime now) {
   o.regulationMode = fields[2];
   o.turnRatio = static_cast<std::int8_t>(fields[3]);
   o.runState = fields[4];
-  o.tachoLimit =
-      static_cast<std::uint32_t>(fields[5]) | static_cast<std::uint32_t>(fields[6]) << 8 |
-      static_cast<std::uint32_t>(fields[7]) << 16 | static_cast<std::uint32_t>(fields[8]) << 24;
+  o.tachoLimit = nxt::readU32(fields + 5);
   o.runStart = o.position;
 }
 

@@ -36,10 +36,9 @@
 
 #include "protocol/nxt_protocol.h"
 #include "sim/sim_clock.h"
+#include "sim/sim_config.h"
+#include "sim/sim_reply.h"
 
-struct SimReply;
-
-constexpr int kSimOutputCount = 3;
 constexpr double kSimDegreesPerSecondPerPower = 9.0;
 constexpr double kSimDriveAcceleration = 10000.0;   // deg/s^2
 constexpr double kSimBrakeDeceleration = 200000.0;  // deg/s^2

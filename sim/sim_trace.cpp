@@ -24,13 +24,25 @@ void traceClose(SimTrace& trace) {
   trace.file = nullptr;
 }
 
-void traceTelegram(SimTrace& trace, char direction, const std::uint8_t* bytes, std::size_t length) {
-  if (trace.file == nullptr && !trace.keepLines) return;
-  const std::string line = traceLine(direction, bytes, length);
+namespace {
+
+void traceWrite(SimTrace& trace, const std::string& line) {
   if (trace.file != nullptr) {
     std::fputs(line.c_str(), trace.file);
     std::fputc('\n', trace.file);
     std::fflush(trace.file);
   }
   if (trace.keepLines) trace.lines.push_back(line);
+}
+
+}  // namespace
+
+void traceTelegram(SimTrace& trace, char direction, const std::uint8_t* bytes, std::size_t length) {
+  if (trace.file == nullptr && !trace.keepLines) return;
+  traceWrite(trace, traceLine(direction, bytes, length));
+}
+
+void traceEvent(SimTrace& trace, const std::string& event) {
+  if (trace.file == nullptr && !trace.keepLines) return;
+  traceWrite(trace, "# " + event);
 }

@@ -1,7 +1,8 @@
 // A trace of every telegram that crosses the link to the simulated brick,
 // one line each: "> " and the bytes the host sent (type byte first), or
 // "< " and the bytes the brick answered (0x02 first); each byte as two
-// lower-case hex digits, separated by one blank. Lines go to a file,
+// lower-case hex digits, separated by one blank; and "# " and an event
+// inside the brick, e.g. "# program demo.rxe started". Lines go to a file,
 // flushed at once, and/or are kept in memory for tests.
 #pragma once
 
@@ -25,3 +26,6 @@ bool traceOpenFile(SimTrace& trace, const std::string& path);
 void traceClose(SimTrace& trace);
 
 void traceTelegram(SimTrace& trace, char direction, const std::uint8_t* bytes, std::size_t length);
+
+// Writes "# " and `event` as one line.
+void traceEvent(SimTrace& trace, const std::string& event);

@@ -6,8 +6,11 @@ execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install failed: ${result}")
 endif()
-foreach(path bin/nxt-bridge bin/nxt-bridge-sim lib/udev/rules.d/70-nxt-bridge.rules
-             share/man/man1/nxt-bridge.1 share/man/man1/nxt-bridge-sim.1)
+foreach(path bin/nxt-bridge bin/nxt-bridge-sim bin/nxt-bridge-bt
+             lib/udev/rules.d/70-nxt-bridge.rules
+             lib/systemd/system/nxt-bridge.socket lib/systemd/system/nxt-bridge.service
+             share/man/man1/nxt-bridge.1 share/man/man1/nxt-bridge-sim.1
+             share/man/man1/nxt-bridge-bt.1)
   if(NOT EXISTS "${PREFIX}/${path}")
     message(FATAL_ERROR "not installed: ${path}")
   endif()

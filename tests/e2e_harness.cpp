@@ -31,6 +31,16 @@ void drainFd(int fd, std::string& into) {
   }
 }
 
+std::string tempTracePath() {
+  const char* dir = std::getenv("TMPDIR");
+  std::string path = std::string(dir != nullptr ? dir : "/tmp") + "/nxt-trace-XXXXXX";
+  const int fd = ::mkstemp(path.data());
+  if (fd >= 0) ::close(fd);
+  return path;
+}
+
+}  // namespace
+
 int connectTo(int port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) return -1;
@@ -44,16 +54,6 @@ int connectTo(int port) {
   }
   return fd;
 }
-
-std::string tempTracePath() {
-  const char* dir = std::getenv("TMPDIR");
-  std::string path = std::string(dir != nullptr ? dir : "/tmp") + "/nxt-trace-XXXXXX";
-  const int fd = ::mkstemp(path.data());
-  if (fd >= 0) ::close(fd);
-  return path;
-}
-
-}  // namespace
 
 SimServer::~SimServer() {
   if (sock >= 0) ::close(sock);

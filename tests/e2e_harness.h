@@ -28,6 +28,9 @@ struct SimServer {
   ~SimServer();
 };
 
+// A client socket connected to `port` on 127.0.0.1, or -1.
+int connectTo(int port);
+
 // A TCP port on 127.0.0.1 that was free a moment ago.
 int freeLoopbackPort();
 

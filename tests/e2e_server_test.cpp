@@ -35,10 +35,10 @@ TEST(Server, SessionFromOpenToBye) {
   EXPECT_EQ(traceLines(s), (std::vector<std::string>{
                                "> 00 0b", "< 02 0b 00 5c 1d", "> 01 9b",
                                "< 02 9b 00 52 6f 62 6f 31 00 00 00 00 00 00 00 00 00 00 00 16 53 "
-                               "0a 0b 0c 00 00 00 00 00 60 ea 00 00",
+                               "0a 0b 0c 00 00 00 00 00 6c b5 01 00",
                                "> 80 03 b8 01 c8 00", "> 00 0b", "< 02 0b 00 5c 1d", "> 01 9b",
                                "< 02 9b 00 52 6f 62 6f 31 00 00 00 00 00 00 00 00 00 00 00 16 53 "
-                               "0a 0b 0c 00 00 00 00 00 60 ea 00 00"}));
+                               "0a 0b 0c 00 00 00 00 00 6c b5 01 00"}));
 }
 
 TEST(Server, EveryFormOfByeEndsWithoutReply) {

@@ -110,7 +110,7 @@ TEST_F(InputTelegrams, UntouchedBuffersDecodeFromTheFill) {
   // the byte read is the fill too.
   const SonarReading reading = sonarGetValue(2);
   EXPECT_FALSE(reading.timedOut);
-  EXPECT_EQ(reading.distance, 1);
+  EXPECT_EQ(reading.distanceCm, 1);
   EXPECT_EQ(reading.passes, 1u);
 }
 
@@ -135,7 +135,7 @@ TEST_F(InputTelegrams, SonarPollsUntilAByteIsReady) {
         {{kLsWrite, {kLsWriteDone}}, {kLsGetStatus, c.statusReplies}, {kLsRead, {kLsRead200}}});
     const SonarReading reading = sonarGetValue(3);
     EXPECT_FALSE(reading.timedOut);
-    EXPECT_EQ(reading.distance, 200);
+    EXPECT_EQ(reading.distanceCm, 200);
     EXPECT_EQ(sent(), c.telegrams);
     linkClose();
   }

@@ -8,8 +8,6 @@
 
 namespace {
 
-using CI = CommandInterpreter;
-
 class NxtModule : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -92,26 +90,26 @@ TEST(Converters, ToInt) {
       {"99999999999999999999999999", INT_MAX},
       {"-99999999999999999999999999", INT_MIN},
   };
-  for (const Case& c : cases) EXPECT_EQ(CI::toInt(c.word), c.value) << "word: " << c.word;
+  for (const Case& c : cases) EXPECT_EQ(toInt(c.word), c.value) << "word: " << c.word;
 }
 
 TEST(Converters, IntToStringRoundTripsTheLimits) {
-  EXPECT_EQ(CI::intToString(INT_MAX), "2147483647");
-  EXPECT_EQ(CI::intToString(INT_MIN), "-2147483648");
-  EXPECT_EQ(CI::intToString(0), "0");
-  EXPECT_EQ(CI::intToString(-360), "-360");
-  EXPECT_EQ(CI::toInt(CI::intToString(INT_MIN)), INT_MIN);
+  EXPECT_EQ(intToString(INT_MAX), "2147483647");
+  EXPECT_EQ(intToString(INT_MIN), "-2147483648");
+  EXPECT_EQ(intToString(0), "0");
+  EXPECT_EQ(intToString(-360), "-360");
+  EXPECT_EQ(toInt(intToString(INT_MIN)), INT_MIN);
 }
 
 TEST(Converters, ToLowerCaseChangesOnlyAsciiLetters) {
-  EXPECT_EQ(CI::toLowerCase("AZaz09_;\x80\xC4"), "azaz09_;\x80\xC4");
+  EXPECT_EQ(toLowerCase("AZaz09_;\x80\xC4"), "azaz09_;\x80\xC4");
 }
 
 TEST(Validators, Power) {
-  for (const char* w : {"0", "100", "+50", "75abc", "50"}) EXPECT_TRUE(CI::isPower(w)) << w;
-  for (const char* w : {"-1", "101", "2147483648", "1000"}) EXPECT_FALSE(CI::isPower(w)) << w;
+  for (const char* w : {"0", "100", "+50", "75abc", "50"}) EXPECT_TRUE(isPower(w)) << w;
+  for (const char* w : {"-1", "101", "2147483648", "1000"}) EXPECT_FALSE(isPower(w)) << w;
   // A word without a number reads as 0, which is a power.
-  EXPECT_TRUE(CI::isPower("abc"));
+  EXPECT_TRUE(isPower("abc"));
 }
 
 TEST(Validators, Ports) {
@@ -126,20 +124,20 @@ TEST(Validators, Ports) {
       {"", -1, -1},     {"in_0", -1, -1},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(CI::toMotorPort(c.word), c.motor) << c.word;
-    EXPECT_EQ(CI::toSensorPort(c.word), c.sensor) << c.word;
-    EXPECT_EQ(CI::isMotorPort(c.word), c.motor >= 0) << c.word;
-    EXPECT_EQ(CI::isSensorPort(c.word), c.sensor >= 0) << c.word;
+    EXPECT_EQ(toMotorPort(c.word), c.motor) << c.word;
+    EXPECT_EQ(toSensorPort(c.word), c.sensor) << c.word;
+    EXPECT_EQ(isMotorPort(c.word), c.motor >= 0) << c.word;
+    EXPECT_EQ(isSensorPort(c.word), c.sensor >= 0) << c.word;
   }
 }
 
 TEST(Validators, TruthWords) {
-  EXPECT_TRUE(CI::isTruthWord("true"));
-  EXPECT_TRUE(CI::isTruthWord("false"));
-  EXPECT_FALSE(CI::isTruthWord("yes"));
-  EXPECT_FALSE(CI::isTruthWord("TRUE"));  // words arrive lower-cased
-  EXPECT_TRUE(CI::toBool("true"));
-  EXPECT_FALSE(CI::toBool("false"));
+  EXPECT_TRUE(isTruthWord("true"));
+  EXPECT_TRUE(isTruthWord("false"));
+  EXPECT_FALSE(isTruthWord("yes"));
+  EXPECT_FALSE(isTruthWord("TRUE"));  // words arrive lower-cased
+  EXPECT_TRUE(toBool("true"));
+  EXPECT_FALSE(toBool("false"));
 }
 
 TEST_F(NxtModule, EverythingButOpenWaitsForTheLink) {

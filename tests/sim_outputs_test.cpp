@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/little_endian.h"
 #include "sim/sim_brick.h"
 #include "sim/sim_trace.h"
 
@@ -47,10 +48,10 @@ struct Bench {
   }
 
   void run(std::uint8_t port, int power, double t, std::uint32_t limit = 0) {
-    send({0x80, 0x04, port, static_cast<std::uint8_t>(power), 0x05, 0x01, 0x00, 0x20,
-          static_cast<std::uint8_t>(limit), static_cast<std::uint8_t>(limit >> 8),
-          static_cast<std::uint8_t>(limit >> 16), static_cast<std::uint8_t>(limit >> 24)},
-         t);
+    Bytes telegram = {0x80, 0x04, port, static_cast<std::uint8_t>(power), 0x05, 0x01, 0x00, 0x20, 0,
+                      0,    0,    0};
+    nxt::writeU32(telegram.data() + 8, limit);
+    send(telegram, t);
   }
   void brake(std::uint8_t port, double t) {
     send({0x80, 0x04, port, 0x00, 0x07, 0x01, 0x00, 0x20, 0, 0, 0, 0}, t);
@@ -76,10 +77,7 @@ struct Bench {
     EXPECT_TRUE(simBrickReceive(brick, telegram, sizeof telegram, at(t), reply));
     EXPECT_EQ(reply.length, 25u);
     const std::uint8_t* b = reply.bytes;
-    auto s32 = [&](int i) {
-      return static_cast<std::int32_t>(b[i] | b[i + 1] << 8 | b[i + 2] << 16 |
-                                       static_cast<std::uint32_t>(b[i + 3]) << 24);
-    };
+    auto s32 = [&](int i) { return nxt::readI32(b + i); };
     OutputState s;
     s.power = static_cast<std::int8_t>(b[4]);
     s.mode = b[5];

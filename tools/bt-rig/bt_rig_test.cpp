@@ -55,7 +55,7 @@ std::string linkName(const ::testing::TestParamInfo<bool>& info) {
 // address.
 std::string deviceInfoReplyOfNxt() {
   return std::string("< 02 9b 00 4e 58 54 00 00 00 00 00 00 00 00 00 00 00 00 ") +
-         kBrickAddressBytes + " 00 00 00 00 00 60 ea 00 00";
+         kBrickAddressBytes + " 00 00 00 00 00 6c b5 01 00";
 }
 
 TEST_P(BtRig, EveryModuleGivesTheSameRepliesAndTelegramsAsTheSimulatedBrick) {

@@ -88,10 +88,7 @@ std::string usage() {
       "                  [--delay-file FILE] [--check] [BRICK OPTION]...\n"
       "Serves the simulated NXT brick through the FunctionFS function mounted at DIR.\n"
       "The brick options are those of nxt-bridge-sim:\n";
-  const std::string sim = simUsage();
-  const std::size_t list = sim.find("\n\n");
-  text += list == std::string::npos ? sim : sim.substr(list + 2);
-  return text;
+  return text + simOptionList();
 }
 
 // Reads NUL-separated words from `path` into `words`.

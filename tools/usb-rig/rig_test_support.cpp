@@ -150,11 +150,13 @@ std::vector<std::string> expectedSessionTraceStart(const std::string& addressByt
       "< 02 0b 00 5c 1d",
       "> 01 9b",  // GETDEVICEINFO: the name
       "< 02 9b 00 52 6f 62 6f 31 00 00 00 00 00 00 00 00 00 00 " + addressBytes +
-          " 00 00 00 00 00 60 ea 00 00",
+          " 00 00 00 00 00 6c b5 01 00",
       "> 80 03 b8 01 c8 00",  // PLAYTONE 440 Hz 200 ms, no reply
       // STARTPROGRAM demo.rxe, STOPPROGRAM twice, STARTPROGRAM missing.rxe
       "> 80 00 64 65 6d 6f 2e 72 78 65 00 00 00 00 00 00 00 00 00 00 00 00",
+      "# program demo.rxe started",
       "> 80 01",
+      "# program demo.rxe stopped",
       "> 80 01",
       "> 80 00 6d 69 73 73 69 6e 67 2e 72 78 65 00 00 00 00 00 00 00 00 00",
       // PLAYSOUNDFILE click.rso looped, STOPSOUNDPLAYBACK, PLAYSOUNDFILE none.rso

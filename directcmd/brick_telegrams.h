@@ -1,8 +1,9 @@
-// Direct commands that act on the brick as a whole: tones, battery level,
-// programs and sound files; and the thin operations through which the brick
-// commands open and close the link and read the brick's name. Each builds
-// its telegram (opcode first, no telegram-type byte), hands it to
-// linkTransact and, for the battery level, decodes the reply.
+// The telegrams that act on the brick as a whole: the direct commands for
+// tones, the battery level, programs and sound files, and the system
+// command GETDEVICEINFO for the brick's name; and the thin operations
+// through which the brick commands open and close the link. Each builds its
+// telegram (opcode first, no telegram-type byte), hands it to linkTransact
+// and, for the battery level and the name, decodes the reply.
 #pragma once
 
 #include <cstdint>
@@ -14,7 +15,7 @@ bool fileNameFits(const std::string& name);
 
 // PLAYTONE 03 ff ff dd dd, no reply. Each value goes out as its remainder
 // and quotient by 256 (division truncating toward zero), low 8 bits each.
-void brickPlayTone(std::int32_t frequency, std::int32_t duration);
+void brickPlayTone(std::int32_t frequencyHz, std::int32_t durationMs);
 
 // GETBATTERYLEVEL 0b, reply wanted: the millivolts in reply bytes 2 and 3.
 // 257 when no reply reached the buffer.
@@ -34,7 +35,11 @@ void brickPlaySoundFile(std::string fileName, bool loop);
 // STOPSOUNDPLAYBACK 0c, no reply.
 void brickStopSound();
 
-// The link itself, for "open", "close" and "getname".
+// GETDEVICEINFO 9b, a system command (type 01), reply wanted: the name in
+// the 15 bytes from reply byte 2, up to its first zero byte, so at most 15
+// characters. Empty when no whole 32-byte reply arrived.
+std::string brickGetName();
+
+// The link itself, for "open" and "close".
 bool brickOpen();
 void brickClose();
-std::string brickGetName();

@@ -1,14 +1,19 @@
-#include "directcmd/system_telegrams.h"
+#include "directcmd/brick_telegrams.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "directcmd/direct_command.h"
+#include "protocol/little_endian.h"
 #include "protocol/nxt_protocol.h"
 
 namespace {
 
 using nxt::byteOf;
+using nxt::lowByte;
 using nxt::Opcode;
+
+constexpr std::size_t kBrickNameOffset = 2;  // in the GETDEVICEINFO reply, without its 0x02
 
 // Writes the name and its zero byte into the 20-byte field at `field`; the
 // bytes after the zero are zero too.
@@ -17,16 +22,14 @@ void putFileName(std::uint8_t* field, const std::string& name) {
   std::memcpy(field, name.data(), name.size());
 }
 
-std::uint8_t lowByte(std::int32_t value) { return static_cast<std::uint8_t>(value & 0xff); }
-
 }  // namespace
 
 bool fileNameFits(const std::string& name) { return name.size() <= nxt::kMaxFileNameLength; }
 
-void brickPlayTone(std::int32_t frequency, std::int32_t duration) {
-  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kPlayTone), lowByte(frequency % 256),
-                                              lowByte(frequency / 256), lowByte(duration % 256),
-                                              lowByte(duration / 256)};
+void brickPlayTone(std::int32_t frequencyHz, std::int32_t durationMs) {
+  const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kPlayTone), lowByte(frequencyHz % 256),
+                                              lowByte(frequencyHz / 256), lowByte(durationMs % 256),
+                                              lowByte(durationMs / 256)};
   sendCommand(directCommandBuffer);
 }
 
@@ -34,7 +37,7 @@ std::uint16_t brickBatteryLevel() {
   const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kGetBatteryLevel)};
   std::uint8_t responseBuffer[4];
   askCommand(directCommandBuffer, responseBuffer);
-  return static_cast<std::uint16_t>(responseBuffer[3] * 256 + responseBuffer[2]);
+  return nxt::readU16(responseBuffer + 2);
 }
 
 void brickStartProgram(std::string fileName) {
@@ -64,6 +67,16 @@ void brickStopSound() {
   sendCommand(directCommandBuffer);
 }
 
+std::string brickGetName() {
+  const std::uint8_t systemCommandBuffer[] = {byteOf(nxt::SystemOpcode::kGetDeviceInfo)};
+  std::uint8_t responseBuffer[nxt::kDeviceInfoReplyLength - 1];
+  if (askCommand(systemCommandBuffer, responseBuffer, CommandKind::kSystem) <
+      sizeof responseBuffer) {
+    return "";
+  }
+  const char* name = reinterpret_cast<const char*>(responseBuffer + kBrickNameOffset);
+  return std::string(name, std::find(name, name + nxt::kBrickNameField, '\0'));
+}
+
 bool brickOpen() { return linkOpenUsb(); }
 void brickClose() { linkClose(); }
-std::string brickGetName() { return linkDeviceName(); }

@@ -1,4 +1,4 @@
-#include "directcmd/system_telegrams.h"
+#include "directcmd/brick_telegrams.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 
 namespace {
 
-class SystemTelegrams : public ::testing::Test {
+class BrickTelegrams : public ::testing::Test {
  protected:
   void SetUp() override {
     linkClose();
@@ -19,7 +19,7 @@ class SystemTelegrams : public ::testing::Test {
   SimTransportSettings settings;
 };
 
-TEST_F(SystemTelegrams, PlayTone) {
+TEST_F(BrickTelegrams, PlayTone) {
   struct Case {
     std::int32_t frequency;
     std::int32_t duration;
@@ -38,20 +38,20 @@ TEST_F(SystemTelegrams, PlayTone) {
   }
 }
 
-TEST_F(SystemTelegrams, SingleByteCommands) {
+TEST_F(BrickTelegrams, SingleByteCommands) {
   brickStopProgram();
   brickStopSound();
   EXPECT_EQ(hostTelegrams(), (std::vector<std::string>{"80 01", "80 0c"}));
 }
 
-TEST_F(SystemTelegrams, StartProgramPadsTheNameWithZeros) {
+TEST_F(BrickTelegrams, StartProgramPadsTheNameWithZeros) {
   brickStartProgram("a");
   EXPECT_EQ(hostTelegrams(),
             std::vector<std::string>{
                 "80 00 61 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"});
 }
 
-TEST_F(SystemTelegrams, PlaySoundFileLoopFlag) {
+TEST_F(BrickTelegrams, PlaySoundFileLoopFlag) {
   brickPlaySoundFile("ab", false);
   brickPlaySoundFile("ab", true);
   const std::string zeros = " 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00";
@@ -59,7 +59,7 @@ TEST_F(SystemTelegrams, PlaySoundFileLoopFlag) {
             (std::vector<std::string>{"80 02 00 61 62" + zeros, "80 02 01 61 62" + zeros}));
 }
 
-TEST_F(SystemTelegrams, NamesThatDoNotFitAreNeverSent) {
+TEST_F(BrickTelegrams, NamesThatDoNotFitAreNeverSent) {
   EXPECT_TRUE(fileNameFits(std::string(19, 'n')));
   EXPECT_FALSE(fileNameFits(std::string(20, 'n')));
   brickStartProgram(std::string(20, 'n'));
@@ -67,7 +67,7 @@ TEST_F(SystemTelegrams, NamesThatDoNotFitAreNeverSent) {
   EXPECT_TRUE(hostTelegrams().empty());
 }
 
-TEST_F(SystemTelegrams, BatteryLevelDecodesMillivolts) {
+TEST_F(BrickTelegrams, BatteryLevelDecodesMillivolts) {
   for (std::uint16_t mv : {7516, 0, 65535, 9000}) {
     SimTransportSettings s;
     s.brick.batteryMillivolts = mv;
@@ -76,12 +76,27 @@ TEST_F(SystemTelegrams, BatteryLevelDecodesMillivolts) {
   }
 }
 
-TEST_F(SystemTelegrams, BatteryLevelWithoutReplyIs257) {
+TEST_F(BrickTelegrams, BatteryLevelWithoutReplyIs257) {
   brickClose();
   EXPECT_EQ(brickBatteryLevel(), 257);
 }
 
-TEST_F(SystemTelegrams, NameOfTheBrick) {
+TEST_F(BrickTelegrams, NameComesFromGetDeviceInfoAndIsCutTo15) {
+  settings.brick.name = "ABCDEFGHIJKLMNOPQRS";
+  freshSimBrick(settings);
+  EXPECT_EQ(brickGetName(), "ABCDEFGHIJKLMNO");
+  ASSERT_GE(simTransportTrace().lines.size(), 2u);
+  EXPECT_EQ(simTransportTrace().lines[0], "> 01 9b");
+  // 33 bytes: "< " and 33 bytes of two digits each, blank-separated.
+  EXPECT_EQ(simTransportTrace().lines[1].size(), 2 + 33 * 3 - 1);
+}
+
+TEST_F(BrickTelegrams, NameWithoutABrickIsEmpty) {
+  brickClose();
+  EXPECT_EQ(brickGetName(), "");
+}
+
+TEST_F(BrickTelegrams, NameOfTheBrick) {
   SimTransportSettings s;
   s.brick.name = "Robo1";
   simTransportSetUp(s);

@@ -1,0 +1,101 @@
+#include "interpreter/request_words.h"
+
+#include <cstddef>
+#include <limits>
+
+namespace {
+
+// The whitespace of the classic locale.
+bool isBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The first blank-delimited word of `piece`; a piece with no word is kept
+// as it is (empty, or its blanks).
+std::string firstWord(const std::string& piece) {
+  std::size_t begin = 0;
+  while (begin < piece.size() && isBlank(piece[begin])) ++begin;
+  if (begin == piece.size()) return piece;
+  std::size_t end = begin;
+  while (end < piece.size() && !isBlank(piece[end])) ++end;
+  return piece.substr(begin, end - begin);
+}
+
+struct PortWord {
+  const char* word;
+  int port;
+};
+
+constexpr PortWord kMotorPorts[] = {{"out_a", 0}, {"out_b", 1}, {"out_c", 2},
+                                    {"a", 0},     {"b", 1},     {"c", 2}};
+constexpr PortWord kSensorPorts[] = {{"in_1", 0}, {"in_2", 1}, {"in_3", 2}, {"in_4", 3},
+                                     {"s1", 0},   {"s2", 1},   {"s3", 2},   {"s4", 3}};
+
+template <std::size_t N>
+int lookUpPort(const PortWord (&table)[N], const std::string& word) {
+  for (const PortWord& entry : table) {
+    if (word == entry.word) return entry.port;
+  }
+  return -1;
+}
+
+}  // namespace
+
+Words splitRequest(const std::string& line) {
+  Words cmds;
+  std::size_t start = 0;
+  while (start < line.size()) {
+    std::size_t end = line.find(';', start);
+    if (end == std::string::npos) end = line.size();
+    cmds.push_back(toLowerCase(firstWord(line.substr(start, end - start))));
+    start = end + 1;
+  }
+  return cmds;
+}
+
+std::string toLowerCase(std::string word) {
+  for (char& c : word) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return word;
+}
+
+std::int32_t toInt(const std::string& word) {
+  std::size_t i = 0;
+  while (i < word.size() && isBlank(word[i])) ++i;
+  bool negative = false;
+  if (i < word.size() && (word[i] == '+' || word[i] == '-')) {
+    negative = word[i] == '-';
+    ++i;
+  }
+  constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
+  constexpr std::int64_t kMin = std::numeric_limits<std::int32_t>::min();
+  std::int64_t magnitude = 0;
+  for (; i < word.size() && word[i] >= '0' && word[i] <= '9'; ++i) {
+    // Past 2^31 the value is clamped anyway; stop growing there.
+    if (magnitude <= kMax + 1) magnitude = magnitude * 10 + (word[i] - '0');
+  }
+  const std::int64_t value = negative ? -magnitude : magnitude;
+  if (value > kMax) return static_cast<std::int32_t>(kMax);
+  if (value < kMin) return static_cast<std::int32_t>(kMin);
+  return static_cast<std::int32_t>(value);
+}
+
+std::string intToString(std::int32_t value) { return std::to_string(value); }
+
+bool toBool(const std::string& word) { return word == "true"; }
+
+bool isMotorPort(const std::string& word) { return toMotorPort(word) >= 0; }
+
+bool isSensorPort(const std::string& word) { return toSensorPort(word) >= 0; }
+
+bool isPower(const std::string& word) {
+  const std::int32_t n = toInt(word);
+  return n >= 0 && n <= 100;
+}
+
+bool isTruthWord(const std::string& word) { return word == "true" || word == "false"; }
+
+int toMotorPort(const std::string& word) { return lookUpPort(kMotorPorts, word); }
+
+int toSensorPort(const std::string& word) { return lookUpPort(kSensorPorts, word); }

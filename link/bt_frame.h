@@ -1,0 +1,57 @@
+// Telegrams over a Bluetooth serial link. Each telegram travels as one
+// frame: its length in two bytes, low byte first (the two not counted),
+// then the telegram. The brick's Bluetooth buffer holds 128 bytes, so a
+// length of 0 or above 128 means that the reader has lost step with the
+// stream: nothing after it can be trusted.
+//
+// The functions work on a non-blocking file descriptor (a socket or a
+// serial device) and wait with poll(2), never past their deadline.
+// Reading takes exactly the two length bytes, then exactly the telegram,
+// never a byte of the next frame; a frame may arrive in any number of
+// pieces, and one that is not whole at the deadline is kept in its
+// BtFrameReader for the next call to finish.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+
+#include "protocol/little_endian.h"
+
+constexpr std::size_t kBtFrameHeader = 2;
+constexpr std::size_t kBtMaxFrameBody = 128;
+
+enum class BtIoResult {
+  kOk,
+  kTimeout,    // the deadline passed first
+  kClosed,     // end of file: the other side hung up
+  kError,      // the system call failed; `error` holds errno
+  kOutOfStep,  // a frame length of 0 or above 128
+  kOverflow,   // a whole frame, longer than the caller's buffer: dropped
+};
+
+// A frame that is being read: the bytes of it received so far.
+struct BtFrameReader {
+  std::uint8_t bytes[kBtFrameHeader + kBtMaxFrameBody];
+  std::size_t have = 0;
+};
+
+// The length that a frame's two header bytes give.
+inline std::size_t btFrameLength(const std::uint8_t* header) { return nxt::readU16(header); }
+
+// Writes the frame of `telegram` (`length` bytes, 1 to 128) into `frame`,
+// which has room for length + 2 bytes. Returns the frame's size.
+std::size_t btEncodeFrame(const std::uint8_t* telegram, std::size_t length, std::uint8_t* frame);
+
+// Reads until `reader` holds a whole frame, then copies its telegram into
+// `buffer` (room for `capacity` bytes), sets `received` and empties the
+// reader. `received` is 0 on every other outcome. After kOutOfStep the
+// reader holds the two bad length bytes; the stream is unusable.
+BtIoResult btReadFrame(int fd, BtFrameReader& reader, std::uint8_t* buffer, std::size_t capacity,
+                       std::size_t& received, std::chrono::steady_clock::time_point deadline,
+                       int& error);
+
+// Writes `length` bytes, in one write(2) when the descriptor takes them
+// all, the rest as it takes more, until the deadline.
+BtIoResult btWriteAll(int fd, const std::uint8_t* bytes, std::size_t length,
+                      std::chrono::steady_clock::time_point deadline, int& error);

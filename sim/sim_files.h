@@ -1,0 +1,107 @@
+// The simulated brick's flash file system, as the firmware's loader keeps
+// it, and the system commands that reach it: OPENREAD, OPENWRITE,
+// OPENWRITELINEAR, OPENWRITEDATA, READ, WRITE, CLOSE, DELETE, FINDFIRST and
+// FINDNEXT, each answered byte for byte as the firmware does, with the
+// loader's status codes (0x81-0x93).
+//
+// Files: names of at most 19 characters, looked up without regard to case
+// and with the wildcards "*.*", "NAME.*" and "*.EXT"; listed newest first.
+// A file being written enters the flash when its handle is closed with
+// every announced byte written (a data file: with the bytes written so far);
+// otherwise it is dropped. Sixteen handles, at most four of them writing.
+//
+// Space: the flash is counted in 256-byte sectors; a file takes its bytes
+// plus a header of 36 bytes and 2 bytes for each further sector, rounded up
+// to whole sectors. The free figure (GETDEVICEINFO) is the largest file that
+// the free sectors still hold. The size of the user flash, 448 sectors, is
+// an estimate for a brick with firmware 1.29.
+//
+// With a folder, the flash is kept there, one host file per brick file:
+// a file closed complete is written to it, a deleted one removed from it.
+// Names that a host folder cannot hold safely ('/' or '\' in them, a
+// wildcard, control characters, "." or "..") answer "illegal file name".
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "protocol/nxt_protocol.h"
+
+struct SimReply;
+
+struct SimFile {
+  std::string name;
+  std::vector<std::uint8_t> bytes;
+};
+
+constexpr std::size_t kSimFileHandles = 16;
+constexpr std::size_t kSimWriteHandles = 4;
+constexpr std::size_t kSimMaxFiles = 127;
+constexpr std::uint32_t kSimSectorBytes = 256;
+constexpr std::uint32_t kSimUserFlashSectors = 448;
+
+struct SimFileHandle {
+  enum class Use : std::uint8_t { kFree, kRead, kWrite, kFind };
+  Use use = Use::kFree;
+  std::size_t fileIndex = 0;    // kRead, kFind: the file in SimFlash::files
+  std::uint32_t position = 0;   // kRead: the next byte to read
+  std::string pattern;          // kFind
+  SimFile pending;              // kWrite: the file as written so far
+  std::uint32_t announced = 0;  // kWrite: the size given when it was opened
+  bool dataFile = false;        // kWrite: OPENWRITEDATA, may close early
+  bool overflowed = false;      // kWrite: more bytes came than announced
+};
+
+struct SimFlash {
+  std::vector<SimFile> files;  // newest first
+  std::array<SimFileHandle, kSimFileHandles> handles{};
+  std::string folder;  // where the files are kept; empty: nowhere
+};
+
+// The flash of a brick as it starts without --flash: "demo.rxe" (a
+// stand-in program: its bytes are no real program), "click.rso" and
+// "attention.rso" (stand-in sounds).
+std::vector<SimFile> simDefaultFiles();
+
+// The flash with `files` (the first one newest) and every handle closed.
+void simFlashReset(SimFlash& flash, const std::vector<SimFile>& files, const std::string& folder);
+
+// Bytes that a new file may still have.
+std::uint32_t simFlashFree(const SimFlash& flash);
+
+// True when `name` matches `pattern` as the loader compares them: without
+// regard to case, with "*.*", "NAME.*" and "*.EXT".
+bool simFileNameMatches(const std::string& name, const std::string& pattern);
+
+// The first file (newest first) that `pattern` names, or null.
+const SimFile* simFlashFind(const SimFlash& flash, const std::string& pattern);
+
+// True for a name that a file may be created with.
+bool simFileNameAllowed(const std::string& name);
+
+// True for the system opcodes that simFilesReceive handles.
+bool simFilesHandles(std::uint8_t opcode);
+
+// Handles one of those system commands: `params` are the `paramCount` bytes
+// after the opcode (a short telegram reads as zeros). Fills `reply`.
+void simFilesReceive(SimFlash& flash, std::uint8_t opcode, const std::uint8_t* params,
+                     std::size_t paramCount, SimReply& reply);
+
+// Reads the host file at `path` as a brick file named after its last path
+// component. False with a one-line `error` when it cannot be read or its
+// name is not one a brick file may have.
+bool simFileFromHost(const std::string& path, SimFile& file, std::string& error);
+
+// Reads every file of the folder `dir` (created when missing) into `files`.
+// False with a one-line `error` for a file that cannot be read or whose
+// name a brick file may not have.
+bool simFlashLoadFolder(const std::string& dir, std::vector<SimFile>& files, std::string& error);
+
+// Writes `file` into the folder `dir`, replacing a file of the same name.
+bool simFlashStoreFile(const std::string& dir, const SimFile& file);
+
+// True when `files` fit in the user flash.
+bool simFlashFits(const std::vector<SimFile>& files);
