@@ -3,7 +3,11 @@
 // with one line (the floor that the network stack sets) and beside the
 // simulated link's own time.
 //
-//   nxt-bench [--sim PATH] [--csv FILE] [--requests N] [--quick]
+//   nxt-bench [--sim PATH] [--bt-pty PATH | --no-bt] [--csv FILE] [--requests N] [--quick]
+//
+// Then the same server and nxt-bridge-bt (through nxt-bridge-bt-pty, over
+// the simulated brick on a pseudo-terminal) at 30 ms a telegram, as a
+// Bluetooth link: round trips and the overshoot of goto.
 //
 // Prints a table and writes the same figures to a CSV file.
 #include <arpa/inet.h>
@@ -258,17 +262,55 @@ Row cpuDuring(const Child& sim, const std::string& kind, const std::string& requ
   return r;
 }
 
+// The overshoot of goto to 720 at powers 30, 75 and 100, braked, on the
+// server at `path` with `latencyUs` of link latency.
+void gotoOvershoot(std::vector<Row>& rows, const std::string& path, const std::string& target,
+                   int latencyUs) {
+  Child sim = startSim(path, latencyUs, {});
+  if (sim.sock < 0 || exchange(sim.sock, "nxt;open") != "ok") {
+    stop(sim);
+    return;
+  }
+  for (int power : {30, 75, 100}) {
+    exchange(sim.sock, "motor;stop;out_a;true");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    exchange(sim.sock, "motor;resetrotationcount;out_a;false");
+    const std::string request = "motor;goto;out_a;" + std::to_string(power) + ";720;true";
+    const auto t0 = Clock::now();
+    const std::string reply = exchange(sim.sock, request);
+    const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let it settle
+    const std::string count = exchange(sim.sock, "motor;getrotationcount;out_a");
+    Row r;
+    r.target = target;
+    r.kind = "goto overshoot";
+    r.request = request;
+    r.latencyUs = latencyUs;
+    r.count = 1;
+    r.meanUs = std::atof(count.c_str()) - 720;
+    r.note = "reply " + reply + " in " + fixed(seconds, 2) + " s; final count " + count +
+             "; overshoot " + fixed(r.meanUs, 0) + " degrees";
+    rows.push_back(r);
+  }
+  stop(sim);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   ::signal(SIGPIPE, SIG_IGN);
   std::string simPath = NXT_BRIDGE_SIM_PATH;
+  std::string btPtyPath = NXT_BT_PTY_PATH;
   std::string csvPath = "nxt-bench.csv";
   int requests = 20000;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--sim" && i + 1 < argc) {
       simPath = argv[++i];
+    } else if (a == "--bt-pty" && i + 1 < argc) {
+      btPtyPath = argv[++i];
+    } else if (a == "--no-bt") {
+      btPtyPath.clear();
     } else if (a == "--csv" && i + 1 < argc) {
       csvPath = argv[++i];
     } else if (a == "--requests" && i + 1 < argc) {
@@ -276,7 +318,8 @@ int main(int argc, char** argv) {
     } else if (a == "--quick") {
       requests = 2000;
     } else {
-      std::cerr << "usage: nxt-bench [--sim PATH] [--csv FILE] [--requests N] [--quick]\n";
+      std::cerr << "usage: nxt-bench [--sim PATH] [--bt-pty PATH | --no-bt] [--csv FILE] "
+                   "[--requests N] [--quick]\n";
       return 2;
     }
   }
@@ -350,35 +393,35 @@ int main(int argc, char** argv) {
     }
     stop(sim);
   }
-  for (int latency : {0, 1000}) {
-    Child sim = startSim(simPath, latency, {});
-    if (sim.sock < 0 || exchange(sim.sock, "nxt;open") != "ok") continue;
-    for (int power : {30, 75, 100}) {
-      exchange(sim.sock, "motor;stop;out_a;true");
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
-      exchange(sim.sock, "motor;resetrotationcount;out_a;false");
-      const std::string reply =
-          exchange(sim.sock, "motor;goto;out_a;" + std::to_string(power) + ";720;true");
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let it settle
-      const std::string count = exchange(sim.sock, "motor;getrotationcount;out_a");
-      Row r;
-      r.target = "nxt-bridge-sim";
-      r.kind = "goto overshoot";
-      r.request = "motor;goto;out_a;" + std::to_string(power) + ";720;true";
-      r.latencyUs = latency;
-      r.count = 1;
-      r.meanUs = std::atof(count.c_str()) - 720;
-      r.note = "reply " + reply + "; final count " + count + "; overshoot " + fixed(r.meanUs, 0) +
-               " degrees";
-      rows.push_back(r);
+  for (int latency : {0, 1000}) gotoOvershoot(rows, simPath, "nxt-bridge-sim", latency);
+
+  // A Bluetooth link: 30 ms a telegram, through the simulated link and
+  // through nxt-bridge-bt over the simulated brick on a pseudo-terminal.
+  if (!btPtyPath.empty()) {
+    const int btLatency = 30000;
+    const int btCount = std::max(20, requests / 400);
+    for (const auto& [target, path] :
+         {std::make_pair(std::string("nxt-bridge-sim"), simPath),
+          std::make_pair(std::string("nxt-bridge-bt pty"), btPtyPath)}) {
+      Child server = startSim(path, btLatency, {});
+      if (server.sock < 0 || exchange(server.sock, "nxt;open") != "ok") {
+        std::cerr << "nxt-bench: cannot start " << path << "\n";
+        stop(server);
+        continue;
+      }
+      for (const auto& [kind, line] : kinds) {
+        if (kind != "error")
+          rows.push_back(measure(server.sock, target, kind, line, btLatency, btCount));
+      }
+      stop(server);
+      gotoOvershoot(rows, path, target, btLatency);
     }
-    stop(sim);
   }
 
-  std::printf("%-15s %-14s %-8s %7s %9s %9s %9s %10s  %s\n", "target", "kind", "link us", "count",
+  std::printf("%-17s %-14s %-8s %7s %9s %9s %9s %10s  %s\n", "target", "kind", "link us", "count",
               "req/s", "p50 us", "p99 us", "max us", "note");
   for (const Row& r : rows) {
-    std::printf("%-15s %-14s %-8d %7d %9.0f %9.1f %9.1f %10.1f  %s\n", r.target.c_str(),
+    std::printf("%-17s %-14s %-8d %7d %9.0f %9.1f %9.1f %10.1f  %s\n", r.target.c_str(),
                 r.kind.c_str(), r.latencyUs, r.count, r.perSecond, r.p50Us, r.p99Us, r.maxUs,
                 r.note.c_str());
   }

@@ -1,6 +1,7 @@
 #include "directcmd/input_telegrams.h"
 
 #include "directcmd/direct_command.h"
+#include "directcmd/wait_cancel.h"
 #include "protocol/little_endian.h"
 #include "protocol/nxt_protocol.h"
 
@@ -101,6 +102,10 @@ SonarReading sonarGetValue(int port, std::chrono::milliseconds waitLimit) {
   const auto waitBegan = std::chrono::steady_clock::now();
   std::uint8_t bytesReady = 0;
   while (bytesReady < 1) {
+    if (reading.passes > 0 && waitCancelled()) {
+      reading.cancelled = true;
+      return reading;
+    }
     sonarRequestDistance(port);
     ++reading.passes;
     // A dead link reports the fill, one byte ready: no wait, distance 1.

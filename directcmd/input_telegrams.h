@@ -46,6 +46,7 @@ constexpr std::chrono::milliseconds kSonarWaitLimit{1000};
 struct SonarReading {
   std::uint8_t distanceCm = 0;  // first received byte of the LSREAD reply
   bool timedOut = false;        // no byte was ready within the wait limit
+  bool cancelled = false;       // waitCancelled() ended the wait; no LSREAD
   std::uint32_t passes = 0;     // read requests sent in the wait
 };
 
@@ -55,7 +56,8 @@ struct SonarReading {
 // LSGETSTATUS until the status reports at least one byte ready, and then
 // takes the byte with LSREAD 10 pp. When `waitLimit` has passed since the
 // wait began and the last status still reports no byte, the wait ends with
-// `timedOut` set and no LSREAD is sent.
+// `timedOut` set and no LSREAD is sent; when waitCancelled() answers true
+// between two passes, it ends at once with `cancelled` set.
 //
 // A dead link (no brick held, or no reply) does not time out: the status
 // decodes from the 0x01 fill as one byte ready, and the LSREAD's byte from

@@ -1,6 +1,7 @@
 #include "directcmd/output_telegrams.h"
 
 #include "directcmd/direct_command.h"
+#include "directcmd/wait_cancel.h"
 #include "protocol/little_endian.h"
 #include "protocol/nxt_protocol.h"
 
@@ -97,6 +98,7 @@ GoToResult motorGoTo(std::int32_t port, std::int32_t power, std::int32_t target,
   for (;;) {
     const std::int32_t count = motorGetRotationCount(port);
     if (reverse ? count <= target : count >= target) break;
+    if (waitCancelled()) return GoToResult::kCancelled;
     const std::int64_t d = distance(count, target);
     const auto now = wait.now();
     if (d < nearest) {

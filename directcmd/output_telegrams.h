@@ -43,8 +43,9 @@ struct GoToWait {
 };
 
 enum class GoToResult {
-  kReached,   // a poll found the count at or past the target
-  kTimedOut,  // the count came no nearer to the target for noProgressLimit
+  kReached,    // a poll found the count at or past the target
+  kTimedOut,   // the count came no nearer to the target for noProgressLimit
+  kCancelled,  // waitCancelled() said so; no stop was sent
 };
 
 // Drives the motor at `power` until its RotationCount reaches or passes
@@ -52,7 +53,9 @@ enum class GoToResult {
 // coasting as `brake` says. Reads the count once; runs forward when the
 // target is at or above it, in reverse when below; then polls the count
 // back to back, with no pause, until a poll finds it at or past the target.
-// The stop is sent also when the wait times out. The count is not read
+// The stop is sent also when the wait times out, but not when it is
+// cancelled (wait_cancel.h): the motor then runs on until the one who
+// cancelled stops it. The count is not read
 // again after the stop: the motor ends as a rule a little past the target.
 GoToResult motorGoTo(std::int32_t port, std::int32_t power, std::int32_t target, bool brake,
                      const GoToWait& wait = GoToWait{});

@@ -72,6 +72,10 @@ class CommandInterpreter {
   //   stopsound                     ok
   std::string handleNxt(const Words& cmds);
 
+  // When the link is open, sends the coasting stop to motor ports A, B and
+  // C, as the brick's firmware turns its outputs off when a program ends.
+  void coastAllMotors();
+
   bool isInterfaceEnabled() const { return interfaceEnabled; }
 
  private:

@@ -62,7 +62,14 @@ std::string CommandInterpreter::handleMotor(const Words& cmds) {
     }
     const GoToResult result =
         motorGoTo(toMotorPort(cmds[2]), toInt(cmds[3]), toInt(cmds[4]), toBool(cmds[5]));
+    // A cancelled run is not reported as done; the server, which
+    // cancelled it, ends the session without sending this reply.
     return result == GoToResult::kReached ? kReplyOk : kErrTimeout;
   }
   return std::string(kErrUnknownCommand) + ">>" + cmd;
+}
+
+void CommandInterpreter::coastAllMotors() {
+  if (!interfaceEnabled) return;
+  for (int port = 0; port < 3; ++port) motorBrakeOff(port);
 }

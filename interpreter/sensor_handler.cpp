@@ -71,7 +71,8 @@ std::string CommandInterpreter::handleSensor(const Words& cmds) {
     const SonarReading reading = sonarGetValue(port);
     // A sensor that is unplugged, or a port not set up for it, never
     // reports a byte ready; the wait ends at its limit.
-    if (reading.timedOut) return kErrTimeout;
+    // A cancelled wait ends the session: the reply is never sent.
+    if (reading.timedOut || reading.cancelled) return kErrTimeout;
     return queryReply(intToString(reading.distanceCm));
   }
   return kErrUnknownCommand + cmd;

@@ -29,9 +29,10 @@ inline bool isFatal(const DriverStatus& status) { return status.code < 0; }
 struct BrickIterator;  // a search over the bricks found; opaque
 struct BrickHandle;    // one brick taken for use; opaque
 
-// Searches for bricks. Only USB is searched: a brick over Bluetooth is not
-// supported, and `searchBluetooth` true finds nothing more. The iterator
-// stands on the first brick found; `status` is fatal when there is none.
+// Searches for bricks where the program's transport looks: on USB, or the
+// one brick named to nxt-bridge-bt; `searchBluetooth` changes nothing. The
+// iterator stands on the first brick found; `status` is fatal when there is
+// none.
 BrickIterator* driverCreateBrickIterator(bool searchBluetooth, std::uint32_t timeoutSeconds,
                                          DriverStatus& status);
 

@@ -1,10 +1,12 @@
 // The transport moves raw telegrams between this host and one brick: the
 // bytes exactly as they cross USB, telegram-type byte first, one telegram
-// per call. It knows nothing of opcodes or replies.
+// per call (a transport that frames them, as over Bluetooth, adds and
+// removes its framing itself). It knows nothing of opcodes or replies.
 //
 // There is one transport per program, chosen when linking: transport_usb.cpp
-// (libusb) for nxt-bridge, transport_sim.cpp (the simulated brick) for
-// nxt-bridge-sim and the tests. Both implement exactly these functions.
+// (libusb) for nxt-bridge, transport_bt.cpp (Bluetooth) for nxt-bridge-bt,
+// transport_sim.cpp (the simulated brick) for nxt-bridge-sim and the tests.
+// Each implements exactly these functions.
 #pragma once
 
 #include <cstddef>

@@ -242,12 +242,20 @@ int openDevice(const std::string& path, int& error) {
   return fd;
 }
 
+// Closes the link's descriptor at once: output that a serial device still
+// holds is dropped first, or closing would wait for it to drain (up to
+// 30 s on a device whose brick is gone).
+void closeLink(int fd) {
+  ::tcflush(fd, TCIOFLUSH);  // fails harmlessly on a socket
+  ::close(fd);
+}
+
 // The link is lost: the descriptor is closed, every handle fails from now
 // on, and the next open connects afresh.
 void markGone(BtConnection& connection, const std::string& why) {
   if (connection.fd >= 0) {
     tellOperator("the link to the NXT brick is lost (" + why + "); nxt;open connects again");
-    ::close(connection.fd);
+    closeLink(connection.fd);
   }
   connection.fd = -1;
   connection.drainPending = false;
@@ -338,7 +346,7 @@ void transportCloseBrick(TransportDevice* device) {
   delete device;
   if (--connection->handles > 0) return;
   if (state().current == connection) state().current = nullptr;
-  if (connection->fd >= 0) ::close(connection->fd);
+  if (connection->fd >= 0) closeLink(connection->fd);
   delete connection;
 }
 

@@ -266,7 +266,11 @@ UsbConnection* connectFirstBrick(libusb_device* const* list, ssize_t count, std:
     return connection;
   }
   result = kTransportNoDevice;
-  tellOpenFailure("no NXT found on USB (is it switched on and plugged in?)");
+  // A machine with USB lists its root hubs at least: an empty list is no
+  // USB at all, not a missing brick.
+  tellOpenFailure(
+      count == 0 ? "no USB devices at all, not even a hub (in a container, give it /dev/bus/usb)"
+                 : "no NXT found on USB (is it switched on and plugged in?)");
   return nullptr;
 }
 
@@ -283,7 +287,8 @@ TransportDevice* transportOpenFirstBrick(std::int32_t& result) {
     if (rc != LIBUSB_SUCCESS) {
       usb.context = nullptr;
       result = kTransportIoError;
-      tellOpenFailure("libusb cannot start (" + usbErrorName(rc) + ")");
+      tellOpenFailure("no USB: libusb cannot start (" + usbErrorName(rc) +
+                      "; in a container, give it /dev/bus/usb)");
       return nullptr;
     }
   }

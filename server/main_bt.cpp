@@ -24,11 +24,13 @@ const char kUsage[] =
     "The link is made by the client's nxt;open.\n"
     "\n"
     "  --port N   serve on TCP port N (1-65535) instead of 2056\n"
-    "  --help     show this text\n";
+    "  --help     show this text\n"
+    "  --version  show the version\n";
 
 struct BtProgramOptions {
   std::uint16_t port = kDefaultPort;
   bool help = false;
+  bool version = false;
   BtBrick brick;
 };
 
@@ -51,6 +53,8 @@ bool parseOptions(int argc, char** argv, BtProgramOptions& options, std::string&
     const std::string arg = argv[i];
     if (arg == "--help") {
       options.help = true;
+    } else if (arg == "--version") {
+      options.version = true;
     } else if (arg == "--port" || arg.rfind("--port=", 0) == 0) {
       std::string value;
       if (arg == "--port") {
@@ -81,7 +85,7 @@ bool parseOptions(int argc, char** argv, BtProgramOptions& options, std::string&
       haveBrick = true;
     }
   }
-  if (!haveBrick && !options.help) {
+  if (!haveBrick && !options.help && !options.version) {
     error = "no BRICK given: a Bluetooth address or a device path";
     return false;
   }
@@ -97,12 +101,16 @@ int main(int argc, char** argv) {
   std::string error;
   if (!parseOptions(argc, argv, options, error)) {
     std::cerr << "nxt-bridge-bt: " << error << " (try --help)" << std::endl;
-    return 2;
+    return kExitUsage;
   }
   if (options.help) {
     std::cout << kUsage;
-    return 0;
+    return kExitServed;
+  }
+  if (options.version) {
+    std::cout << "nxt-bridge-bt " NXT_VERSION "\n";
+    return kExitServed;
   }
   btTransportSetUp(options.brick);
-  return serveOneClient(options.port);
+  return serveOneClient(ServerSettings{"nxt-bridge-bt", options.port, "Bluetooth"});
 }

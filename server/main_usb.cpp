@@ -1,11 +1,37 @@
-// nxt-bridge: the server over a real NXT brick on USB. No options: it serves
-// TCP port 2056 on every IPv4 address.
+// nxt-bridge: the server over a real NXT brick on USB. It takes no options:
+// it serves TCP port 2056 on every IPv4 address.
 #include <csignal>
+#include <cstring>
+#include <iostream>
 
 #include "server/server_loop.h"
 
-int main() {
+namespace {
+
+const char kUsage[] =
+    "Usage: nxt-bridge [--help | --version]\n"
+    "Serves the nxt-bridge text protocol on TCP port 2056 (every IPv4 address)\n"
+    "over the first NXT brick found on USB. It takes no other options.\n\n"
+    "  --help     show this text and exit\n"
+    "  --version  show the version and exit\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    std::cout << kUsage;
+    return kExitServed;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::cout << "nxt-bridge " NXT_VERSION "\n";
+    return kExitServed;
+  }
+  if (argc > 1) {
+    std::cerr << "nxt-bridge: takes no options, and '" << argv[1] << "' is none (try --help)"
+              << std::endl;
+    return kExitUsage;
+  }
   // A client that goes away mid-reply must not end the server.
   std::signal(SIGPIPE, SIG_IGN);
-  return serveOneClient(kDefaultPort);
+  return serveOneClient(ServerSettings{"nxt-bridge", kDefaultPort, "USB"});
 }

@@ -1,35 +1,46 @@
-// The network front end: serves one TCP client, one request per read.
+// The network front end: listens on one TCP port (every IPv4 address), or
+// on the socket a service manager handed over (listening_socket.h), serves
+// the first client, one request after another, and ends.
 //
-// Each read (at most 512 bytes) is one request. Its text ends at the first
-// carriage return or line feed; quotes become blanks. The cleaned text is
-// echoed to standard output. "shortrep" switches to the short reply form,
+// Requests are split out of each read (request_text.h) and echoed to the
+// console (console_echo.h). "shortrep" switches to the short reply form,
 // "bye" ends serving, an empty request is skipped; everything else goes to
-// the interpreter and its reply goes back with a line feed.
+// the interpreter, and its reply goes back with a line feed.
+//
+// How serving ends, and the exit status:
+// - "bye": 0. The motors keep what the client last told them.
+// - the client goes away (end of stream, a failed read or write, a reply
+//   that it does not take within kReplyWriteBound): 0, after the coasting
+//   stop to every motor when the brick link is open. A "goto" or a sonar
+//   wait in progress ends at once when the client's end of stream shows.
+// - SIGINT, SIGTERM or SIGHUP: the same stop, then the process ends by the
+//   signal (stop_signals.h).
+// - the port cannot be listened on, or the accept fails: 1, after one line
+//   on standard error naming the program, the port and the reason.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 constexpr std::uint16_t kDefaultPort = 2056;
 constexpr std::size_t kReadBufferSize = 512;
 
-// The request text of one read: cut at the first CR or LF, quotes turned
-// into blanks.
-std::string cleanRequest(const char* data, std::size_t length);
+// How long a reply may wait for a client that takes no bytes.
+constexpr std::chrono::seconds kReplyWriteBound{5};
 
-// The console form of a cleaned request: bytes below 0x20 (tab aside) and
-// 0x7F are written as \xHH so that a client cannot drive the terminal.
-std::string consoleEcho(const std::string& request);
+constexpr int kExitServed = 0;
+constexpr int kExitCannotServe = 1;
+constexpr int kExitUsage = 2;
 
-enum class LoopKeyword { kNone, kShortRep, kBye, kEmpty };
+struct ServerSettings {
+  const char* programName = "nxt-bridge";  // the first word of every message
+  std::uint16_t port = kDefaultPort;
+  const char* brickLink = "USB";  // for the start-up line: "... over USB"
+};
 
-// The loop keywords, exactly: "shortrep", "bye", or either with one blank
-// on each side (what a quoted keyword becomes).
-LoopKeyword loopKeyword(const std::string& request);
-
-// Listens on `port` (every IPv4 address), or on the socket a service
-// manager handed over (server/listening_socket.h), serves the first client until it
-// sends "bye" or goes away, then closes both sockets. A failure to set up
-// the socket is written to standard error. Returns the exit status, 0.
-int serveOneClient(std::uint16_t port);
+// Serves one client as above and returns the exit status (a stop signal
+// ends the process instead). Writes one line to standard error once it
+// listens: "nxt-bridge: serving TCP port 2056 over USB" (the port is the
+// handed-over socket's when there is one).
+int serveOneClient(const ServerSettings& settings);

@@ -138,6 +138,11 @@ const std::vector<OptionRow>& optionTable() {
          o.help = true;
          return true;
        }},
+      {"--version", nullptr, "show the version and exit",
+       [](const std::string&, SimProgramOptions& o) {
+         o.version = true;
+         return true;
+       }},
   };
   return table;
 }

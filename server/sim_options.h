@@ -11,6 +11,7 @@
 struct SimProgramOptions {
   std::uint16_t port = 2056;
   bool help = false;
+  bool version = false;
   SimTransportSettings transport;
   bool console = false;                // read input changes from standard input
   std::vector<std::string> hostFiles;  // --file: put on the flash at start

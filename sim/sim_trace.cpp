@@ -1,5 +1,8 @@
 #include "sim/sim_trace.h"
 
+#include <cerrno>
+#include <cstring>
+
 std::string traceLine(char direction, const std::uint8_t* bytes, std::size_t length) {
   static const char kHex[] = "0123456789abcdef";
   std::string line;
@@ -16,6 +19,7 @@ std::string traceLine(char direction, const std::uint8_t* bytes, std::size_t len
 bool traceOpenFile(SimTrace& trace, const std::string& path) {
   traceClose(trace);
   trace.file = std::fopen(path.c_str(), "w");
+  trace.path = path;
   return trace.file != nullptr;
 }
 
@@ -28,9 +32,16 @@ namespace {
 
 void traceWrite(SimTrace& trace, const std::string& line) {
   if (trace.file != nullptr) {
-    std::fputs(line.c_str(), trace.file);
-    std::fputc('\n', trace.file);
-    std::fflush(trace.file);
+    errno = 0;
+    const bool written = std::fputs(line.c_str(), trace.file) >= 0 &&
+                         std::fputc('\n', trace.file) != EOF && std::fflush(trace.file) == 0;
+    if (!written) {
+      const int error = errno;
+      std::fprintf(stderr, "%s: cannot write the trace file %s: %s; tracing stops\n",
+                   program_invocation_short_name, trace.path.c_str(),
+                   error != 0 ? std::strerror(error) : "write failed");
+      traceClose(trace);
+    }
   }
   if (trace.keepLines) trace.lines.push_back(line);
 }

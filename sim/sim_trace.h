@@ -14,6 +14,7 @@
 
 struct SimTrace {
   std::FILE* file = nullptr;  // owned; null when not tracing to a file
+  std::string path;           // of the file, for messages
   bool keepLines = false;
   std::vector<std::string> lines;
 };
@@ -25,6 +26,9 @@ std::string traceLine(char direction, const std::uint8_t* bytes, std::size_t len
 bool traceOpenFile(SimTrace& trace, const std::string& path);
 void traceClose(SimTrace& trace);
 
+// Adds one line. A line that cannot be written to the file (a full disk)
+// is told on standard error, one line with the reason, and the file is
+// closed: tracing to it stops, the program goes on.
 void traceTelegram(SimTrace& trace, char direction, const std::uint8_t* bytes, std::size_t length);
 
 // Writes "# " and `event` as one line.

@@ -9,6 +9,8 @@ endif()
 foreach(path bin/nxt-bridge bin/nxt-bridge-sim bin/nxt-bridge-bt
              lib/udev/rules.d/70-nxt-bridge.rules
              lib/systemd/system/nxt-bridge.socket lib/systemd/system/nxt-bridge.service
+             lib/systemd/system/nxt-bridge-bt@.socket lib/systemd/system/nxt-bridge-bt@.service
+             share/metainfo/nxt-bridge.metainfo.xml
              share/man/man1/nxt-bridge.1 share/man/man1/nxt-bridge-sim.1
              share/man/man1/nxt-bridge-bt.1)
   if(NOT EXISTS "${PREFIX}/${path}")

@@ -42,11 +42,37 @@ TEST(NxtBridgeWithoutBrick, OpenAnswersErrEverythingElseIsNotEnabledByeEndsIt) {
   EXPECT_EQ(readLine(server), "<closed>");
   EXPECT_EQ(waitForExit(server), 0);
 
-  // One line for the operator per failed open, and nothing else.
+  // The start-up line, then one line for the operator per failed open, and
+  // nothing else.
   const auto lines = linesOf(server.stderrText);
-  ASSERT_EQ(lines.size(), 2u) << server.stderrText;
-  for (const std::string& line : lines) {
-    EXPECT_EQ(line.rfind(kOpenFailureLine, 0), 0u) << line;
+  ASSERT_EQ(lines.size(), 3u) << server.stderrText;
+  EXPECT_EQ(lines[0], "nxt-bridge: serving TCP port 2056 over USB");
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i].rfind(kOpenFailureLine, 0), 0u) << lines[i];
+  }
+}
+
+// It takes no options: --help and --version answer, anything else is
+// refused before it would serve.
+TEST(NxtBridgeArguments, HelpAndVersionAnswerAnythingElseIsStatus2) {
+  struct Case {
+    const char* arguments;
+    int status;
+    const char* firstLine;
+  } cases[] = {
+      {"--help", 0, "Usage: nxt-bridge [--help | --version]"},
+      {"--version", 0, "nxt-bridge " NXT_VERSION},
+      {"--port 3000 2>&1", 2, "nxt-bridge: takes no options, and '--port' is none (try --help)"},
+      {"2056 2>&1", 2, "nxt-bridge: takes no options, and '2056' is none (try --help)"},
+      {"--help --version 2>&1", 2,
+       "nxt-bridge: takes no options, and '--help' is none (try --help)"},
+  };
+  for (const Case& c : cases) {
+    int status = -1;
+    const std::string out =
+        runCommand(std::string(NXT_BRIDGE_PATH) + " " + c.arguments, status, 10);
+    EXPECT_EQ(status, c.status) << c.arguments;
+    EXPECT_EQ(linesOf(out).at(0), c.firstLine) << c.arguments;
   }
 }
 

@@ -57,7 +57,9 @@ TEST_F(BtPty, RepliesSplitByteByByteGiveTheSameRepliesAndTelegrams) {
   EXPECT_EQ(request(server, "nxt;batterylevel"), "8100");
   EXPECT_EQ(sentTelegrams(server),
             (std::vector<std::string>{"00 0b", "01 9b", "00 06 01", "00 0b"}));
-  EXPECT_EQ(server.stderrText, "");
+  // Nothing for the operator but the start-up line.
+  EXPECT_EQ(server.stderrText,
+            "nxt-bridge-bt: serving TCP port " + std::to_string(server.port) + " over Bluetooth\n");
 }
 
 TEST_F(BtPty, AStalledReplyTimesOutAndTheNextRequestsGetTheirOwn) {
@@ -113,7 +115,7 @@ TEST_F(BtPty, ALineWithNothingBehindItAnswersErrAtOnce) {
   ASSERT_TRUE(startServer(server, {"--no-brick"}, false));
   const auto start = Clock::now();
   EXPECT_EQ(request(server, "nxt;open"), "err");
-  EXPECT_LT(Clock::now() - start, milliseconds(1000));
+  EXPECT_LT(Clock::now() - start, kPastTheDeadline);
   EXPECT_EQ(request(server, "nxt;getname"), "err: not_enable_interface");
   ASSERT_TRUE(sendRaw(server, "bye\n"));
   EXPECT_EQ(waitForExit(server), 0);

@@ -297,6 +297,7 @@ int waitForExit(SimServer& server, std::chrono::milliseconds timeout) {
     if (::waitpid(server.pid, &status, WNOHANG) == server.pid) {
       server.pid = -1;
       server.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      server.exitSignal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
       break;
     }
     if (Clock::now() >= deadline) {

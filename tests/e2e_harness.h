@@ -23,7 +23,8 @@ struct SimServer {
   std::string stderrText;
   std::string traceFile;
   int exitStatus = -1;
-  int stdinFd = -1;  // write end of the server's standard input
+  int exitSignal = 0;  // the signal that ended the server, 0 when none did
+  int stdinFd = -1;    // write end of the server's standard input
 
   ~SimServer();
 };
@@ -73,7 +74,8 @@ std::string readLine(SimServer& server,
 bool nothingArrives(SimServer& server, std::chrono::milliseconds wait);
 
 // Waits for the server to exit; kills it after `timeout`. Returns its exit
-// status, or -1 when it had to be killed. Collects its output.
+// status, or -1 when it had to be killed or a signal ended it (then in
+// `exitSignal`). Collects its output.
 int waitForExit(SimServer& server,
                 std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "e2e_harness.h"
+#include "text_lines.h"
 
 namespace {
 
@@ -90,14 +91,23 @@ TEST(Server, ClientResetEndsServing) {
   EXPECT_EQ(waitForExit(s, milliseconds(3000)), 0);
 }
 
-TEST(Server, OnlyTheFirstRequestOfAReadIsServed) {
+TEST(Server, EveryLineOfAReadGetsItsReplyInOrder) {
   SimServer s;
   ASSERT_TRUE(startServer(s));
-  EXPECT_EQ(request(s, "nxt;open"), "ok");
-  ASSERT_TRUE(sendRaw(s, "nxt;playtone;440;200\nnxt;batterylevel\n"));
-  EXPECT_EQ(readLine(s), "ok");
-  EXPECT_TRUE(nothingArrives(s, milliseconds(200)));
-  EXPECT_EQ(sentTelegrams(s), (std::vector<std::string>{"80 03 b8 01 c8 00"}));
+  // Every kind of line end, an empty line (no reply), a keyword, and a last
+  // request without a line end, all in one write.
+  ASSERT_TRUE(sendRaw(s,
+                      "nxt;open\nnxt;playtone;440;200\r\nnxt;getname\rnxt;batterylevel\n\n"
+                      "shortrep\nnxt;batterylevel"));
+  for (const char* reply : {"ok", "ok", "NXT", "8100", "ok8100"}) EXPECT_EQ(readLine(s), reply);
+  // Lines pasted in two writes, the second not waiting for a reply to the
+  // first; a CR LF cut between them is one line end, in one read or two.
+  ASSERT_TRUE(sendRaw(s, "nxt;getname\nnxt;batterylevel\r"));
+  ASSERT_TRUE(sendRaw(s, "\nnxt;close\n"));
+  for (const char* reply : {"okNXT", "ok8100", "ok"}) EXPECT_EQ(readLine(s), reply);
+  EXPECT_TRUE(nothingArrives(s, milliseconds(100)));
+  EXPECT_EQ(sentTelegrams(s), (std::vector<std::string>{"80 03 b8 01 c8 00", "01 9b", "00 0b",
+                                                        "00 0b", "01 9b", "00 0b"}));
 }
 
 TEST(Server, LongRequestIsServedAsSeveralReads) {
@@ -152,11 +162,16 @@ TEST(Server, PortAlreadyTakenIsOneLineOnStandardError) {
 
   SimServer s;
   // The server cannot listen (the client side reaches the other listener):
-  // it says why on standard error, in one line, and exits.
+  // it says why on standard error, in one line, and exits with status 1.
   startServer(s, {}, false, port);
-  EXPECT_EQ(waitForExit(s), 0);
+  EXPECT_EQ(waitForExit(s), 1);
+  // The line names the program that could not listen (through a launcher,
+  // the server program under it).
+  const std::string line =
+      ": cannot listen on TCP port " + std::to_string(port) + ": Address already in use\n";
   EXPECT_EQ(std::count(s.stderrText.begin(), s.stderrText.end(), '\n'), 1) << s.stderrText;
-  EXPECT_NE(s.stderrText.find("in use"), std::string::npos) << s.stderrText;
+  ASSERT_GT(s.stderrText.size(), line.size()) << s.stderrText;
+  EXPECT_EQ(s.stderrText.substr(s.stderrText.size() - line.size()), line);
   ::close(taken);
 }
 
@@ -190,6 +205,29 @@ TEST(SimProgram, BadOptionExitsWithStatus2) {
     EXPECT_EQ(s.exitStatus, 2);
     EXPECT_EQ(std::count(s.stderrText.begin(), s.stderrText.end(), '\n'), 1) << s.stderrText;
   }
+}
+
+TEST(SimProgram, ATraceThatFailsIsToldOnceAndServingGoesOn) {
+  SimServer full;
+  ASSERT_TRUE(startServer(full, {"--trace", "/dev/full"}, false));
+  EXPECT_EQ(request(full, "nxt;open"), "ok");
+  EXPECT_EQ(request(full, "nxt;batterylevel"), "8100");
+  EXPECT_EQ(request(full, "nxt;batterylevel"), "8100");
+  ASSERT_TRUE(sendRaw(full, "bye\n"));
+  EXPECT_EQ(waitForExit(full), 0);
+  EXPECT_EQ(linesOf(full.stderrText),
+            (std::vector<std::string>{
+                "nxt-bridge-sim: serving TCP port " + std::to_string(full.port) +
+                    " over the simulated brick",
+                "nxt-bridge-sim: cannot write the trace file /dev/full: No space left on device; "
+                "tracing stops"}));
+
+  SimServer missing;
+  EXPECT_FALSE(startServer(missing, {"--trace", "/nonexistent-dir/trace"}, false));
+  EXPECT_EQ(missing.exitStatus, 2);
+  EXPECT_EQ(missing.stderrText,
+            "nxt-bridge-sim: cannot write the trace file /nonexistent-dir/trace: No such file or "
+            "directory\n");
 }
 
 }  // namespace

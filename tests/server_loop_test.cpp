@@ -1,38 +1,59 @@
-#include "server/server_loop.h"
-
+// The request loop's text handling: requests split out of a read, the loop
+// keywords, and the console echo that neither a client nor a stalled
+// console can misuse.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "server/console_echo.h"
+#include "server/request_text.h"
+#include "text_lines.h"
 
 namespace {
 
-TEST(CleanRequest, CutsAtTheFirstLineEndAndBlanksQuotes) {
+using Requests = std::vector<std::string>;
+
+Requests split(const std::string& read, LineEnds& lineEnds) {
+  return splitRequests(read.data(), read.size(), lineEnds);
+}
+
+TEST(SplitRequests, EveryLineOfAReadIsARequestQuotesBecomeBlanks) {
   struct Case {
-    std::string raw;
-    std::string clean;
+    std::string read;
+    Requests requests;
   } cases[] = {
-      {"bye\n", "bye"},
-      {"bye\r\n", "bye"},
-      {"'bye'\n", " bye "},
-      {"\"bye\"", " bye "},
-      {"a\nb\n", "a"},
-      {"a\rb", "a"},
-      {"\n", ""},
-      {"", ""},
-      {std::string("a\0b\n", 4), std::string("a\0b", 3)},
-      {"motor;stop;'out_a';\"true\"\n", "motor;stop; out_a ; true "},
-      {"x'y\"\nz'", "x y "},
+      {"bye\n", {"bye"}},
+      {"bye\r\n", {"bye"}},
+      {"'bye'\n", {" bye "}},
+      {"\"bye\"", {" bye "}},
+      {"a\nb\n", {"a", "b"}},
+      {"a\r\nb\r\nc", {"a", "b", "c"}},
+      {"a\rb", {"a", "b"}},
+      {"a\n\nb\n", {"a", "", "b"}},
+      {"a\n\rb", {"a", "", "b"}},
+      {"\n", {""}},
+      {"\r\n", {""}},
+      {"", {}},
+      {std::string("a\0b\n", 4), {std::string("a\0b", 3)}},
+      {"motor;stop;'out_a';\"true\"\n", {"motor;stop; out_a ; true "}},
+      {"x'y\"\nz'", {"x y ", "z "}},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(cleanRequest(c.raw.data(), c.raw.size()), c.clean) << c.raw;
+    LineEnds lineEnds;
+    EXPECT_EQ(split(c.read, lineEnds), c.requests) << c.read;
   }
 }
 
-TEST(ConsoleEcho, EscapesControlBytesButKeepsTabAndText) {
-  EXPECT_EQ(consoleEcho("motor;setforward;out_a;75"), "motor;setforward;out_a;75");
-  EXPECT_EQ(consoleEcho("a\tb"), "a\tb");
-  EXPECT_EQ(consoleEcho("\x1b[2J"), "\\x1b[2J");
-  EXPECT_EQ(consoleEcho(std::string("\0\x01\x1f\x7f", 4)), "\\x00\\x01\\x1f\\x7f");
-  EXPECT_EQ(consoleEcho("\x80\xc3\xa9"), "\x80\xc3\xa9");
-  EXPECT_EQ(consoleEcho(" \\x "), " \\x ");
+TEST(SplitRequests, CarriageReturnAndLineFeedAcrossTwoReadsAreOneLineEnd) {
+  LineEnds lineEnds;
+  EXPECT_EQ(split("a\r", lineEnds), Requests{"a"});
+  EXPECT_EQ(split("\nb\n", lineEnds), Requests{"b"});
+  // Only right after a CR: a read that begins with LF otherwise ends an
+  // empty line.
+  EXPECT_EQ(split("\nc", lineEnds), (Requests{"", "c"}));
 }
 
 TEST(LoopKeyword, ExactFormsOnly) {
@@ -53,6 +74,69 @@ TEST(LoopKeyword, ExactFormsOnly) {
       {" ", LoopKeyword::kNone},
   };
   for (const Case& c : cases) EXPECT_EQ(loopKeyword(c.request), c.keyword) << c.request;
+}
+
+TEST(ConsoleEcho, EscapesC0AndC1ControlCodesButKeepsTabAndText) {
+  EXPECT_EQ(consoleEcho("motor;setforward;out_a;75"), "motor;setforward;out_a;75");
+  EXPECT_EQ(consoleEcho("a\tb"), "a\tb");
+  EXPECT_EQ(consoleEcho("\x1b[2J"), "\\x1b[2J");
+  EXPECT_EQ(consoleEcho(std::string("\0\x01\x1f\x7f", 4)), "\\x00\\x01\\x1f\\x7f");
+  EXPECT_EQ(consoleEcho(" \\x "), " \\x ");
+  // C1: the bytes themselves, and their UTF-8 form C2 80 to C2 9F.
+  EXPECT_EQ(consoleEcho("\x80\x9b"
+                        "2J\x9f"),
+            "\\x80\\x9b2J\\x9f");
+  EXPECT_EQ(consoleEcho("\xc2\x9b"
+                        "31m\xc2\x85"),
+            "\\xc2\\x9b31m\\xc2\\x85");
+  // Text above them stays: é (C3 A9), the no-break space (C2 A0), a lone C2.
+  EXPECT_EQ(consoleEcho("\xc3\xa9\xc2\xa0\xc2"), "\xc3\xa9\xc2\xa0\xc2");
+}
+
+// A pipe as the console, with a small buffer (four pages).
+struct ConsolePipe {
+  int fds[2] = {-1, -1};
+  ConsolePipe() {
+    if (::pipe(fds) != 0) return;
+    ::fcntl(fds[1], F_SETPIPE_SZ, 16384);
+    ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
+  }
+  ~ConsolePipe() {
+    for (int fd : fds) ::close(fd);
+  }
+  ConsolePipe(const ConsolePipe&) = delete;
+  ConsolePipe& operator=(const ConsolePipe&) = delete;
+  std::string drain() const {
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+    return text;
+  }
+};
+
+TEST(EchoRequest, AFullConsoleDropsLinesWithoutWaitingThenSaysHowMany) {
+  ConsolePipe pipe;
+  ASSERT_GE(pipe.fds[1], 0);
+  ConsoleEcho console;
+  console.fd = pipe.fds[1];
+  const std::string line(99, 'x');  // 100 bytes a line with its line feed
+  // Far more than the pipe holds; a blocking write would hang the test.
+  for (int i = 0; i < 1000; ++i) echoRequest(console, line);
+  EXPECT_GT(console.dropped, 500u);
+  const std::uint64_t dropped = console.dropped;
+  const std::string first = pipe.drain();
+
+  echoRequest(console, "nxt;open");
+  const std::vector<std::string> lines = linesOf(first + pipe.drain());
+  ASSERT_GE(lines.size(), 3u) << first << "/" << dropped;
+  // Whole lines reached the console, each as sent, then the count of the
+  // others, then the next echo.
+  for (std::size_t i = 0; i + 2 < lines.size(); ++i) EXPECT_EQ(lines[i], line) << i;
+  EXPECT_EQ(lines[lines.size() - 2],
+            "(" + std::to_string(dropped) + " echo lines dropped: standard output was full)");
+  EXPECT_EQ(lines.back(), "nxt;open");
+  EXPECT_EQ(lines.size() - 2 + dropped, 1000u);
+  EXPECT_EQ(console.dropped, 0u);
 }
 
 }  // namespace

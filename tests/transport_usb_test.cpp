@@ -234,7 +234,9 @@ FakeUsbDeviceSetup failing(int FakeUsbDeviceSetup::*call, int error) {
 INSTANTIATE_TEST_SUITE_P(
     Failures, UsbOpenFailureTest,
     ::testing::Values(
-        OpenFailureCase{"NoBrick", [] {}, kTransportNoDevice, "no NXT found"},
+        OpenFailureCase{"NoUsbAtAll", [] {}, kTransportNoDevice, "no USB devices at all"},
+        OpenFailureCase{"NoBrick", [] { fakeUsbPlug(otherDevice(0x1d6b, 0x0002)); },
+                        kTransportNoDevice, "no NXT found"},
         OpenFailureCase{"OnlyABootLoader", [] { fakeUsbPlug(otherDevice(0x03eb, 0x6124)); },
                         kTransportNoDevice, "no NXT found"},
         OpenFailureCase{
@@ -280,7 +282,7 @@ INSTANTIATE_TEST_SUITE_P(
                           fakeUsbPlug();
                           fakeUsbFailInit(LIBUSB_ERROR_OTHER);
                         },
-                        kTransportIoError, "libusb cannot start"}),
+                        kTransportIoError, "no USB: libusb cannot start"}),
     caseName<OpenFailureCase>);
 
 TEST_F(UsbTransportTest, AFailedOpenLeavesNothingThatStopsTheNextOne) {
@@ -472,6 +474,7 @@ TEST_F(UsbTransportTest, OpenAfterAReplugWithNoFailedExchangeTakesTheNewDevice) 
 }
 
 TEST_F(UsbTransportTest, OpenWhileTheBrickIsAwayKeepsTheOldHandleUntilItIsBack) {
+  fakeUsbPlug(otherDevice(0x1d6b, 0x0002));  // a root hub stays on the bus
   const int old = fakeUsbPlug();
   ASSERT_EQ(ask("nxt;open"), "ok");
   BrickHandle* held = deviceLink.brick;

@@ -1,15 +1,33 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing nxt-bridge needs,
-# when they are missing. Safe to run again: it installs nothing that is there.
+# Installs the Debian packages that nxt-bridge needs, when they are missing.
+# Safe to run again: it installs nothing that is there.
+#
+#   tools/install-deps.sh [GROUP | PACKAGE]...
+#
+# Groups: build (compilers, CMake, Boost, libusb: enough to build and run
+# the programs), test (build, and what the tests run: GoogleTest, nc,
+# python3), clang (clang and its sanitizer runtime: sanitized builds and
+# fuzzing), format (clang-format). Without a group: all of them. Any other
+# word is a package that one command alone needs, installed too.
 set -euo pipefail
 
-packages=(
-  cmake ninja-build g++ pkg-config
-  libboost-dev libboost-system-dev libusb-1.0-0-dev
-  googletest libgtest-dev
-  clang libclang-rt-14-dev clang-format
-  netcat-openbsd python3
-)
+build=(cmake ninja-build g++ pkg-config libboost-dev libusb-1.0-0-dev)
+test=(googletest libgtest-dev netcat-openbsd python3)
+clang=(clang libclang-rt-14-dev)
+format=(clang-format)
+
+packages=()
+groups=0
+for word in "$@"; do
+  case "$word" in
+    build) packages+=("${build[@]}") groups=1 ;;
+    test) packages+=("${build[@]}" "${test[@]}") groups=1 ;;
+    clang) packages+=("${clang[@]}") groups=1 ;;
+    format) packages+=("${format[@]}") groups=1 ;;
+    *) packages+=("$word") ;;
+  esac
+done
+[ $groups = 1 ] || packages+=("${build[@]}" "${test[@]}" "${clang[@]}" "${format[@]}")
 
 missing=()
 for p in "${packages[@]}"; do

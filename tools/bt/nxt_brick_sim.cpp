@@ -161,7 +161,7 @@ bool parseOptions(int argc, char** argv, BrickSimOptions& options, std::string& 
   if (!parseSimOptions(static_cast<int>(simArgs.size()), simArgs.data(), options.sim, error)) {
     return false;
   }
-  if (options.sim.help) return true;
+  if (options.sim.help || options.sim.version) return true;
   if (options.pty == options.rfcomm) {
     error = "give one of --pty and --rfcomm";
     return false;
@@ -386,6 +386,10 @@ int main(int argc, char** argv) {
   }
   if (options.sim.help) {
     std::cout << usage();
+    return 0;
+  }
+  if (options.sim.version) {
+    std::cout << "nxt-brick-sim " NXT_VERSION "\n";
     return 0;
   }
   if (options.check) return 0;

@@ -1,7 +1,6 @@
 #include "tools/usb-rig/gadget_descriptors.h"
 
 #include <linux/usb/ch9.h>
-#include <linux/usb/functionfs.h>
 
 namespace {
 
@@ -18,14 +17,6 @@ void putLe32(std::vector<std::uint8_t>& out, std::uint32_t value) {
   }
 }
 
-// Overwrites the 32-bit little-endian field at `offset`.
-void setLe32(std::vector<std::uint8_t>& out, std::size_t offset, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) {
-    out[offset + static_cast<std::size_t>(i)] =
-        static_cast<std::uint8_t>((value >> (8 * i)) & 0xff);
-  }
-}
-
 void putBulkEndpoint(std::vector<std::uint8_t>& out, std::uint8_t address) {
   putU8(out, USB_DT_ENDPOINT_SIZE);
   putU8(out, USB_DT_ENDPOINT);
@@ -37,12 +28,19 @@ void putBulkEndpoint(std::vector<std::uint8_t>& out, std::uint8_t address) {
 
 }  // namespace
 
-std::vector<std::uint8_t> gadgetDescriptors() {
+std::vector<std::uint8_t> gadgetDeviceDescriptors() {
   std::vector<std::uint8_t> out;
-  putLe32(out, FUNCTIONFS_DESCRIPTORS_MAGIC_V2);
-  putLe32(out, 0);  // total length, set below
-  putLe32(out, FUNCTIONFS_HAS_FS_DESC);
-  putLe32(out, 3);  // full-speed descriptors: the interface, two endpoints
+  putLe32(out, 0);  // tag: device configuration
+
+  const std::uint16_t total = USB_DT_CONFIG_SIZE + USB_DT_INTERFACE_SIZE + 2 * USB_DT_ENDPOINT_SIZE;
+  putU8(out, USB_DT_CONFIG_SIZE);
+  putU8(out, USB_DT_CONFIG);
+  putLe16(out, total);
+  putU8(out, 1);  // bNumInterfaces
+  putU8(out, 1);  // bConfigurationValue
+  putU8(out, 0);  // iConfiguration: no string
+  putU8(out, USB_CONFIG_ATT_ONE | USB_CONFIG_ATT_SELFPOWER);
+  putU8(out, 0);  // bMaxPower
 
   putU8(out, USB_DT_INTERFACE_SIZE);
   putU8(out, USB_DT_INTERFACE);
@@ -56,16 +54,44 @@ std::vector<std::uint8_t> gadgetDescriptors() {
   putBulkEndpoint(out, kNxtOutEndpoint);
   putBulkEndpoint(out, kNxtInEndpoint);
 
-  setLe32(out, 4, static_cast<std::uint32_t>(out.size()));
+  putU8(out, USB_DT_DEVICE_SIZE);
+  putU8(out, USB_DT_DEVICE);
+  putLe16(out, 0x0200);  // bcdUSB
+  putU8(out, 0);         // class, subclass, protocol: by interface
+  putU8(out, 0);
+  putU8(out, 0);
+  putU8(out, kNxtPacketSize);  // bMaxPacketSize0 (the controller's is used)
+  putLe16(out, kNxtVendorId);
+  putLe16(out, kNxtProductId);
+  putLe16(out, 0x0000);  // bcdDevice
+  putU8(out, 1);         // iManufacturer
+  putU8(out, 2);         // iProduct
+  putU8(out, 3);         // iSerialNumber
+  putU8(out, 1);         // bNumConfigurations
   return out;
 }
 
-std::vector<std::uint8_t> gadgetStrings() {
+std::vector<std::uint8_t> gadgetEndpointDescriptor(std::uint8_t address) {
   std::vector<std::uint8_t> out;
-  putLe32(out, FUNCTIONFS_STRINGS_MAGIC);
-  putLe32(out, 16);  // length of this header, all there is
-  putLe32(out, 0);   // str_count
-  putLe32(out, 0);   // lang_count
+  putLe32(out, 1);  // tag: endpoint configuration
+  putBulkEndpoint(out, address);
+  return out;
+}
+
+std::vector<std::uint8_t> gadgetString(std::uint8_t index, const std::string& serial) {
+  std::vector<std::uint8_t> out;
+  if (index == 0) {
+    putU8(out, 4);
+    putU8(out, USB_DT_STRING);
+    putLe16(out, 0x0409);  // US English
+    return out;
+  }
+  const char* const texts[] = {"LEGO", "NXT", serial.c_str()};
+  if (index > 3) return out;
+  const std::string text = texts[index - 1];
+  putU8(out, static_cast<std::uint8_t>(2 + 2 * text.size()));
+  putU8(out, USB_DT_STRING);
+  for (char c : text) putLe16(out, static_cast<std::uint8_t>(c));  // UTF-16LE of ASCII
   return out;
 }
 

@@ -1,14 +1,15 @@
-// What the rig's gadget tells the USB host about itself through FunctionFS:
-// the descriptors of one NXT interface and its (empty) string table, in the
-// byte layout that FunctionFS reads from ep0, and the serial number string
-// that tells bricks apart.
+// What the rig's gadget tells the USB host about itself through GadgetFS:
+// the device and configuration descriptors written to the controller's
+// ep0 file, the endpoint descriptors written to each endpoint's file, and
+// the string descriptors it answers on ep0, with the serial number that
+// tells bricks apart.
 //
-// The interface is the NXT's: number 0, vendor class 0xFF, a bulk OUT
-// endpoint then a bulk IN endpoint, 64 bytes each, full speed only. The
-// endpoint numbers written here (0x01, 0x82, as on a brick) are requests:
-// the device controller numbers the endpoints itself, and the host reads
-// the real ones from the configuration descriptor. FunctionFS creates the
-// endpoint files in the order of the descriptors: ep1 is OUT, ep2 is IN.
+// The device is an NXT's: vendor 0x0694, product 0x0002, one configuration
+// with one interface, number 0, vendor class 0xFF, and its two bulk
+// endpoints of 64 bytes, OUT 0x01 and IN 0x82, full speed only. GadgetFS
+// hands these numbers to the host as they are written, and the controller
+// endpoints that carry them are named for them (dummy_hcd's "ep1out-bulk"
+// and "ep2in-bulk"), so a host sees what it sees on a brick.
 #pragma once
 
 #include <cstdint>
@@ -21,11 +22,20 @@ constexpr std::uint16_t kNxtPacketSize = 64;
 constexpr std::uint8_t kNxtOutEndpoint = 0x01;
 constexpr std::uint8_t kNxtInEndpoint = 0x82;
 
-// The descriptors blob (FunctionFS v2 layout, full-speed descriptors only).
-std::vector<std::uint8_t> gadgetDescriptors();
+// The controller endpoints (GadgetFS file names) that carry the NXT's.
+constexpr const char* kNxtOutEndpointFile = "ep1out-bulk";
+constexpr const char* kNxtInEndpointFile = "ep2in-bulk";
 
-// The strings blob: no strings, no languages (the interface names none).
-std::vector<std::uint8_t> gadgetStrings();
+// What is written to the ep0 file: tag 0, the full-speed configuration with
+// its interface and endpoints, the device descriptor.
+std::vector<std::uint8_t> gadgetDeviceDescriptors();
+
+// What is written to an endpoint's file: tag 1, its endpoint descriptor.
+std::vector<std::uint8_t> gadgetEndpointDescriptor(std::uint8_t address);
+
+// String descriptor `index`: 0 the languages (US English), 1 "LEGO",
+// 2 "NXT", 3 `serial`. Empty for any other index.
+std::vector<std::uint8_t> gadgetString(std::uint8_t index, const std::string& serial);
 
 // The USB serial number of a brick: its Bluetooth address as 12 hex digits,
 // upper case, in display order ("0016530A0B0C").

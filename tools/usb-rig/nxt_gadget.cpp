@@ -1,17 +1,19 @@
-// nxt-gadget: the simulated brick behind a FunctionFS function, so that a
-// USB host sees an NXT on its bus. It runs inside the rig's guest (see
-// docs/usb-rig.md), where dummy_hcd joins the gadget side to the host side.
+// nxt-gadget: the simulated brick as a USB device through GadgetFS, so
+// that a USB host sees an NXT on its bus, with the brick's own endpoint
+// numbers (0x01 OUT, 0x82 IN). It runs inside the rig's guest (see
+// docs/usb-rig.md), where dummy_hcd joins the device side to the host side.
 //
-//   nxt-gadget --ffs DIR [--gadget DIR --udc NAME] [--options-file FILE]
-//              [--delay-file FILE] [--check] [BRICK OPTION]...
+//   nxt-gadget --gadgetfs DIR [--options-file FILE] [--delay-file FILE]
+//              [--check] [BRICK OPTION]...
 //
-// --ffs is where the function's FunctionFS is mounted. With --gadget (the
-// gadget's configfs directory) and --udc, the gadget writes the brick's
-// serial number into configfs and, once its descriptors are in place, binds
-// the gadget to that device controller: the brick is plugged in. The brick
-// options are those of nxt-bridge-sim (--port is accepted and ignored);
-// --options-file adds more of them, separated by NUL bytes. --check only
-// checks the options.
+// --gadgetfs is where GadgetFS is mounted. Writing the descriptors to the
+// controller's file there plugs the brick in; the gadget answers the
+// host's string requests (the serial number is the brick's Bluetooth
+// address) and, at the first SET_CONFIGURATION, sets up the controller's
+// endpoints "ep1out-bulk" and "ep2in-bulk" as the brick's 0x01 and 0x82.
+// The brick options are those of nxt-bridge-sim (--port is accepted and
+// ignored); --options-file adds more of them, separated by NUL bytes.
+// --check only checks the options.
 //
 // Each telegram read from the OUT endpoint goes to the simulated brick and
 // is traced; its reply, if any, is traced and queued for the IN endpoint,
@@ -25,10 +27,11 @@
 // lets it answer again. SIGSTOP freezes it altogether. While the file named
 // by --delay-file holds a number of milliseconds (at most 10000), every
 // reply is held that long before it is written: a late brick.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/usb/ch9.h>
-#include <linux/usb/functionfs.h>
+#include <linux/usb/gadgetfs.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/time.h>
@@ -41,6 +44,7 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <iterator>
 #include <mutex>
@@ -72,10 +76,8 @@ void onUnmute(int) { gMuted = 0; }
 void onAlarm(int) {}
 
 struct GadgetOptions {
-  std::string ffsDir;
+  std::string gadgetfsDir;
   std::string delayFile;
-  std::string gadgetDir;
-  std::string udc;
   bool check = false;
   SimProgramOptions sim;
 };
@@ -84,9 +86,9 @@ void say(const std::string& message) { std::cerr << "nxt-gadget: " << message <<
 
 std::string usage() {
   std::string text =
-      "Usage: nxt-gadget --ffs DIR [--gadget DIR --udc NAME] [--options-file FILE]\n"
-      "                  [--delay-file FILE] [--check] [BRICK OPTION]...\n"
-      "Serves the simulated NXT brick through the FunctionFS function mounted at DIR.\n"
+      "Usage: nxt-gadget --gadgetfs DIR [--options-file FILE] [--delay-file FILE]\n"
+      "                  [--check] [BRICK OPTION]...\n"
+      "Serves the simulated NXT brick as a USB device through GadgetFS mounted at DIR.\n"
       "The brick options are those of nxt-bridge-sim:\n";
   return text + simOptionList();
 }
@@ -120,12 +122,8 @@ bool parseGadgetOptions(int argc, char** argv, GadgetOptions& options, std::stri
       into = argv[++i];
       return true;
     };
-    if (arg == "--ffs") {
-      if (!value(options.ffsDir)) return false;
-    } else if (arg == "--gadget") {
-      if (!value(options.gadgetDir)) return false;
-    } else if (arg == "--udc") {
-      if (!value(options.udc)) return false;
+    if (arg == "--gadgetfs") {
+      if (!value(options.gadgetfsDir)) return false;
     } else if (arg == "--delay-file") {
       if (!value(options.delayFile)) return false;
     } else if (arg == "--check") {
@@ -146,12 +144,8 @@ bool parseGadgetOptions(int argc, char** argv, GadgetOptions& options, std::stri
   if (!parseSimOptions(static_cast<int>(simArgv.size()), simArgv.data(), options.sim, error)) {
     return false;
   }
-  if (!options.check && !options.sim.help && options.ffsDir.empty()) {
-    error = "--ffs DIR is needed";
-    return false;
-  }
-  if (options.gadgetDir.empty() != options.udc.empty()) {
-    error = "--gadget and --udc go together";
+  if (!options.check && !options.sim.help && !options.sim.version && options.gadgetfsDir.empty()) {
+    error = "--gadgetfs DIR is needed";
     return false;
   }
   return true;
@@ -168,59 +162,115 @@ bool writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
   return true;
 }
 
-bool writeTextFile(const std::string& path, const std::string& text) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC);
-  if (fd < 0) return false;
-  const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  ::close(fd);
-  return ok;
-}
-
-const char* eventName(std::uint8_t type) {
+const char* eventName(int type) {
   switch (type) {
-    case FUNCTIONFS_BIND:
-      return "bind";
-    case FUNCTIONFS_UNBIND:
-      return "unbind";
-    case FUNCTIONFS_ENABLE:
-      return "enable";
-    case FUNCTIONFS_DISABLE:
-      return "disable";
-    case FUNCTIONFS_SETUP:
+    case GADGETFS_CONNECT:
+      return "connect";
+    case GADGETFS_DISCONNECT:
+      return "disconnect";
+    case GADGETFS_SETUP:
       return "setup";
-    case FUNCTIONFS_SUSPEND:
+    case GADGETFS_SUSPEND:
       return "suspend";
-    case FUNCTIONFS_RESUME:
-      return "resume";
     default:
       return "unknown";
   }
 }
 
-// Serves ep0 until it fails: logs the function's events and stalls every
-// control request addressed to the interface (a brick defines none).
-void serveEp0(int ep0) {
-  usb_functionfs_event events[4];
+int openEndpoint(const std::string& dir, const char* name) {
+  const std::string path = dir + "/" + name;
+  const int fd = ::open(path.c_str(), O_RDWR);
+  if (fd < 0) say("cannot open " + path + ": " + std::strerror(errno));
+  return fd;
+}
+
+// The brick's two endpoints, set up by the thread that serves ep0 at the
+// first SET_CONFIGURATION; the telegram loop waits for them.
+struct Endpoints {
+  std::mutex mutex;
+  std::condition_variable ready;
+  int out = -1;
+  int in = -1;
+  bool failed = false;
+};
+
+bool setUpEndpoints(const std::string& dir, Endpoints& endpoints) {
+  const int out = openEndpoint(dir, kNxtOutEndpointFile);
+  const int in = openEndpoint(dir, kNxtInEndpointFile);
+  const bool ok = out >= 0 && in >= 0 && writeAll(out, gadgetEndpointDescriptor(kNxtOutEndpoint)) &&
+                  writeAll(in, gadgetEndpointDescriptor(kNxtInEndpoint));
+  if (!ok) say(std::string("GadgetFS refused the endpoints: ") + std::strerror(errno));
+  std::lock_guard<std::mutex> lock(endpoints.mutex);
+  endpoints.out = out;
+  endpoints.in = in;
+  endpoints.failed = !ok;
+  endpoints.ready.notify_all();
+  return ok;
+}
+
+// Serves ep0 until it fails: answers the string requests, acknowledges
+// SET_CONFIGURATION and SET_INTERFACE (setting the endpoints up the first
+// time), and stalls every other request that reaches it (a brick defines
+// none).
+void serveEp0(int ep0, std::string dir, std::string serial, Endpoints& endpoints) {
+  usb_gadgetfs_event events[4];
+  bool configured = false;
   for (;;) {
     const ssize_t n = ::read(ep0, events, sizeof events);
-    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EINTR || errno == EIDRM)) continue;
     if (n <= 0) {
       say(std::string("ep0 closed: ") + std::strerror(errno));
       return;
     }
     const std::size_t count = static_cast<std::size_t>(n) / sizeof events[0];
     for (std::size_t i = 0; i < count; ++i) {
-      const usb_functionfs_event& event = events[i];
-      say(std::string("event ") + eventName(event.type));
-      if (event.type != FUNCTIONFS_SETUP) continue;
-      // Reading answers an IN request with a stall, writing an OUT one.
-      if (event.u.setup.bRequestType & USB_DIR_IN) {
+      const usb_gadgetfs_event& event = events[i];
+      if (event.type != GADGETFS_SETUP) {
+        say(std::string("event ") + eventName(event.type));
+        continue;
+      }
+      const usb_ctrlrequest& setup = event.u.setup;
+      const std::uint16_t value = setup.wValue;
+      const std::uint16_t length = setup.wLength;
+      std::vector<std::uint8_t> answer;
+      bool acknowledge = false;
+      if (setup.bRequestType == USB_DIR_IN && setup.bRequest == USB_REQ_GET_DESCRIPTOR &&
+          (value >> 8) == USB_DT_STRING) {
+        answer = gadgetString(static_cast<std::uint8_t>(value & 0xff), serial);
+      } else if (setup.bRequestType == USB_RECIP_DEVICE &&
+                 setup.bRequest == USB_REQ_SET_CONFIGURATION) {
+        if (value != 0 && !configured) configured = setUpEndpoints(dir, endpoints);
+        acknowledge = true;
+      } else if (setup.bRequestType == USB_RECIP_INTERFACE &&
+                 setup.bRequest == USB_REQ_SET_INTERFACE && value == 0) {
+        acknowledge = true;
+      }
+      if (!answer.empty()) {
+        if (answer.size() > length) answer.resize(length);
+        [[maybe_unused]] const ssize_t w = ::write(ep0, answer.data(), answer.size());
+      } else if (acknowledge) {
+        [[maybe_unused]] const ssize_t r = ::read(ep0, nullptr, 0);
+      } else if (setup.bRequestType & USB_DIR_IN) {
+        // Reading stalls an IN request, writing an OUT one.
         [[maybe_unused]] const ssize_t r = ::read(ep0, nullptr, 0);
       } else {
         [[maybe_unused]] const ssize_t w = ::write(ep0, nullptr, 0);
       }
     }
   }
+}
+
+// The one file GadgetFS shows before the device is set up: the controller's
+// ep0. Empty when there is none.
+std::string controllerFile(const std::string& dir) {
+  std::string found;
+  if (DIR* folder = ::opendir(dir.c_str())) {
+    while (const dirent* entry = ::readdir(folder)) {
+      if (entry->d_name[0] != '.') found = entry->d_name;
+    }
+    ::closedir(folder);
+  }
+  return found;
 }
 
 // Writes one reply to the IN endpoint, giving up when the host has not
@@ -297,10 +347,12 @@ void serveTelegrams(int out, ReplyQueue& queue, const std::string& delayFile) {
   for (;;) {
     const ssize_t n = ::read(out, telegram, sizeof telegram);
     if (n < 0) {
-      if (errno != EINTR && errno != ESHUTDOWN) {
-        if (errorsInARow++ % 100 == 0) say(std::string("read: ") + std::strerror(errno));
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      if (errno == EINTR) continue;
+      // Unplugged (ESHUTDOWN) or not yet configured again: try again soon.
+      if (errno != ESHUTDOWN && errorsInARow++ % 100 == 0) {
+        say(std::string("read: ") + std::strerror(errno));
       }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
       continue;
     }
     errorsInARow = 0;
@@ -324,13 +376,6 @@ void serveTelegrams(int out, ReplyQueue& queue, const std::string& delayFile) {
   }
 }
 
-int openEndpoint(const std::string& dir, const char* name, int flags) {
-  const std::string path = dir + "/" + name;
-  const int fd = ::open(path.c_str(), flags);
-  if (fd < 0) say("cannot open " + path + ": " + std::strerror(errno));
-  return fd;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -342,6 +387,10 @@ int main(int argc, char** argv) {
   }
   if (options.sim.help) {
     std::cout << usage();
+    return 0;
+  }
+  if (options.sim.version) {
+    std::cout << "nxt-gadget " NXT_VERSION "\n";
     return 0;
   }
   if (options.check) return 0;
@@ -368,15 +417,19 @@ int main(int argc, char** argv) {
   action.sa_handler = onAlarm;
   ::sigaction(SIGALRM, &action, nullptr);
 
-  const int ep0 = openEndpoint(options.ffsDir, "ep0", O_RDWR);
-  if (ep0 < 0) return 1;
-  if (!writeAll(ep0, gadgetDescriptors()) || !writeAll(ep0, gadgetStrings())) {
-    say(std::string("FunctionFS refused the descriptors: ") + std::strerror(errno));
+  // Writing the descriptors to the controller's file plugs the brick in.
+  const std::string controller = controllerFile(options.gadgetfsDir);
+  const int ep0 = controller.empty() ? -1 : openEndpoint(options.gadgetfsDir, controller.c_str());
+  if (ep0 < 0) {
+    say("no device controller in " + options.gadgetfsDir);
     return 1;
   }
-  const int out = openEndpoint(options.ffsDir, "ep1", O_RDONLY);
-  const int in = openEndpoint(options.ffsDir, "ep2", O_WRONLY);
-  if (out < 0 || in < 0) return 1;
+  if (!writeAll(ep0, gadgetDeviceDescriptors())) {
+    say(std::string("GadgetFS refused the descriptors: ") + std::strerror(errno));
+    return 1;
+  }
+  const std::string serial = gadgetSerialNumber(options.sim.transport.brick.bluetoothAddress);
+  static Endpoints endpoints;
 
   // ep0 is served on a thread of its own that takes none of our signals;
   // SIGALRM goes to the thread that writes replies, which it interrupts.
@@ -386,8 +439,17 @@ int main(int argc, char** argv) {
   sigaddset(&ours, SIGUSR2);
   sigaddset(&ours, SIGALRM);
   ::pthread_sigmask(SIG_BLOCK, &ours, nullptr);
-  std::thread ep0Thread(serveEp0, ep0);
+  std::thread ep0Thread(serveEp0, ep0, options.gadgetfsDir, serial, std::ref(endpoints));
   ep0Thread.detach();
+  int in = -1;
+  int out = -1;
+  {
+    std::unique_lock<std::mutex> lock(endpoints.mutex);
+    endpoints.ready.wait(lock, [] { return endpoints.in >= 0 || endpoints.failed; });
+    if (endpoints.failed) return 1;
+    in = endpoints.in;
+    out = endpoints.out;
+  }
   static ReplyQueue replies;
   sigset_t alarmOnly;
   sigemptyset(&alarmOnly);
@@ -403,14 +465,6 @@ int main(int argc, char** argv) {
   sigaddset(&mutes, SIGUSR2);
   ::pthread_sigmask(SIG_UNBLOCK, &mutes, nullptr);
 
-  if (!options.gadgetDir.empty()) {
-    const std::string serial = gadgetSerialNumber(options.sim.transport.brick.bluetoothAddress);
-    if (!writeTextFile(options.gadgetDir + "/strings/0x409/serialnumber", serial) ||
-        !writeTextFile(options.gadgetDir + "/UDC", options.udc)) {
-      say("cannot plug the gadget into " + options.udc + ": " + std::strerror(errno));
-      return 1;
-    }
-  }
   say("serving");
   serveTelegrams(out, replies, options.delayFile);
   return 0;

@@ -22,9 +22,13 @@
 # as "console LINE". --rig-dir DIR keeps console.log and the control FIFOs
 # (control.in, control.out) in DIR.
 #
-# The guest's /init mounts the shared folder "rig" (and "trace" when the
-# file "trace" there says 1), writes "ready" there once its server listens
-# on port 2056 and "status" once it has ended.
+# The brick's files are the host's too: each --file PATH is copied into the
+# shared folder's "files", and the folder of --flash DIR is shared as
+# "flash", so that uploads land on this host.
+#
+# The guest's /init mounts the shared folder "rig" (and "trace" or "flash"
+# when the file of that name there says 1), writes "ready" there once its
+# server listens on port 2056 and "status" once it has ended.
 
 say() { echo "$me: $*" >&2; }
 
@@ -34,8 +38,8 @@ if [ ! -f "$image/initramfs.cpio.gz" ] || [ ! -f "$image/vmlinuz" ]; then
 fi
 
 # Our own options; the rest are the brick's.
-port=2056 trace="" rig_dir="" help=0 console=0
-checked=() brick=()
+port=2056 trace="" rig_dir="" help=0 console=0 flash=""
+checked=() brick=() host_files=()
 while [ $# -gt 0 ]; do
   arg=$1
   shift
@@ -56,6 +60,16 @@ while [ $# -gt 0 ]; do
       checked+=("$arg")
       if [ "${arg%%=*}" = --port ]; then port=${arg#*=}; else trace=${arg#*=}; fi
       ;;
+    --file | --flash)
+      [ $# -gt 0 ] || { say "option $arg needs a value (try --help)"; exit 2; }
+      checked+=("$arg" "$1")
+      if [ "$arg" = --file ]; then host_files+=("$1"); else flash=$1; fi
+      shift
+      ;;
+    --file=* | --flash=*)
+      checked+=("$arg")
+      if [ "${arg%%=*}" = --file ]; then host_files+=("${arg#*=}"); else flash=${arg#*=}; fi
+      ;;
     --help) help=1 ;;
     --console) checked+=("$arg") brick+=("$arg") console=1 ;;
     *) rig_option "$arg" || { checked+=("$arg") brick+=("$arg"); } ;;
@@ -73,10 +87,10 @@ if ! error=$("${checker[@]}" "${checked[@]}" 2>&1); then
   exit 2
 fi
 
-# As the server does when it cannot listen: one line, status 0.
+# As the server does when it cannot listen: one line, status 1.
 cannot_listen() {
-  say "cannot listen on 127.0.0.1 port $port: it is in use or cannot be bound"
-  exit 0
+  say "cannot listen on TCP port $port: Address already in use"
+  exit 1
 }
 
 # True when a TCP socket of this machine listens on $port on 127.0.0.1 or
@@ -119,6 +133,18 @@ if [ -n "$trace" ]; then
   trace_share=(-virtfs "local,path=$trace_dir,mount_tag=trace,security_model=none,id=trace")
   echo 1 >"$share/trace"
 fi
+flash_share=()
+if [ -n "$flash" ]; then
+  flash_dir=$(cd "$flash" && pwd) || exit 2
+  brick+=(--flash /mnt/flash)
+  flash_share=(-virtfs "local,path=$flash_dir,mount_tag=flash,security_model=none,id=flash")
+  echo 1 >"$share/flash"
+fi
+for file in "${host_files[@]}"; do
+  mkdir -p "$share/files"
+  cp "$file" "$share/files/" || exit 2
+  brick+=(--file "/mnt/rig/files/$(basename "$file")")
+done
 : >"$share/options"
 [ ${#brick[@]} -gt 0 ] && printf '%s\0' "${brick[@]}" >"$share/options"
 # The launcher's own files for its guest, if it has any.
@@ -158,7 +184,7 @@ setpriv --pdeathsig KILL -- qemu-system-x86_64 \
   -chardev "pipe,id=mon,path=$rig_dir/monitor" -mon chardev=mon,mode=readline \
   -netdev user,id=net0,restrict=on -device virtio-net-pci,netdev=net0,romfile= \
   -virtfs "local,path=$share,mount_tag=rig,security_model=none,id=rig" \
-  "${trace_share[@]}" \
+  "${trace_share[@]}" "${flash_share[@]}" \
   </dev/null &
 qemu_pid=$!
 

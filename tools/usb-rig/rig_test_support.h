@@ -52,7 +52,7 @@ SessionRecord expectedSession(const std::vector<std::string>& brickOptions,
                               const std::string& simProgram, const std::string& rigProgram,
                               std::chrono::seconds rigStart);
 
-// The first 12 trace lines of that session with the options --name Robo1
+// The first trace lines of that session with the options --name Robo1
 // --battery 7516 (brick commands of the "nxt" module, byte for byte), the
 // brick's Bluetooth address in its GETDEVICEINFO reply being
 // `addressBytes`; and whether the trace holds its motor and sensor

@@ -4,10 +4,12 @@
 // guest and makes several checks in it. The faults (unplugging the brick,
 // muting or freezing the gadget) go through the rig's control port.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -59,9 +61,9 @@ TEST_F(UsbRig, EveryModuleGivesTheSameRepliesAndTelegramsAsTheSimulatedBrick) {
 
   // The brick commands, byte for byte, as they crossed the USB bus.
   const std::vector<std::string> trace = traceLines(s);
-  const std::vector<std::string> start = expectedSessionTraceStart();
-  ASSERT_GE(trace.size(), start.size());
-  EXPECT_EQ(std::vector<std::string>(trace.begin(), trace.begin() + start.size()), start);
+  const std::vector<std::string> first = expectedSessionTraceStart();
+  ASSERT_GE(trace.size(), first.size());
+  EXPECT_EQ(std::vector<std::string>(trace.begin(), trace.begin() + first.size()), first);
   // Motor and sensor commands crossed it too.
   EXPECT_TRUE(traceHasMotorAndSensorCommands(trace));
   EXPECT_EQ(std::vector<std::string>(expected.replies.begin(), expected.replies.begin() + 4),
@@ -69,10 +71,10 @@ TEST_F(UsbRig, EveryModuleGivesTheSameRepliesAndTelegramsAsTheSimulatedBrick) {
 
   // The host's USB core saw an NXT: its ids, the Bluetooth address as the
   // serial number, full speed, one vendor interface with two bulk endpoints
-  // of 64 bytes (numbered by dummy_hcd).
+  // of 64 bytes, numbered as on a brick.
   const std::string console = readFile(rig.path + "/console.log");
   EXPECT_NE(console.find("rig: host sees 0694:0002 serial 0016530A0B0C speed 12 config 1 "
-                         "interface ff/ff/ff endpoints 02:out:Bulk:0040 81:in:Bulk:0040"),
+                         "interface ff/ff/ff endpoints 01:out:Bulk:0040 82:in:Bulk:0040"),
             std::string::npos)
       << console;
 }
@@ -200,6 +202,71 @@ TEST_F(UsbRig, BadOptionExitsWithStatus2BeforeBooting) {
     EXPECT_EQ(std::count(s.stderrText.begin(), s.stderrText.end(), '\n'), 1) << s.stderrText;
     EXPECT_EQ(::access((rig.path + "/console.log").c_str(), F_OK), -1) << "it booted";
   }
+}
+
+// Runs `command` in the guest's tool folder; its output.
+std::string tool(const RigDir& rig, const std::string& command) {
+  const std::string answer = control(rig, "tool " + command, milliseconds(150000));
+  const std::string output = readFile(rig.path + "/share/tool/output");
+  EXPECT_EQ(answer, "done tool " + command) << output;
+  return output;
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out << bytes;
+}
+
+// Debian's t2n and nbc, unchanged, reach the brick through the USB bus by
+// its endpoint numbers: brick information, battery, the list of files, an
+// upload and download of a file, a program compiled, downloaded and run;
+// then nxt-bridge starts that program again. The brick's flash is a folder
+// on this host (--flash), with one file put there at start (--file).
+TEST_F(UsbRig, DebianNxtToolsUploadListAndRunAProgram) {
+  const std::string flash = rig.path + "/flash";
+  writeFile(rig.path + "/hello.txt", "hello");
+  SimServer s;
+  ASSERT_TRUE(startRig(s, rig, {"--flash", flash, "--file", rig.path + "/hello.txt"}))
+      << s.stderrText;
+  const std::string folder = rig.path + "/share/tool";
+  ASSERT_EQ(::mkdir(folder.c_str(), 0777), 0);
+  std::string data;
+  for (int i = 0; i < 300; ++i) data += static_cast<char>((i * 37 + 11) & 0xff);
+  writeFile(folder + "/data.bin", data);
+  writeFile(folder + "/spin.nxc", "task main() {\n  while (true) {\n    Wait(100);\n  }\n}\n");
+
+  const std::string info = tool(rig, "t2n -i");
+  EXPECT_NE(info.find("NXT"), std::string::npos) << info;
+  EXPECT_NE(info.find("1.29"), std::string::npos) << info;
+  EXPECT_NE(info.find("113504"), std::string::npos) << info;  // free flash: 1 sector used
+  EXPECT_NE(tool(rig, "t2n -b").find("8100"), std::string::npos);
+  EXPECT_NE(tool(rig, "t2n -ls").find("FILE:\"hello.txt\" SIZE:5"), std::string::npos);
+  tool(rig, "t2n -put data.bin");
+  tool(rig, "mkdir -p back && cd back && t2n -get data.bin");
+  EXPECT_EQ(readFile(folder + "/back/data.bin"), data);
+  EXPECT_EQ(readFile(flash + "/data.bin"), data);  // kept on this host
+
+  tool(rig, "nbc -S=usb -d spin.nxc");
+  tool(rig, "nbc -S=usb -r spin.nxc");
+  const std::string after = tool(rig, "t2n -ls");
+  EXPECT_NE(after.find("spin.rxe"), std::string::npos) << after;
+  EXPECT_NE(after.find("FILE:\"data.bin\" SIZE:300"), std::string::npos) << after;
+  EXPECT_EQ(::access((flash + "/spin.rxe").c_str(), F_OK), 0);
+
+  // nbc -r left it running: nxt-bridge stops it and starts it again.
+  EXPECT_EQ(request(s, "nxt;open"), "ok");
+  EXPECT_EQ(request(s, "nxt;stopprogram"), "ok");
+  EXPECT_EQ(request(s, "nxt;startprogram;spin.rxe"), "ok");
+  EXPECT_EQ(request(s, "nxt;batterylevel"), "8100");  // the trace is written by now
+  const std::vector<std::string> trace = traceLines(s);
+  EXPECT_EQ(std::count(trace.begin(), trace.end(), "# program spin.rxe started"), 2);
+  EXPECT_EQ(lastLines(trace, 5),
+            (std::vector<std::string>{
+                "# program spin.rxe stopped",
+                "> 80 00 73 70 69 6e 2e 72 78 65 00 00 00 00 00 00 00 00 00 00 00 00",
+                "# program spin.rxe started", "> 00 0b", "< 02 0b 00 a4 1f"}));
+  ASSERT_TRUE(sendRaw(s, "bye\n"));
+  EXPECT_EQ(waitForExit(s, milliseconds(30000)), 0);
 }
 
 }  // namespace

@@ -1,0 +1,158 @@
+// How a session ends other than by "bye", and what never holds a client up:
+// nxt-bridge-sim over a real socket, its trace telling what the brick got.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "e2e_harness.h"
+#include "text_lines.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// The coasting stop of motors A, B and C, as the trace shows it.
+const std::vector<std::string> kEveryMotorCoasts = {
+    "80 04 00 00 00 00 00 00 00 00 00 00",
+    "80 04 01 00 00 00 00 00 00 00 00 00",
+    "80 04 02 00 00 00 00 00 00 00 00 00",
+};
+
+// A target that power 50 reaches in about 27 days.
+const char kEndlessGoTo[] = "motor;goto;out_a;50;99999999999999999999;true\n";
+
+std::vector<std::string> lastSent(const SimServer& server, std::size_t count) {
+  const std::vector<std::string> sent = sentTelegrams(server);
+  return std::vector<std::string>(sent.end() - std::min(count, sent.size()), sent.end());
+}
+
+// Opens the link and starts motor B, so that there is something to stop.
+void openAndRun(SimServer& s) {
+  ASSERT_TRUE(startServer(s, {"--latency-us", "1000"})) << s.stderrText;
+  ASSERT_EQ(request(s, "nxt;open"), "ok");
+  ASSERT_EQ(request(s, "motor;setforward;out_b;30"), "ok");
+}
+
+TEST(SessionEnd, AClientThatLeavesLeavesEveryMotorCoasting) {
+  struct Case {
+    const char* name;
+    const char* pending;  // a request in progress when the client leaves
+    bool reset;           // the connection breaks instead of ending
+  } cases[] = {
+      {"between requests", nullptr, false},
+      {"reset between requests", nullptr, true},
+      {"mid-goto", kEndlessGoTo, false},
+      // The sonar's own wait would end 900 ms after the close.
+      {"mid-sonar", "sensor;getsonarvalue;in_1\n", false},
+  };
+  for (const Case& c : cases) {
+    SimServer s;
+    openAndRun(s);
+    if (c.pending != nullptr) {
+      ASSERT_TRUE(sendRaw(s, c.pending));
+      ASSERT_TRUE(nothingArrives(s, milliseconds(100))) << c.name;
+    }
+    if (c.reset) {
+      linger hard{1, 0};
+      ::setsockopt(s.sock, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    }
+    const auto closed = Clock::now();
+    closeClient(s);
+    EXPECT_EQ(waitForExit(s), 0) << c.name;
+    EXPECT_LT(Clock::now() - closed, milliseconds(500)) << c.name;
+    EXPECT_EQ(lastSent(s, 3), kEveryMotorCoasts) << c.name;
+    EXPECT_NE(s.stderrText.find(": the client went away without bye; motors A, B and C coast\n"),
+              std::string::npos)
+        << c.name << ": " << s.stderrText;
+  }
+}
+
+TEST(SessionEnd, AStopSignalMidGoToCoastsEveryMotorAndEndsByTheSignal) {
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    SimServer s;
+    openAndRun(s);
+    ASSERT_TRUE(sendRaw(s, kEndlessGoTo));
+    ASSERT_TRUE(nothingArrives(s, milliseconds(100)));
+    ::kill(s.pid, signal);
+    EXPECT_EQ(readLine(s), "<closed>") << signal;  // no reply to the goto
+    EXPECT_EQ(waitForExit(s), -1) << signal;
+    EXPECT_EQ(s.exitSignal, signal);
+    EXPECT_EQ(lastSent(s, 3), kEveryMotorCoasts) << signal;
+  }
+}
+
+TEST(SessionEnd, ByeLeavesTheMotorsRunning) {
+  SimServer s;
+  openAndRun(s);
+  ASSERT_TRUE(sendRaw(s, "bye\n"));
+  EXPECT_EQ(waitForExit(s), 0);
+  EXPECT_EQ(lastSent(s, 1), std::vector<std::string>{"80 04 01 1e 05 01 00 20 00 00 00 00"});
+}
+
+TEST(SessionEnd, AClientThatNeverReadsIsDroppedWithinTheBound) {
+  SimServer s;
+  ASSERT_TRUE(startServer(s, {}, false));
+  const int small = 4096;
+  ::setsockopt(s.sock, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  ::fcntl(s.sock, F_SETFL, O_NONBLOCK);
+  // Each request gets a reply as long as itself; send until the server
+  // takes no more: it is stuck writing a reply.
+  const std::string line = "robot" + std::string(500, 'x') + "\n";
+  const auto start = Clock::now();
+  auto lastTaken = start;
+  while (Clock::now() - lastTaken < milliseconds(300) &&
+         Clock::now() - start < milliseconds(20000)) {
+    if (::send(s.sock, line.data(), line.size(), MSG_NOSIGNAL) > 0) {
+      lastTaken = Clock::now();
+    } else {
+      std::this_thread::sleep_for(milliseconds(1));
+    }
+  }
+  // The bound is 5 s; some slack for a busy machine.
+  EXPECT_EQ(waitForExit(s, milliseconds(9000)), 0);
+  EXPECT_NE(s.stderrText.find(": the client took no reply for 5 s and is dropped\n"),
+            std::string::npos)
+      << s.stderrText;
+}
+
+TEST(Console, StandardOutputThatNobodyReadsNeverHoldsUpAClient) {
+  SimServer s;
+  ASSERT_TRUE(startServer(s, {}, false));
+  // Hold the console's pipe, made small (16 KiB), and never read it: a
+  // server that waited for it would stop answering within some 1400
+  // requests.
+  const int console = s.stdoutFd;
+  s.stdoutFd = -1;
+  ::fcntl(console, F_SETPIPE_SZ, 16384);
+  constexpr int kRequests = 3000;
+  for (int i = 0; i < kRequests; ++i) {
+    ASSERT_EQ(request(s, "nxt;getname", milliseconds(2000)), "err: not_enable_interface") << i;
+  }
+  std::string echoed;
+  char buffer[4096];
+  ::fcntl(console, F_SETFL, O_NONBLOCK);
+  for (ssize_t n; (n = ::read(console, buffer, sizeof buffer)) > 0;) echoed.append(buffer, n);
+  // Once it drains, one line tells how many were dropped, then the echo goes on.
+  ASSERT_EQ(request(s, "nxt;close"), "err: not_enable_interface");
+  for (ssize_t n; (n = ::read(console, buffer, sizeof buffer)) > 0;) echoed.append(buffer, n);
+  ::close(console);
+  const std::vector<std::string> lines = linesOf(echoed);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines.back(), "nxt;close");
+  const std::string& told = lines[lines.size() - 2];
+  const std::string tail = " echo lines dropped: standard output was full)";
+  ASSERT_EQ(told.front(), '(') << told;
+  ASSERT_NE(told.find(tail), std::string::npos) << told;
+  const std::size_t dropped = std::stoul(told.substr(1));
+  for (std::size_t i = 0; i + 2 < lines.size(); ++i) EXPECT_EQ(lines[i], "nxt;getname");
+  EXPECT_EQ(lines.size() - 2 + dropped, static_cast<std::size_t>(kRequests));
+}
+
+}  // namespace
