@@ -31,6 +31,8 @@
 #include <thread>
 #include <vector>
 
+#include "test_sockets.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -55,18 +57,6 @@ struct Child {
   int sock = -1;
 };
 
-int freePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
-
 int connectWithRetry(int port) {
   const auto deadline = Clock::now() + std::chrono::seconds(10);
   while (Clock::now() < deadline) {
@@ -90,15 +80,8 @@ int connectWithRetry(int port) {
 // after sleeping `sleepUs` as the simulated link does (0: at once).
 [[noreturn]] void bareServer(int port, int sleepUs) {
   if (sleepUs > 0) ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  const int one = 1;
-  ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) ::_exit(1);
-  ::listen(listener, 1);
+  const int listener = listeningSocket(INADDR_LOOPBACK, port);
+  if (listener < 0) ::_exit(1);
   const int client = ::accept(listener, nullptr, nullptr);
   char buffer[512];
   for (;;) {
@@ -112,7 +95,7 @@ int connectWithRetry(int port) {
 
 Child startBare(int sleepUs = 0) {
   Child c;
-  const int port = freePort();
+  const int port = freeLoopbackPort();
   c.pid = ::fork();
   if (c.pid == 0) bareServer(port, sleepUs);
   c.sock = connectWithRetry(port);
@@ -121,7 +104,7 @@ Child startBare(int sleepUs = 0) {
 
 Child startSim(const std::string& path, int latencyUs, const std::vector<std::string>& extra) {
   Child c;
-  const int port = freePort();
+  const int port = freeLoopbackPort();
   c.pid = ::fork();
   if (c.pid == 0) {
     // The echo goes nowhere, as when the console is not watched.

@@ -16,10 +16,17 @@ std::string CommandInterpreter::interpretLine(const std::string& line) {
 
 std::string CommandInterpreter::dispatchModule(const Words& cmds) {
   if (cmds.empty()) return kErrUnknownModule;
-  if (cmds[0] == "motor") return handleMotor(cmds);
-  if (cmds[0] == "sensor") return handleSensor(cmds);
-  if (cmds[0] == "nxt") return handleNxt(cmds);
-  return std::string(kErrUnknownModule) + ": " + cmds[0];
+  const std::string& module = cmds[0];
+  if (module != "motor" && module != "sensor" && module != "nxt") {
+    return std::string(kErrUnknownModule) + ": " + module;
+  }
+  if (cmds.size() < 2) return kErrWrongParams;
+  if (!interfaceEnabled && !(module == "nxt" && cmds[1] == "open")) {
+    return kErrNotEnableInterface;
+  }
+  if (module == "motor") return handleMotor(cmds);
+  if (module == "sensor") return handleSensor(cmds);
+  return handleNxt(cmds);
 }
 
 std::string CommandInterpreter::queryReply(const std::string& res) const {

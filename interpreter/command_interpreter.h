@@ -29,7 +29,9 @@ class CommandInterpreter {
   // The reply to one request, without line end.
   std::string interpretLine(const std::string& line);
 
-  // Routes `cmds` by word 0 to a module handler.
+  // Routes `cmds` by word 0 to a module handler, once the request has a
+  // command word and, but for "nxt;open", the link is open. Each handler
+  // REQUIRES that: at least two words, and an open link.
   std::string dispatchModule(const Words& cmds);
 
   // "motor": the three outputs. PORT is out_a, out_b, out_c (or a, b, c),

@@ -29,10 +29,8 @@ constexpr TruthAction kTruthActions[] = {{"resetrotationcount", motorResetRotati
 }  // namespace
 
 std::string CommandInterpreter::handleMotor(const Words& cmds) {
-  if (cmds.size() < 2) return kErrWrongParams;
   const std::string& cmd = cmds[1];
   const std::size_t n = cmds.size();
-  if (!interfaceEnabled) return kErrNotEnableInterface;
 
   if (cmd == "getrotationcount") {
     if (n < 3 || !isMotorPort(cmds[2])) return kErrWrongParams;

@@ -4,10 +4,8 @@
 #include "interpreter/command_interpreter.h"
 
 std::string CommandInterpreter::handleNxt(const Words& cmds) {
-  if (cmds.size() < 2) return kErrWrongParams;
   const std::string& cmd = cmds[1];
   const std::size_t n = cmds.size();
-  if (!interfaceEnabled && cmd != "open") return kErrNotEnableInterface;
 
   if (cmd == "open") {
     if (!brickOpen()) return kErrOpenFailed;

@@ -25,10 +25,8 @@ constexpr PortAction kPortActions[] = {
 }  // namespace
 
 std::string CommandInterpreter::handleSensor(const Words& cmds) {
-  if (cmds.size() < 2) return kErrWrongParams;
   const std::string& cmd = cmds[1];
   const std::size_t n = cmds.size();
-  if (!interfaceEnabled) return kErrNotEnableInterface;
 
   // The port of word 2, or -1 when the request has fewer than `words`
   // words or word 2 names no sensor port.

@@ -3,6 +3,7 @@
 // brick's IN endpoint, until it is received.
 #include <cstring>
 #include <deque>
+#include <iterator>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -89,8 +90,9 @@ SimBrick& simTransportBrick() { return state().brick; }
 SimTrace& simTransportTrace() { return state().trace; }
 int simTransportOpenHandles() { return state().openHandles; }
 
-void simTransportScriptReplies(const std::vector<std::vector<std::uint8_t>>& replies) {
-  state().scripted.assign(replies.begin(), replies.end());
+void simTransportScriptReplies(std::vector<std::vector<std::uint8_t>> replies) {
+  state().scripted.assign(std::make_move_iterator(replies.begin()),
+                          std::make_move_iterator(replies.end()));
 }
 
 void simTransportPost(std::function<void(SimBrick&)> change) {
@@ -148,14 +150,19 @@ std::int32_t transportReceive(TransportDevice* device, std::uint8_t* buffer, std
   if (device == nullptr) return kTransportIoError;
   SimTransport& t = state();
   if (!t.scripted.empty()) {
-    const std::vector<std::uint8_t> scripted = t.scripted.front();
+    const std::vector<std::uint8_t>& scripted = t.scripted.front();
+    std::int32_t result = kTransportOk;
+    if (scripted.empty()) {
+      result = kTransportTimeout;
+    } else if (scripted.size() > capacity) {
+      result = kTransportOverflow;
+    } else {
+      std::memcpy(buffer, scripted.data(), scripted.size());
+      received = scripted.size();
+    }
     t.scripted.pop_front();
     if (!t.pending.empty()) t.pending.pop_front();
-    if (scripted.empty()) return kTransportTimeout;
-    if (scripted.size() > capacity) return kTransportOverflow;
-    std::memcpy(buffer, scripted.data(), scripted.size());
-    received = scripted.size();
-    return kTransportOk;
+    return result;
   }
   if (t.pending.empty()) return kTransportTimeout;
   const SimReply reply = t.pending.front();

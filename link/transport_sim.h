@@ -40,7 +40,7 @@ int simTransportOpenHandles();
 // Fault injection for tests and fuzzing: the next receives hand back these
 // bytes, in order, instead of the brick's answer (which is dropped); an
 // empty entry makes that receive time out.
-void simTransportScriptReplies(const std::vector<std::vector<std::uint8_t>>& replies);
+void simTransportScriptReplies(std::vector<std::vector<std::uint8_t>> replies);
 // Hands over a change of the simulated brick from any thread (the sim's
 // console): it is made on the thread that talks to the brick, before the
 // next telegram reaches it.

@@ -6,6 +6,7 @@
 #include <functional>
 #include <limits>
 #include <sstream>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -36,11 +37,17 @@ bool parsePortValue(const std::string& text, const char* const* ports, int portC
 const char* const kMotorPorts[] = {"out_a", "out_b", "out_c"};
 const char* const kInputPorts[] = {"in_1", "in_2", "in_3", "in_4"};
 
-// "in_N=VALUE" for an input port, VALUE from 0 to `max`.
-bool parseInputValue(const std::string& text, long long max, std::size_t& port, long long& value) {
-  int index = -1;
-  if (!parsePortValue(text, kInputPorts, 4, max, index, value)) return false;
-  port = static_cast<std::size_t>(index);
+// Parses "PORT=VALUE" (a port word of `ports`, VALUE from 0 to `max`) into
+// `values` at the port's index; false, changing nothing, when it does not
+// parse.
+template <std::size_t N, typename Values>
+bool setPortValue(const std::string& text, const char* const (&ports)[N], long long max,
+                  Values& values) {
+  int port = -1;
+  long long value = 0;
+  if (!parsePortValue(text, ports, static_cast<int>(N), max, port, value)) return false;
+  values[static_cast<std::size_t>(port)] =
+      static_cast<std::remove_reference_t<decltype(values[0])>>(value);
   return true;
 }
 
@@ -74,19 +81,11 @@ const std::vector<OptionRow>& optionTable() {
        }},
       {"--sensor", "in_N=RAW", "input N reads the raw A/D value RAW, 0-1023 (default 1023: open)",
        [](const std::string& v, SimProgramOptions& o) {
-         std::size_t port = 0;
-         long long raw = 0;
-         if (!parseInputValue(v, 1023, port, raw)) return false;
-         o.transport.brick.sensorRaw[port] = static_cast<std::uint16_t>(raw);
-         return true;
+         return setPortValue(v, kInputPorts, 1023, o.transport.brick.sensorRaw);
        }},
       {"--sonar", "in_N=CM", "an ultrasonic sensor on input N sees CM cm, 0-255 (255: nothing)",
        [](const std::string& v, SimProgramOptions& o) {
-         std::size_t port = 0;
-         long long cm = 0;
-         if (!parseInputValue(v, 255, port, cm)) return false;
-         o.transport.brick.sonarCm[port] = static_cast<std::int16_t>(cm);
-         return true;
+         return setPortValue(v, kInputPorts, 255, o.transport.brick.sonarCm);
        }},
       {"--console", nullptr,
        "while serving, read lines 'sensor in_N=RAW', 'sonar in_N=CM' from stdin",
@@ -109,11 +108,7 @@ const std::vector<OptionRow>& optionTable() {
       {"--load", "out_X=PCT",
        "slow motor X (a, b, c) to PCT% (0-100) of its free speed; 0 blocks it",
        [](const std::string& v, SimProgramOptions& o) {
-         int port = -1;
-         long long percent = 0;
-         if (!parsePortValue(v, kMotorPorts, 3, 100, port, percent)) return false;
-         o.transport.brick.motorLoadPercent[port] = static_cast<std::uint8_t>(percent);
-         return true;
+         return setPortValue(v, kMotorPorts, 100, o.transport.brick.motorLoadPercent);
        }},
       {"--trace", "FILE", "write every telegram that crosses the link to FILE",
        [](const std::string& v, SimProgramOptions& o) {

@@ -13,6 +13,7 @@
 #include <iterator>
 #include <utility>
 
+#include "protocol/little_endian.h"
 #include "sim/sim_reply.h"
 
 namespace {
@@ -211,8 +212,8 @@ void openWrite(SimFlash& flash, SystemOpcode op, const std::uint8_t* p, std::siz
 
 void read(SimFlash& flash, const std::uint8_t* p, std::size_t n, SimReply& reply) {
   const std::uint8_t h = n > 0 ? p[0] : 0;
-  const std::uint16_t asked =
-      static_cast<std::uint16_t>((n > 1 ? p[1] : 0) | (n > 2 ? p[2] : 0) << 8);
+  const std::uint8_t length[] = {n > 1 ? p[1] : std::uint8_t{0}, n > 2 ? p[2] : std::uint8_t{0}};
+  const std::uint16_t asked = nxt::readU16(length);
   const std::size_t room = std::min<std::size_t>(asked, kMaxReadBytes);
   LoaderStatus status = LoaderStatus::kSuccess;
   std::vector<std::uint8_t> data;

@@ -19,7 +19,7 @@ class BrickTelegrams : public ::testing::Test {
   SimTransportSettings settings;
 };
 
-TEST_F(BrickTelegrams, PlayTone) {
+TEST_F(BrickTelegrams, PlayToneSendsRemainderAndQuotientBy256) {
   struct Case {
     std::int32_t frequency;
     std::int32_t duration;
@@ -96,7 +96,7 @@ TEST_F(BrickTelegrams, NameWithoutABrickIsEmpty) {
   EXPECT_EQ(brickGetName(), "");
 }
 
-TEST_F(BrickTelegrams, NameOfTheBrick) {
+TEST_F(BrickTelegrams, NameIsTheOneTheBrickHolds) {
   SimTransportSettings s;
   s.brick.name = "Robo1";
   simTransportSetUp(s);

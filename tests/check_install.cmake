@@ -2,9 +2,15 @@
 # and udev look for it.
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}"
-                RESULT_VARIABLE result OUTPUT_QUIET)
+                RESULT_VARIABLE result OUTPUT_QUIET ERROR_VARIABLE notices)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install failed: ${result}")
+endif()
+# A prefix whose rule udev does not read is told, with the way out.
+string(FIND "${notices}" "udev does not read: sudo cp ${PREFIX}/lib/udev/rules.d/70-nxt-bridge.rules"
+       told)
+if(told EQUAL -1)
+  message(FATAL_ERROR "no word on the udev rule's folder: ${notices}")
 endif()
 foreach(path bin/nxt-bridge bin/nxt-bridge-sim bin/nxt-bridge-bt
              lib/udev/rules.d/70-nxt-bridge.rules

@@ -17,6 +17,8 @@
 #include <sstream>
 #include <thread>
 
+#include "trace_telegrams.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -77,32 +79,11 @@ SimServer::~SimServer() {
   if (!traceFile.empty()) ::unlink(traceFile.c_str());
 }
 
-int freeLoopbackPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = 0;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
 bool portIsFree(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  const int fd = listeningSocket(INADDR_ANY, port);
   if (fd < 0) return false;
-  const int on = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                     ::listen(fd, 1) == 0;
   ::close(fd);
-  return bound;
+  return true;
 }
 
 namespace {
@@ -322,11 +303,7 @@ std::vector<std::string> traceLines(const SimServer& server) {
 }
 
 std::vector<std::string> sentTelegrams(const SimServer& server) {
-  std::vector<std::string> sent;
-  for (const std::string& line : traceLines(server)) {
-    if (line.rfind("> ", 0) == 0) sent.push_back(line.substr(2));
-  }
-  return sent;
+  return telegramsOf(traceLines(server));
 }
 
 void closeClient(SimServer& server) {

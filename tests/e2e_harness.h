@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "test_sockets.h"
+
 struct SimServer {
   int pid = -1;
   int port = 0;
@@ -26,14 +28,14 @@ struct SimServer {
   int exitSignal = 0;  // the signal that ended the server, 0 when none did
   int stdinFd = -1;    // write end of the server's standard input
 
+  SimServer() = default;
+  SimServer(const SimServer&) = delete;  // owns the process and its descriptors
+  SimServer& operator=(const SimServer&) = delete;
   ~SimServer();
 };
 
 // A client socket connected to `port` on 127.0.0.1, or -1.
 int connectTo(int port);
-
-// A TCP port on 127.0.0.1 that was free a moment ago.
-int freeLoopbackPort();
 
 // True when a listening socket can be bound to `port` on every IPv4
 // address right now, with address reuse as the servers bind it.

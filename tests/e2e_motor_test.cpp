@@ -123,7 +123,7 @@ TEST(E2eMotor, RotationCountFollowsTheMotionAndTheResets) {
   EXPECT_EQ(request(server, "motor;getrotationcount;out_c"), "ok0");
 }
 
-TEST(E2eMotor, LoadOption) {
+TEST(E2eMotor, LoadOptionSetsEachMotorAndBadLoadsAreRefused) {
   struct Case {
     std::vector<std::string> args;
     bool accepted;

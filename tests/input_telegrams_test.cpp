@@ -11,6 +11,7 @@
 
 #include "link/device_link.h"
 #include "link/transport_sim.h"
+#include "sim_test_support.h"
 
 namespace {
 
@@ -48,15 +49,6 @@ class InputTelegrams : public ::testing::Test {
   }
 
   void TearDown() override { linkClose(); }
-
-  // What the host sent, without the "> ".
-  static Lines sent() {
-    Lines lines;
-    for (const std::string& line : simTransportTrace().lines) {
-      if (line.rfind("> ", 0) == 0) lines.push_back(line.substr(2));
-    }
-    return lines;
-  }
 };
 
 constexpr std::uint8_t kGetInputValues = 0x07, kLsGetStatus = 0x0e, kLsWrite = 0x0f, kLsRead = 0x10;
@@ -87,7 +79,7 @@ TEST_F(InputTelegrams, EachCommandSendsItsTelegram) {
     SCOPED_TRACE(c.telegram);
     useBrick({{kLsWrite, {kLsWriteDone}}});
     c.call();
-    EXPECT_EQ(sent(), Lines{c.telegram});
+    EXPECT_EQ(hostTelegrams(), Lines{c.telegram});
     linkClose();
   }
 }
@@ -136,7 +128,7 @@ TEST_F(InputTelegrams, SonarPollsUntilAByteIsReady) {
     const SonarReading reading = sonarGetValue(3);
     EXPECT_FALSE(reading.timedOut);
     EXPECT_EQ(reading.distanceCm, 200);
-    EXPECT_EQ(sent(), c.telegrams);
+    EXPECT_EQ(hostTelegrams(), c.telegrams);
     linkClose();
   }
 }
@@ -146,7 +138,7 @@ TEST_F(InputTelegrams, SonarWaitEndsAtItsLimitWithoutReading) {
   const SonarReading reading = sonarGetValue(1, std::chrono::milliseconds(20));
   EXPECT_TRUE(reading.timedOut);
   EXPECT_GE(reading.passes, 1u);
-  const Lines telegrams = sent();
+  const Lines telegrams = hostTelegrams();
   ASSERT_EQ(telegrams.size(), 1 + 2 * reading.passes);
   EXPECT_EQ(telegrams.back(), "00 0e 01");
 }

@@ -59,7 +59,7 @@ TEST_F(Link, ExchangesWithoutABrickLeaveTheBufferAlone) {
   EXPECT_LT(deviceLink.status.code, 0);
 }
 
-TEST_F(Link, ReplyOfAnotherOpcodeIsNotTaken) {
+TEST_F(Link, ReplyEchoingTheOpcodeIsTakenWhateverItsStatus) {
   ASSERT_TRUE(linkOpenUsb());
   // An unknown direct opcode gets 0xBE: its reply still echoes the opcode
   // and is taken; a reply to nothing (a no-reply telegram) is not there.

@@ -9,6 +9,7 @@
 #include "interpreter/command_interpreter.h"
 #include "link/device_link.h"
 #include "link/transport_sim.h"
+#include "sim_test_support.h"
 
 namespace {
 
@@ -26,15 +27,6 @@ class MotorHandler : public ::testing::Test {
   void open() {
     ASSERT_EQ(interpreter.interpretLine("nxt;open"), "ok");
     simTransportTrace().lines.clear();
-  }
-
-  // The telegrams sent since the last clear, without the "> ".
-  static Lines sent() {
-    Lines out;
-    for (const std::string& line : simTransportTrace().lines) {
-      if (line[0] == '>') out.push_back(line.substr(2));
-    }
-    return out;
   }
 
   static void setRotationCount(int port, std::int32_t count) {
@@ -93,7 +85,7 @@ TEST_F(MotorHandler, RequestsGiveTheirReplyAndTelegrams) {
   for (const Case& c : cases) {
     simTransportTrace().lines.clear();
     EXPECT_EQ(interpreter.interpretLine(c.request), c.reply) << c.request;
-    EXPECT_EQ(sent(), c.telegrams) << c.request;
+    EXPECT_EQ(hostTelegrams(), c.telegrams) << c.request;
   }
 }
 
@@ -126,7 +118,7 @@ TEST_F(MotorHandler, RotationCountIsAQueryReply) {
 TEST_F(MotorHandler, GoToRepliesOkOnceTheStopIsSent) {
   open();
   EXPECT_EQ(interpreter.interpretLine("motor;goto;b;100;45;true"), "ok");
-  const Lines t = sent();
+  const Lines t = hostTelegrams();
   ASSERT_GE(t.size(), 4u);
   EXPECT_EQ(t[1], "80 04 01 64 05 01 00 20 00 00 00 00");
   EXPECT_EQ(t.back(), "80 04 01 00 07 01 00 20 00 00 00 00");
@@ -135,7 +127,7 @@ TEST_F(MotorHandler, GoToRepliesOkOnceTheStopIsSent) {
   // count, so the motor runs back in reverse.
   simTransportTrace().lines.clear();
   EXPECT_EQ(interpreter.interpretLine("motor;goto;out_b;100;abc;false"), "ok");
-  const Lines back = sent();
+  const Lines back = hostTelegrams();
   ASSERT_GE(back.size(), 4u);
   EXPECT_EQ(back[1], "80 04 01 9c 05 01 00 20 00 00 00 00");
   EXPECT_EQ(back.back(), "80 04 01 00 00 00 00 00 00 00 00 00");

@@ -10,6 +10,7 @@
 
 #include "link/device_link.h"
 #include "link/transport_sim.h"
+#include "sim_test_support.h"
 
 namespace {
 
@@ -31,15 +32,6 @@ class OutputTelegrams : public ::testing::Test {
     ASSERT_TRUE(simTransportSetUp(settings));
     ASSERT_TRUE(linkOpenUsb());
     simTransportTrace().lines.clear();
-  }
-
-  // Lines of one direction ('>' sent, '<' answered), without the marker.
-  static std::vector<std::string> lines(char direction) {
-    std::vector<std::string> out;
-    for (const std::string& line : simTransportTrace().lines) {
-      if (line[0] == direction) out.push_back(line.substr(2));
-    }
-    return out;
   }
 
   // Makes the brick's RotationCount on `port` read `count` (the motor at rest).
@@ -82,8 +74,9 @@ TEST_F(OutputTelegrams, ActionsSendOneTelegramWithoutReply) {
   for (const Case& c : cases) {
     simTransportTrace().lines.clear();
     c.send();
-    EXPECT_EQ(lines('>'), std::vector<std::string>{c.telegram}) << c.what;
-    EXPECT_TRUE(lines('<').empty()) << c.what;
+    EXPECT_EQ(telegramsOf(simTransportTrace().lines, '>'), std::vector<std::string>{c.telegram})
+        << c.what;
+    EXPECT_TRUE(telegramsOf(simTransportTrace().lines, '<').empty()) << c.what;
   }
 }
 
@@ -101,8 +94,8 @@ TEST_F(OutputTelegrams, RotationCountDecodesBytes20To23) {
     simTransportTrace().lines.clear();
     setRotationCount(1, c.count);
     EXPECT_EQ(motorGetRotationCount(1), c.count) << c.bytes;
-    EXPECT_EQ(lines('>'), std::vector<std::string>{"00 06 01"});
-    const std::vector<std::string> replies = lines('<');
+    EXPECT_EQ(telegramsOf(simTransportTrace().lines, '>'), std::vector<std::string>{"00 06 01"});
+    const std::vector<std::string> replies = telegramsOf(simTransportTrace().lines, '<');
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(replies[0].size(), 25u * 3 - 1) << "a 25-byte reply";
     EXPECT_EQ(replies[0].substr(replies[0].size() - 11), c.bytes);
@@ -127,8 +120,9 @@ class GoTo : public OutputTelegrams {
  protected:
   GoToTrace trace() {
     GoToTrace t;
-    t.sent = lines('>');
-    for (const std::string& reply : lines('<')) t.polled.push_back(countIn(reply));
+    t.sent = telegramsOf(simTransportTrace().lines, '>');
+    for (const std::string& reply : telegramsOf(simTransportTrace().lines, '<'))
+      t.polled.push_back(countIn(reply));
     return t;
   }
 };

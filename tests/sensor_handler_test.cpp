@@ -6,6 +6,7 @@
 #include "interpreter/command_interpreter.h"
 #include "link/device_link.h"
 #include "link/transport_sim.h"
+#include "sim_test_support.h"
 
 namespace {
 
@@ -27,13 +28,11 @@ class SensorHandler : public ::testing::Test {
     simTransportTrace().lines.clear();
   }
 
+  // The telegrams sent since the last call.
   static std::vector<std::string> sent() {
-    std::vector<std::string> lines;
-    for (const std::string& line : simTransportTrace().lines) {
-      if (line.rfind("> ", 0) == 0) lines.push_back(line.substr(2));
-    }
-    simTransportTrace().lines.clear();
-    return lines;
+    std::vector<std::string> telegrams = hostTelegrams();
+    clearTrace();
+    return telegrams;
   }
 
   CommandInterpreter interpreter;

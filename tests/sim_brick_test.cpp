@@ -33,7 +33,7 @@ class SimBrickTest : public ::testing::Test {
   SimBrick brick;
 };
 
-TEST_F(SimBrickTest, BrickWideCommands) {
+TEST_F(SimBrickTest, BrickWideCommandsAnswerOrStaySilentByType) {
   struct Case {
     std::vector<std::uint8_t> telegram;
     const char* reply;

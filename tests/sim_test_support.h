@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "link/transport_sim.h"
+#include "trace_telegrams.h"
 
 // A fresh simulated brick behind the transport, tracing into memory.
 inline void freshSimBrick(SimTransportSettings settings = {}) {
@@ -15,13 +16,7 @@ inline void freshSimBrick(SimTransportSettings settings = {}) {
 }
 
 // The telegrams the host sent ("00 0b"), in order, without the "> ".
-inline std::vector<std::string> hostTelegrams() {
-  std::vector<std::string> sent;
-  for (const std::string& line : simTransportTrace().lines) {
-    if (line.rfind("> ", 0) == 0) sent.push_back(line.substr(2));
-  }
-  return sent;
-}
+inline std::vector<std::string> hostTelegrams() { return telegramsOf(simTransportTrace().lines); }
 
 // Forgets the trace so far.
 inline void clearTrace() { simTransportTrace().lines.clear(); }

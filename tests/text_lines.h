@@ -1,20 +1,24 @@
-// Splits program output into its lines, for tests that count or compare
-// what a program wrote to standard error or standard output.
+// Splits text into pieces: program output into its lines, for tests that
+// count or compare what a program wrote to standard error or standard
+// output, and the rig's NUL-separated option files into words.
 #pragma once
 
 #include <string>
 #include <vector>
 
-// The lines of `text`, without their line feeds; a last line without one
-// counts too.
-inline std::vector<std::string> linesOf(const std::string& text) {
-  std::vector<std::string> lines;
+// The pieces of `text` between `separator`s, without them; a last piece
+// without one counts too.
+inline std::vector<std::string> splitAt(const std::string& text, char separator) {
+  std::vector<std::string> pieces;
   std::size_t start = 0;
   while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
+    std::size_t end = text.find(separator, start);
     if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
+    pieces.push_back(text.substr(start, end - start));
     start = end + 1;
   }
-  return lines;
+  return pieces;
 }
+
+// The lines of `text`, without their line feeds.
+inline std::vector<std::string> linesOf(const std::string& text) { return splitAt(text, '\n'); }

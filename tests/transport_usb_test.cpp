@@ -53,9 +53,13 @@ std::string caseName(const ::testing::TestParamInfo<Case>& param) {
 
 // A transport handle that is closed however the test ends.
 struct OpenedBrick {
+  OpenedBrick() = default;
+  OpenedBrick(const OpenedBrick&) = delete;  // owns the device handle
+  OpenedBrick& operator=(const OpenedBrick&) = delete;
+  ~OpenedBrick() { transportCloseBrick(device); }
+
   std::int32_t result = kTransportOk;
   TransportDevice* device = transportOpenFirstBrick(result);
-  ~OpenedBrick() { transportCloseBrick(device); }
 };
 
 class UsbTransportTest : public ::testing::Test {

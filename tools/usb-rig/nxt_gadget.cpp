@@ -57,6 +57,7 @@
 #include "server/sim_console.h"
 #include "server/sim_options.h"
 #include "sim/sim_trace.h"
+#include "tests/text_lines.h"
 #include "tools/usb-rig/gadget_descriptors.h"
 
 namespace {
@@ -98,13 +99,8 @@ bool readOptionsFile(const std::string& path, std::vector<std::string>& words) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\0', start);
-    if (end == std::string::npos) end = text.size();
-    words.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
+  const std::vector<std::string> read = splitAt(text, '\0');
+  words.insert(words.end(), read.begin(), read.end());
   return true;
 }
 
