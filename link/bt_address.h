@@ -5,8 +5,10 @@
 //
 // `RfcommSocketAddress` is laid out as the kernel's struct sockaddr_rc:
 // the address family (AF_BLUETOOTH), the six address bytes as the kernel
-// stores them, the channel; packed, 9 bytes. No Bluetooth library is
-// needed to build it.
+// stores them, the channel, and one byte of padding to the family's
+// alignment: 10 bytes, which the kernel's RFCOMM connect insists on (it
+// answers a shorter length with EINVAL). No Bluetooth library is needed to
+// build it.
 #pragma once
 
 #include <array>
@@ -21,12 +23,12 @@ constexpr int kBtProtoRfcomm = 3;
 // An NXT serves its Serial Port Profile on this channel.
 constexpr std::uint8_t kNxtRfcommChannel = 1;
 
-struct __attribute__((packed)) RfcommSocketAddress {
+struct RfcommSocketAddress {
   std::uint16_t family;    // sa_family_t: AF_BLUETOOTH
   std::uint8_t bdaddr[6];  // least significant byte first
   std::uint8_t channel;
 };
-static_assert(sizeof(RfcommSocketAddress) == 9, "sockaddr_rc is 9 bytes");
+static_assert(sizeof(RfcommSocketAddress) == 10, "sockaddr_rc is 10 bytes with its padding");
 
 // Parses the written form. False for anything else (wrong length, a digit
 // that is not hex, a separator other than ':').

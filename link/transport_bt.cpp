@@ -188,7 +188,7 @@ int connectSocket(const BluetoothAddress& address, int& error) {
     error = errno;
     return -1;
   }
-  // The packed address goes to the kernel from storage aligned for any.
+  // The address goes to the kernel from storage aligned for any.
   const RfcommSocketAddress peer = rfcommSocketAddress(address, kNxtRfcommChannel);
   sockaddr_storage storage{};
   std::memcpy(&storage, &peer, sizeof peer);

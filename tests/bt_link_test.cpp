@@ -53,12 +53,13 @@ TEST(BluetoothAddress, SocketAddressHasTheKernelsLayout) {
   const RfcommSocketAddress socketAddress = rfcommSocketAddress(address, 1);
   std::uint8_t bytes[sizeof socketAddress];
   std::memcpy(bytes, &socketAddress, sizeof bytes);
-  // AF_BLUETOOTH (31) in the host's order, the address reversed, channel 1.
+  // AF_BLUETOOTH (31) in the host's order, the address reversed, channel
+  // 1, a zero byte of padding: the kernel's connect takes no fewer than 10.
   const std::uint16_t family = 31;
-  std::uint8_t expected[9] = {0, 0, 0x0c, 0x0b, 0x0a, 0x53, 0x16, 0x00, 0x01};
+  std::uint8_t expected[10] = {0, 0, 0x0c, 0x0b, 0x0a, 0x53, 0x16, 0x00, 0x01, 0x00};
   std::memcpy(expected, &family, sizeof family);
-  EXPECT_EQ(std::vector<std::uint8_t>(bytes, bytes + 9),
-            std::vector<std::uint8_t>(expected, expected + 9));
+  EXPECT_EQ(std::vector<std::uint8_t>(bytes, bytes + sizeof bytes),
+            std::vector<std::uint8_t>(expected, expected + 10));
 }
 
 TEST(BluetoothAddress, BrickIsAnAddressOrAPath) {

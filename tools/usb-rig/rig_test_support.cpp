@@ -144,13 +144,13 @@ SessionRecord expectedSession(const std::vector<std::string>& brickOptions,
   return expected;
 }
 
-std::vector<std::string> expectedSessionTraceStart() {
+std::vector<std::string> expectedSessionTraceStart(const std::string& addressBytes) {
   return {
       "> 00 0b",  // GETBATTERYLEVEL: 7516 mV
       "< 02 0b 00 5c 1d",
       "> 01 9b",  // GETDEVICEINFO: the name
-      "< 02 9b 00 52 6f 62 6f 31 00 00 00 00 00 00 00 00 00 00 00 16 53 0a "
-      "0b 0c 00 00 00 00 00 6c b5 01 00",
+      "< 02 9b 00 52 6f 62 6f 31 00 00 00 00 00 00 00 00 00 00 " + addressBytes +
+          " 00 00 00 00 00 6c b5 01 00",
       "> 80 03 b8 01 c8 00",  // PLAYTONE 440 Hz 200 ms, no reply
       // STARTPROGRAM demo.rxe, STOPPROGRAM twice, STARTPROGRAM missing.rxe
       "> 80 00 64 65 6d 6f 2e 72 78 65 00 00 00 00 00 00 00 00 00 00 00 00",

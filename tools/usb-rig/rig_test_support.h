@@ -53,7 +53,10 @@ SessionRecord expectedSession(const std::vector<std::string>& brickOptions,
                               std::chrono::seconds rigStart);
 
 // The first trace lines of that session with the options --name Robo1
-// --battery 7516 (brick commands of the "nxt" module, byte for byte), and
-// whether the trace holds its motor and sensor commands too.
-std::vector<std::string> expectedSessionTraceStart();
+// --battery 7516 (brick commands of the "nxt" module, byte for byte), the
+// brick's Bluetooth address in its GETDEVICEINFO reply being
+// `addressBytes`; and whether the trace holds its motor and sensor
+// commands too.
+std::vector<std::string> expectedSessionTraceStart(
+    const std::string& addressBytes = "00 16 53 0a 0b 0c");
 bool traceHasMotorAndSensorCommands(const std::vector<std::string>& trace);
