@@ -87,13 +87,19 @@ struct Json {
 };
 
 bool isDriven(const SimOutput& o) {
-  return (o.mode & nxt::kModeMotorOn) != 0 && o.runState != nxt::kRunStateIdle;
+  return (o.mode & nxt::kModeMotorOn) != 0 && o.runState != SimRunState::kIdle;
 }
 
 const char* motorState(const SimOutput& o) {
   if (!isDriven(o)) return "coasting";
   if (o.power == 0) return (o.mode & nxt::kModeBrake) != 0 ? "braked" : "coasting";
-  return o.loadPercent == 0 ? "blocked" : "running";
+  return o.freeSpeed <= 0 ? "blocked" : "running";  // a load of 0 holds it
+}
+
+// The load as --load gave it: the free speed against the unloaded one.
+long long loadPercent(const SimOutput& o, std::uint16_t batteryMillivolts) {
+  const double unloaded = kSimFreeSpeedPerMillivolt * batteryMillivolts;
+  return unloaded > 0 ? std::llround(100.0 * o.freeSpeed / unloaded) : 100;
 }
 
 bool isLowSpeed(std::uint8_t type) {
@@ -115,7 +121,7 @@ void motors(Json& j, const SimSnapshot& s) {
     j.field("tacho", static_cast<long long>(simOutputTachoCount(o)));
     j.field("block", static_cast<long long>(simOutputBlockTachoCount(o)));
     j.field("rotation", static_cast<long long>(simOutputRotationCount(o)));
-    j.field("load", static_cast<long long>(o.loadPercent));
+    j.field("load", loadPercent(o, s.batteryMillivolts));
     j.close('}');
   }
   j.close(']');

@@ -52,5 +52,5 @@ const SimTelegramRecord& simSnapshotRecent(const SimSnapshot& snapshot, std::siz
 }
 
 void simSnapshotAdvance(SimSnapshot& snapshot, SimTime now) {
-  for (SimOutput& output : snapshot.outputs.port) simOutputAdvance(output, now);
+  simOutputsAdvance(snapshot.outputs, now);
 }

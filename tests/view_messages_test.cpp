@@ -37,12 +37,12 @@ TEST(ViewStateMessage, MotorStatesSensorsAndLog) {
   SimSnapshot s;
   s.name = "Bot \"1\"";
   s.outputs.port[0].mode = nxt::kModeMotorOn | nxt::kModeBrake;
-  s.outputs.port[0].runState = nxt::kRunStateRunning;  // power 0, brake: braked
+  s.outputs.port[0].runState = SimRunState::kRunning;  // power 0, brake: braked
   s.outputs.port[1].mode = nxt::kModeMotorOn;
-  s.outputs.port[1].runState = nxt::kRunStateRunning;
+  s.outputs.port[1].runState = SimRunState::kRunning;
   s.outputs.port[1].power = -40;
-  s.outputs.port[1].loadPercent = 0;  // driven but held: blocked
-  s.outputs.port[2].power = 50;       // no MOTORON: coasting
+  s.outputs.port[1].freeSpeed = 0;  // driven but held: blocked
+  s.outputs.port[2].power = 50;     // no MOTORON: coasting
   s.inputs.ports[0].type = nxt::kSensorSwitch;
   s.inputs.ports[0].mode = nxt::kSensorModeBoolean;
   s.sensorRaw = {183, 1023, 1023, 1023};
