@@ -12,6 +12,7 @@
 
 #include "link/bt_address.h"
 #include "link/transport_bt.h"
+#include "server/program_start.h"
 #include "server/server_loop.h"
 
 namespace {
@@ -34,20 +35,9 @@ struct BtProgramOptions {
   BtBrick brick;
 };
 
-bool parsePort(const std::string& text, std::uint16_t& port) {
-  if (text.empty() || text.size() > 5) return false;
-  long value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-  }
-  if (value < 1 || value > 65535) return false;
-  port = static_cast<std::uint16_t>(value);
-  return true;
-}
-
 // False with a one-line `error` for a bad option or BRICK.
-bool parseOptions(int argc, char** argv, BtProgramOptions& options, std::string& error) {
+bool parseOptions(int argc, const char* const* argv, BtProgramOptions& options,
+                  std::string& error) {
   bool haveBrick = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -55,18 +45,11 @@ bool parseOptions(int argc, char** argv, BtProgramOptions& options, std::string&
       options.help = true;
     } else if (arg == "--version") {
       options.version = true;
-    } else if (arg == "--port" || arg.rfind("--port=", 0) == 0) {
+    } else if (isOption(arg, "--port")) {
+      std::string name;
       std::string value;
-      if (arg == "--port") {
-        if (i + 1 >= argc) {
-          error = "option --port needs a value N";
-          return false;
-        }
-        value = argv[++i];
-      } else {
-        value = arg.substr(7);
-      }
-      if (!parsePort(value, options.port)) {
+      if (!takeOptionValue(argc, argv, i, name, value, error)) return false;
+      if (!parseTcpPort(value, options.port)) {
         error = "bad value '" + value + "' for --port N (1-65535)";
         return false;
       }
@@ -99,18 +82,10 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   BtProgramOptions options;
   std::string error;
-  if (!parseOptions(argc, argv, options, error)) {
-    std::cerr << "nxt-bridge-bt: " << error << " (try --help)" << std::endl;
-    return kExitUsage;
-  }
-  if (options.help) {
-    std::cout << kUsage;
-    return kExitServed;
-  }
-  if (options.version) {
-    std::cout << "nxt-bridge-bt " NXT_VERSION "\n";
-    return kExitServed;
-  }
+  const bool parsed = parseOptions(argc, argv, options, error);
+  const int status =
+      answerCommandLine("nxt-bridge-bt", parsed, error, options.help, options.version, kUsage);
+  if (status != kGoOn) return status;
   btTransportSetUp(options.brick);
   return serveOneClient(ServerSettings{"nxt-bridge-bt", options.port, "Bluetooth"});
 }

@@ -2,7 +2,7 @@
 // it serves TCP port 2056 on every IPv4 address.
 #include <csignal>
 #include <cstring>
-#include <iostream>
+#include <string>
 
 #include "server/server_loop.h"
 
@@ -18,19 +18,13 @@ const char kUsage[] =
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-    std::cout << kUsage;
-    return kExitServed;
-  }
-  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    std::cout << "nxt-bridge " NXT_VERSION "\n";
-    return kExitServed;
-  }
-  if (argc > 1) {
-    std::cerr << "nxt-bridge: takes no options, and '" << argv[1] << "' is none (try --help)"
-              << std::endl;
-    return kExitUsage;
-  }
+  const bool help = argc == 2 && std::strcmp(argv[1], "--help") == 0;
+  const bool version = argc == 2 && std::strcmp(argv[1], "--version") == 0;
+  const bool parsed = argc == 1 || help || version;
+  const std::string error =
+      parsed ? "" : std::string("takes no options, and '") + argv[1] + "' is none";
+  const int status = answerCommandLine("nxt-bridge", parsed, error, help, version, kUsage);
+  if (status != kGoOn) return status;
   // A client that goes away mid-reply must not end the server.
   std::signal(SIGPIPE, SIG_IGN);
   return serveOneClient(ServerSettings{"nxt-bridge", kDefaultPort, "USB"});

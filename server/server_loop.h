@@ -23,15 +23,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "server/program_start.h"
+
 constexpr std::uint16_t kDefaultPort = 2056;
 constexpr std::size_t kReadBufferSize = 512;
 
 // How long a reply may wait for a client that takes no bytes.
 constexpr std::chrono::seconds kReplyWriteBound{5};
-
-constexpr int kExitServed = 0;
-constexpr int kExitCannotServe = 1;
-constexpr int kExitUsage = 2;
 
 struct ServerSettings {
   const char* programName = "nxt-bridge";  // the first word of every message

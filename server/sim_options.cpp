@@ -11,6 +11,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "server/program_start.h"
+
 namespace {
 
 // A whole decimal number from `min` to `max`, nothing else.
@@ -63,12 +65,7 @@ struct OptionRow {
 const std::vector<OptionRow>& optionTable() {
   static const std::vector<OptionRow> table = {
       {"--port", "N", "serve on TCP port N (1-65535) instead of 2056",
-       [](const std::string& v, SimProgramOptions& o) {
-         long long n = 0;
-         if (!parseNumber(v, 1, 65535, n)) return false;
-         o.port = static_cast<std::uint16_t>(n);
-         return true;
-       }},
+       [](const std::string& v, SimProgramOptions& o) { return parseTcpPort(v, o.port); }},
       {"--name", "TEXT", "the brick's name (default NXT; 15 characters are sent)",
        [](const std::string& v, SimProgramOptions& o) {
          o.transport.brick.name = v;
@@ -96,12 +93,7 @@ const std::vector<OptionRow>& optionTable() {
          return true;
        }},
       {"--view", "PORT", "serve the live page on http://127.0.0.1:PORT/ (1-65535)",
-       [](const std::string& v, SimProgramOptions& o) {
-         long long n = 0;
-         if (!parseNumber(v, 1, 65535, n)) return false;
-         o.viewPort = static_cast<std::uint16_t>(n);
-         return true;
-       }},
+       [](const std::string& v, SimProgramOptions& o) { return parseTcpPort(v, o.viewPort); }},
       {"--view-bind", "ADDR", "serve the page on IP address ADDR instead of 127.0.0.1",
        [](const std::string& v, SimProgramOptions& o) {
          unsigned char address[16];

@@ -192,8 +192,9 @@ TEST(BtDevice, AnAddressAnswersWithinTheConnectBound) {
 }
 
 TEST(BtDevice, BadArgumentsEndWithOneLineAndStatus2) {
-  for (const char* args : {"", "rfcomm0", "00:16:53:0A:0B", "--port", "--port 0 /dev/rfcomm0",
-                           "--baud 9600 /dev/rfcomm0", "/dev/rfcomm0 /dev/rfcomm1"}) {
+  for (const char* args :
+       {"", "rfcomm0", "00:16:53:0A:0B", "--port", "--port 0 /dev/rfcomm0", "--port= /dev/rfcomm0",
+        "--port=65536 /dev/rfcomm0", "--baud 9600 /dev/rfcomm0", "/dev/rfcomm0 /dev/rfcomm1"}) {
     int status = -1;
     const std::string out =
         runCommand(std::string(NXT_BRIDGE_BT_PATH) + " " + args + " 2>&1", status, 10);
@@ -205,6 +206,30 @@ TEST(BtDevice, BadArgumentsEndWithOneLineAndStatus2) {
   const std::string usage = runCommand(std::string(NXT_BRIDGE_BT_PATH) + " --help", status, 10);
   EXPECT_EQ(status, 0);
   EXPECT_NE(usage.find("nxt-bridge-bt [--port N] BRICK"), std::string::npos) << usage;
+}
+
+// The brick alone with its live page: the page is served, and standard
+// output still holds the terminal's path alone, which the launchers read.
+// A page that cannot listen ends the brick before it makes its line.
+TEST(BrickSimView, ThePageIsServedAndThePathStaysTheOnlyLineOnStandardOutput) {
+  const int view = freeLoopbackPort();
+  SimServer brick;
+  ASSERT_TRUE(
+      startProgram(brick, NXT_BRICK_SIM_PATH, {"--pty", "--view", std::to_string(view)}, view));
+  ASSERT_TRUE(sendRaw(brick, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+  EXPECT_EQ(readLine(brick), "HTTP/1.1 200 OK\r");
+  ASSERT_TRUE(waitForOutput(brick, "\n"));
+  EXPECT_EQ(linesOf(brick.stdoutText).size(), 1u) << brick.stdoutText;
+  EXPECT_EQ(brick.stdoutText.rfind("/dev/pts/", 0), 0u) << brick.stdoutText;
+
+  int status = -1;
+  const std::string taken = runCommand(
+      std::string(NXT_BRICK_SIM_PATH) + " --pty --view " + std::to_string(view) + " 2>&1", status,
+      10);
+  EXPECT_EQ(status, 1);
+  ASSERT_EQ(linesOf(taken).size(), 1u) << taken;
+  EXPECT_EQ(taken.rfind("nxt-brick-sim: ", 0), 0u) << taken;
+  EXPECT_EQ(taken.find("/dev/pts/"), std::string::npos) << taken;
 }
 
 }  // namespace
