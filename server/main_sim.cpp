@@ -1,50 +1,24 @@
 // nxt-bridge-sim: the server over the simulated brick.
-#include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <iostream>
 
-#include "link/transport_sim.h"
+#include "server/program_start.h"
 #include "server/server_loop.h"
-#include "server/sim_console.h"
-#include "server/sim_options.h"
-#include "server/sim_view.h"
+#include "server/sim_program.h"
 #include "server/stop_signals.h"
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   SimProgramOptions options;
   std::string error;
-  if (!parseSimOptions(argc, argv, options, error)) {
-    std::cerr << "nxt-bridge-sim: " << error << " (try --help)" << std::endl;
-    return kExitUsage;
-  }
-  if (options.help) {
-    std::cout << simUsage();
-    return kExitServed;
-  }
-  if (options.version) {
-    std::cout << "nxt-bridge-sim " NXT_VERSION "\n";
-    return kExitServed;
-  }
-  if (!simTransportSetUp(options.transport)) {
-    std::cerr << "nxt-bridge-sim: cannot write the trace file " << options.transport.traceFile
-              << ": " << std::strerror(errno) << std::endl;
-    return kExitUsage;
-  }
-  // Before the console's thread starts, so that it inherits the handlers'
-  // set-up.
+  const bool parsed = parseSimOptions(argc, argv, options, error);
+  const int status =
+      answerCommandLine("nxt-bridge-sim", parsed, error, options.help, options.version, simUsage());
+  if (status != kGoOn) return status;
+  if (!setUpSimBrick("nxt-bridge-sim", options)) return kExitUsage;
+  // Before the page's and the console's threads start, so that they
+  // inherit the handlers' set-up.
   catchStopSignals();
-  if (options.viewPort != 0) {
-    if (!startSimView(options.viewBind, options.viewPort, error)) {
-      std::cerr << "nxt-bridge-sim: " << error << std::endl;
-      return kExitCannotServe;
-    }
-    const bool v6 = options.viewBind.find(':') != std::string::npos;
-    std::cout << "nxt-bridge-sim: the live page is at http://"
-              << (v6 ? "[" + options.viewBind + "]" : options.viewBind) << ":" << options.viewPort
-              << "/" << std::endl;
-  }
-  if (options.console) startSimConsole();
+  if (!startSimWatchers("nxt-bridge-sim", options, std::cout)) return kExitCannotServe;
   return serveOneClient(ServerSettings{"nxt-bridge-sim", options.port, "the simulated brick"});
 }

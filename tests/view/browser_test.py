@@ -6,10 +6,13 @@ chromium under chromedriver (spoken to over WebDriver's HTTP protocol, so no
 client library is needed), then checks that the page and a TCP client see
 the same brick: a goto turns motor A's dial, the touch button and the sonar
 slider change what the client reads, a tone shows on the page; and that a
-WebSocket client that never reads costs the TCP client nothing. Every wait
-is bounded; every process started is stopped.
+WebSocket client that never reads costs the TCP client nothing. With
+--bt-pty, the page of nxt-brick-sim too, behind nxt-bridge-bt on a
+pseudo-terminal: the dial and the touch button as above. Every wait is
+bounded; every process started is stopped.
 
-  browser_test.py --sim build/nxt-bridge-sim [--screenshot FILE]
+  browser_test.py --sim build/nxt-bridge-sim [--bt-pty build/nxt-bridge-bt-pty]
+                  [--screenshot FILE]
 """
 import argparse
 import base64
@@ -148,7 +151,7 @@ class Sim:
         self.proc = subprocess.Popen(
             [path, "--port", str(self.port), "--view", str(self.view), *args],
             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        self.client = wait_until("nxt-bridge-sim accepts a client", self._connect, 10)
+        self.client = wait_until(f"{os.path.basename(path)} accepts a client", self._connect, 10)
         self.url = f"http://127.0.0.1:{self.view}/"
 
     def _connect(self):
@@ -158,8 +161,10 @@ class Sim:
             return None
 
     def stop(self):
+        if self.proc.returncode is not None:
+            return
         try:
-            self.client.sock.sendall(b"bye\n")  # ends nxt-bridge-sim
+            self.client.sock.sendall(b"bye\n")  # ends the server
         except OSError:
             pass
         self.client.close()
@@ -289,34 +294,56 @@ CASES = [test_goto_turns_dial, test_touch_button, test_sonar_slider, test_playto
          test_battery_edit, test_stalled_watchers_cost_nothing]
 
 
+# The page of nxt-brick-sim, behind nxt-bridge-bt: the same page, the same
+# brick model, reached through the Bluetooth framing.
+BT_PTY_CASES = [test_goto_turns_dial, test_touch_button]
+
+
+def run_cases(cases, sim, browser, label=""):
+    """Runs `cases` against `sim` on the open page; returns (passed, failed)."""
+    passed = failed = 0
+    for case in cases:
+        try:
+            case(sim, browser)
+            passed += 1
+            print(f"ok   {label}{case.__name__}")
+        except Exception:
+            failed += 1
+            print(f"FAIL {label}{case.__name__}")
+            traceback.print_exc()
+    return passed, failed
+
+
+def open_page(browser, sim):
+    browser.open(sim.url)
+    wait_until("page live", lambda: browser.text("page-state") == "live", 10)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--sim", required=True)
+    parser.add_argument("--bt-pty", help="nxt-bridge-bt-pty: check nxt-brick-sim's page too")
     parser.add_argument("--screenshot", help="write the page as the cases left it to FILE")
     args = parser.parse_args()
 
-    passed = failed = 0
     sim = Sim(args.sim, "--sonar", "in_4=200")
     browser = None
     try:
         browser = Browser()
-        browser.open(sim.url)
-        wait_until("page live", lambda: browser.text("page-state") == "live", 10)
-        for case in CASES:
-            try:
-                case(sim, browser)
-                passed += 1
-                print(f"ok   {case.__name__}")
-            except Exception:
-                failed += 1
-                print(f"FAIL {case.__name__}")
-                traceback.print_exc()
+        open_page(browser, sim)
+        passed, failed = run_cases(CASES, sim, browser)
         if args.screenshot:
             sim.client.ask("motor;setforward;out_b;40")
             sim.client.ask("sensor;setlight;in_3;true")
             time.sleep(1.0)
             browser.screenshot(args.screenshot)
             print(f"screenshot: {args.screenshot}")
+        sim.stop()
+        if args.bt_pty:
+            sim = Sim(args.bt_pty)
+            open_page(browser, sim)
+            more = run_cases(BT_PTY_CASES, sim, browser, "nxt-brick-sim: ")
+            passed, failed = passed + more[0], failed + more[1]
     finally:
         if browser:
             browser.quit()

@@ -14,7 +14,9 @@
 // (--port is accepted and ignored); with --no-brick nothing answers: the
 // pseudo-terminal stays locked, so that opening it fails with EIO as a
 // bound rfcomm device with no brick behind it does, and nothing listens on
-// channel 1. --check only checks the options.
+// channel 1. --check only checks the options. With --view PORT the brick
+// is shown on nxt-bridge-sim's live page; where it is goes to standard
+// error, so that standard output keeps its one line.
 //
 // Faults for tests, each on the Nth telegram received (counting from 1,
 // telegrams without a reply too):
@@ -44,8 +46,8 @@
 #include "link/bt_frame.h"
 #include "link/transport.h"
 #include "link/transport_sim.h"
-#include "server/sim_console.h"
-#include "server/sim_options.h"
+#include "server/program_start.h"
+#include "server/sim_program.h"
 
 namespace {
 
@@ -128,7 +130,7 @@ bool parseFault(const std::string& text, Fault& fault) {
 
 // Splits our own options from the brick's; parses the brick's. False with
 // `error` on a bad option.
-bool parseOptions(int argc, char** argv, BrickSimOptions& options, std::string& error) {
+bool parseOptions(int argc, const char* const* argv, BrickSimOptions& options, std::string& error) {
   std::vector<const char*> simArgs = {"nxt-brick-sim"};
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -138,13 +140,11 @@ bool parseOptions(int argc, char** argv, BrickSimOptions& options, std::string& 
       options.rfcomm = true;
     } else if (arg == "--check") {
       options.check = true;
-    } else if (arg == "--link" || arg == "--fault") {
-      if (i + 1 >= argc) {
-        error = "option " + arg + " needs a value";
-        return false;
-      }
-      const std::string value = argv[++i];
-      if (arg == "--link") {
+    } else if (isOption(arg, "--link") || isOption(arg, "--fault")) {
+      std::string name;
+      std::string value;
+      if (!takeOptionValue(argc, argv, i, name, value, error)) return false;
+      if (name == "--link") {
         options.linkPath = value;
         continue;
       }
@@ -380,23 +380,12 @@ int main(int argc, char** argv) {
   ::signal(SIGPIPE, SIG_IGN);
   BrickSimOptions options;
   std::string error;
-  if (!parseOptions(argc, argv, options, error)) {
-    say(error + " (try --help)");
-    return 2;
-  }
-  if (options.sim.help) {
-    std::cout << usage();
-    return 0;
-  }
-  if (options.sim.version) {
-    std::cout << "nxt-brick-sim " NXT_VERSION "\n";
-    return 0;
-  }
-  if (options.check) return 0;
-  if (!simTransportSetUp(options.sim.transport)) {
-    say("cannot write the trace file " + options.sim.transport.traceFile);
-    return 2;
-  }
+  const bool parsed = parseOptions(argc, argv, options, error);
+  const int status = answerCommandLine("nxt-brick-sim", parsed, error, options.sim.help,
+                                       options.sim.version, usage());
+  if (status != kGoOn) return status;
+  if (options.check) return kExitServed;
+  if (!setUpSimBrick("nxt-brick-sim", options.sim)) return kExitUsage;
   struct sigaction action {};
   action.sa_handler = onEndSignal;
   ::sigaction(SIGTERM, &action, nullptr);
@@ -406,6 +395,7 @@ int main(int argc, char** argv) {
   std::int32_t result = kTransportOk;
   TransportDevice* brick =
       options.sim.transport.brickAttached ? transportOpenFirstBrick(result) : nullptr;
-  if (options.sim.console) startSimConsole();
+  // Standard output is the line's path or the listening notice, alone.
+  if (!startSimWatchers("nxt-brick-sim", options.sim, std::cerr)) return kExitCannotServe;
   return options.pty ? servePty(options, brick) : serveRfcomm(options, brick);
 }

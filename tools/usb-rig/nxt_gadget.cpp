@@ -54,8 +54,8 @@
 
 #include "link/transport.h"
 #include "link/transport_sim.h"
-#include "server/sim_console.h"
-#include "server/sim_options.h"
+#include "server/program_start.h"
+#include "server/sim_program.h"
 #include "sim/sim_trace.h"
 #include "tests/text_lines.h"
 #include "tools/usb-rig/gadget_descriptors.h"
@@ -106,29 +106,25 @@ bool readOptionsFile(const std::string& path, std::vector<std::string>& words) {
 
 // Splits our own options from the brick's; parses the brick's. False with
 // `error` on a bad option.
-bool parseGadgetOptions(int argc, char** argv, GadgetOptions& options, std::string& error) {
+bool parseGadgetOptions(int argc, const char* const* argv, GadgetOptions& options,
+                        std::string& error) {
   std::vector<std::string> simArgs = {"nxt-gadget"};
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    auto value = [&](std::string& into) {
-      if (i + 1 >= argc) {
-        error = "option " + arg + " needs a value";
-        return false;
-      }
-      into = argv[++i];
-      return true;
-    };
-    if (arg == "--gadgetfs") {
-      if (!value(options.gadgetfsDir)) return false;
-    } else if (arg == "--delay-file") {
-      if (!value(options.delayFile)) return false;
-    } else if (arg == "--check") {
+    std::string name;
+    std::string value;
+    const bool ours = isOption(arg, "--gadgetfs") || isOption(arg, "--delay-file") ||
+                      isOption(arg, "--options-file");
+    if (arg == "--check") {
       options.check = true;
-    } else if (arg == "--options-file") {
-      std::string path;
-      if (!value(path)) return false;
-      if (!readOptionsFile(path, simArgs)) {
-        error = "cannot read " + path;
+    } else if (ours) {
+      if (!takeOptionValue(argc, argv, i, name, value, error)) return false;
+      if (name == "--gadgetfs") {
+        options.gadgetfsDir = value;
+      } else if (name == "--delay-file") {
+        options.delayFile = value;
+      } else if (!readOptionsFile(value, simArgs)) {
+        error = "cannot read " + value;
         return false;
       }
     } else {
@@ -381,29 +377,18 @@ void serveTelegrams(int out, ReplyQueue& queue, const std::string& delayFile) {
 int main(int argc, char** argv) {
   GadgetOptions options;
   std::string error;
-  if (!parseGadgetOptions(argc, argv, options, error)) {
-    say(error + " (try --help)");
-    return 2;
-  }
-  if (options.sim.help) {
-    std::cout << usage();
-    return 0;
-  }
-  if (options.sim.version) {
-    std::cout << "nxt-gadget " NXT_VERSION "\n";
-    return 0;
-  }
-  if (options.check) return 0;
+  const bool parsed = parseGadgetOptions(argc, argv, options, error);
+  const int status = answerCommandLine("nxt-gadget", parsed, error, options.sim.help,
+                                       options.sim.version, usage());
+  if (status != kGoOn) return status;
+  if (options.check) return kExitServed;
 
   // The brick's state, trace and latency are those of the simulated
-  // transport, set up from the same options as in nxt-bridge-sim.
-  if (!simTransportSetUp(options.sim.transport)) {
-    say("cannot write the trace file " + options.sim.transport.traceFile);
-    return 2;
-  }
-  // --console: lines on standard input change the brick's inputs, each
-  // acknowledged on standard output, as in nxt-bridge-sim.
-  if (options.sim.console) startSimConsole();
+  // transport, set up from the same options as in nxt-bridge-sim; so are
+  // the live page (--view) and the console (--console), whose lines are
+  // acknowledged on standard output.
+  if (!setUpSimBrick("nxt-gadget", options.sim)) return kExitUsage;
+  if (!startSimWatchers("nxt-gadget", options.sim, std::cerr)) return kExitCannotServe;
   if (!options.sim.transport.brickAttached) {
     say("no brick attached: nothing to serve");
     return 0;

@@ -1,0 +1,21 @@
+// The start that the programs serving the simulated brick share
+// (nxt-bridge-sim, nxt-brick-sim, nxt-gadget) once their options are
+// parsed: the brick set up from the brick options, then the live page and
+// the console that watch and move it while it serves.
+#pragma once
+
+#include <iosfwd>
+
+#include "server/sim_options.h"
+
+// Sets up the simulated brick from the options. False, with one line on
+// standard error, when its trace file cannot be written.
+bool setUpSimBrick(const char* program, const SimProgramOptions& options);
+
+// Starts the live page when the options ask for it (--view) and tells where
+// it is on `notices` ("PROGRAM: the live page is at http://127.0.0.1:8080/"),
+// then the console (--console). False, with one line on standard error,
+// when the page cannot listen. The threads started inherit the caller's
+// signal handlers and mask.
+bool startSimWatchers(const char* program, const SimProgramOptions& options,
+                      std::ostream& notices);
