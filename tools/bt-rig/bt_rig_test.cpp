@@ -42,7 +42,7 @@ class BtRig : public ::testing::TestWithParam<bool> {
   // says so.
   bool start(SimServer& s, std::vector<std::string> args = {}) {
     if (GetParam()) args.push_back("--device");
-    return startRig(s, rig, args);
+    return startRigSayingBootTime(s, rig, args);
   }
   RigDir rig;
 };
@@ -63,28 +63,10 @@ TEST_P(BtRig, EveryModuleGivesTheSameRepliesAndTelegramsAsTheSimulatedBrick) {
   const SessionRecord expected =
       expectedSession(brick, NXT_BRIDGE_SIM_PATH, NXT_BT_RIG_PATH, seconds(180));
   SimServer s;
-  const auto begin = Clock::now();
   ASSERT_TRUE(start(s, brick)) << s.stderrText;
-  std::cout << "[ rig      ] booted and listening after "
-            << std::chrono::duration_cast<milliseconds>(Clock::now() - begin).count() << " ms"
-            << std::endl;
-  SessionRecord got;
-  runSession(s, got);
-  EXPECT_EQ(got.exitStatus, 0) << s.stderrText;
-  EXPECT_EQ(got.replies, expected.replies);
-  EXPECT_EQ(got.sent, expected.sent);
-  // The standard output is nxt-bridge-bt's echo of the requests, and only it.
-  EXPECT_EQ(got.stdoutText, expected.stdoutText);
+  expectTheSameSession(s, expected, expectedSessionTraceStart(kBrickAddressBytes));
   // Standard error holds nxt-bridge-bt's start-up line and nothing more.
   EXPECT_EQ(std::count(s.stderrText.begin(), s.stderrText.end(), '\n'), 1) << s.stderrText;
-
-  // The brick commands, byte for byte, as they crossed RFCOMM; the
-  // brick's GETDEVICEINFO tells its controller's address.
-  const std::vector<std::string> trace = traceLines(s);
-  const std::vector<std::string> first = expectedSessionTraceStart(kBrickAddressBytes);
-  ASSERT_GE(trace.size(), first.size());
-  EXPECT_EQ(std::vector<std::string>(trace.begin(), trace.begin() + first.size()), first);
-  EXPECT_TRUE(traceHasMotorAndSensorCommands(trace));
 
   const std::string console = readFile(rig.path + "/console.log");
   EXPECT_NE(console.find(std::string("rig: brick's controller hci1 ") + kBrickAddress +
@@ -115,13 +97,8 @@ TEST_P(BtRig, AHeldReplyAndTheBrickProgramKilledMidRequestLeaveEveryRequestAnswe
 
   // Gone: every request is answered, none hangs, none gets the brick's
   // data; nothing listens on channel 1, so "nxt;open" answers "err".
-  for (const char* line : {"nxt;batterylevel", "nxt;getname", "nxt;playtone;440;100",
-                           "motor;setforward;out_a;50", "sensor;getvalue;in_1"}) {
-    const std::string reply = request(s, line, kFaultReplyBound);
-    EXPECT_NE(reply, "<timeout>") << line;
-    EXPECT_NE(reply, "<closed>") << line;
-    EXPECT_NE(reply, "8100") << line;
-    EXPECT_NE(reply, "NXT") << line;
+  for (const char* line : kRequestsOfEveryKind) {
+    expectAnsweredWithoutTheBrick(s, line, kFaultReplyBound);
   }
   EXPECT_EQ(request(s, "nxt;open", kFaultReplyBound), "err");
 
@@ -175,15 +152,8 @@ TEST(BtRigUnpageable, ABrickThatCannotBePagedMeansOpenAnswersErrWithinItsBound) 
 TEST(BtRigOptions, BadOptionExitsWithStatus2BeforeBooting) {
   useServerProgram(NXT_BT_RIG_PATH, seconds(180));
   const RigDir rig;
-  for (std::vector<std::string> args :
-       {std::vector<std::string>{"--bogus"}, std::vector<std::string>{"--port", "x"},
-        std::vector<std::string>{"--battery"}, std::vector<std::string>{"--fault", "hold@0"}}) {
-    SimServer s;
-    EXPECT_FALSE(startRig(s, rig, args, false));
-    EXPECT_EQ(s.exitStatus, 2);
-    EXPECT_EQ(std::count(s.stderrText.begin(), s.stderrText.end(), '\n'), 1) << s.stderrText;
-    EXPECT_EQ(::access((rig.path + "/console.log").c_str(), F_OK), -1) << "it booted";
-  }
+  expectRefusedBeforeBooting(rig,
+                             {{"--bogus"}, {"--port", "x"}, {"--battery"}, {"--fault", "hold@0"}});
 }
 
 }  // namespace

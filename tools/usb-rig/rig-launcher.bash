@@ -15,7 +15,9 @@
 #
 # It behaves like nxt-bridge-sim: --port N is the host port (127.0.0.1)
 # forwarded to the guest's port 2056; --trace FILE is written on this host
-# (the guest writes it into a shared folder); the other options go to the
+# (the guest writes it into a shared folder); --view PORT serves the
+# guest's live page on this host's --view-bind address (127.0.0.1 unless
+# given; IPv4 only); the other options go to the
 # guest in the shared folder's file "options" (NUL-separated); standard
 # output, standard error and the exit status are the guest's server's.
 # With --console, the standard input goes line by line to the control port
@@ -38,7 +40,7 @@ if [ ! -f "$image/initramfs.cpio.gz" ] || [ ! -f "$image/vmlinuz" ]; then
 fi
 
 # Our own options; the rest are the brick's.
-port=2056 trace="" rig_dir="" help=0 console=0 flash=""
+port=2056 trace="" rig_dir="" help=0 console=0 flash="" view="" view_bind=127.0.0.1
 checked=() brick=() host_files=()
 while [ $# -gt 0 ]; do
   arg=$1
@@ -70,6 +72,16 @@ while [ $# -gt 0 ]; do
       checked+=("$arg")
       if [ "${arg%%=*}" = --file ]; then host_files+=("${arg#*=}"); else flash=${arg#*=}; fi
       ;;
+    --view | --view-bind)
+      [ $# -gt 0 ] || { say "option $arg needs a value (try --help)"; exit 2; }
+      checked+=("$arg" "$1")
+      if [ "$arg" = --view ]; then view=$1; else view_bind=$1; fi
+      shift
+      ;;
+    --view=* | --view-bind=*)
+      checked+=("$arg")
+      if [ "${arg%%=*}" = --view ]; then view=${arg#*=}; else view_bind=${arg#*=}; fi
+      ;;
     --help) help=1 ;;
     --console) checked+=("$arg") brick+=("$arg") console=1 ;;
     *) rig_option "$arg" || { checked+=("$arg") brick+=("$arg"); } ;;
@@ -85,6 +97,15 @@ fi
 if ! error=$("${checker[@]}" "${checked[@]}" 2>&1); then
   echo "$error" | head -n 1 | sed "s/^[a-z-]*:/$me:/" >&2
   exit 2
+fi
+
+# The live page is served in the guest on every address and forwarded from
+# this host's --view-bind address, which qemu takes in IPv4 only.
+if [ -n "$view" ]; then
+  case "$view_bind" in
+    *:*) say "the rig serves the live page on IPv4 addresses only, not $view_bind"; exit 2 ;;
+  esac
+  brick+=(--view "$view" --view-bind 0.0.0.0)
 fi
 
 # As the server does when it cannot listen: one line, status 1.
@@ -210,16 +231,34 @@ while [ ! -e "$share/ready" ] && [ ! -e "$share/status" ]; do
   sleep 0.05
 done
 
-# Only now is the host port forwarded: a client that connects is served.
-if [ -e "$share/ready" ]; then
-  echo "hostfwd_add net0 tcp:127.0.0.1:$port-:2056" >&7
+# Forwards this host's TCP ADDRESS:PORT to the guest's GUEST_PORT; false
+# when qemu could not listen there.
+forward() {
+  local address=$1 host_port=$2 guest_port=$3 listed shown
+  # qemu lists every address (0.0.0.0) as "*".
+  shown=${address//./\\.}
+  [ "$address" = 0.0.0.0 ] && shown='\*'
+  listed="HOST_FORWARD\\] +[0-9]+ +$shown +$host_port "
+  echo "hostfwd_add net0 tcp:$address:$host_port-:$guest_port" >&7
   echo "info usernet" >&7
   for _ in $(seq 100); do
     grep -qi "could not set up host forwarding" "$rig_dir/monitor.log" && break
-    grep -Eq "HOST_FORWARD\\] +[0-9]+ +127\.0\.0\.1 +$port " "$rig_dir/monitor.log" && break
+    grep -Eq "$listed" "$rig_dir/monitor.log" && break
     sleep 0.05
   done
-  grep -Eq "HOST_FORWARD\\] +[0-9]+ +127\.0\.0\.1 +$port " "$rig_dir/monitor.log" || cannot_listen
+  grep -Eq "$listed" "$rig_dir/monitor.log"
+}
+
+# Only now is the host port forwarded: a client that connects is served.
+if [ -e "$share/ready" ]; then
+  forward 127.0.0.1 "$port" 2056 || cannot_listen
+  if [ -n "$view" ]; then
+    if ! forward "$view_bind" "$view" "$view"; then
+      say "cannot serve the live page on $view_bind port $view: Address already in use"
+      exit 1
+    fi
+    echo "$me: the live page is at http://$view_bind:$view/"
+  fi
 fi
 
 # --console: our standard input goes, a line at a time, to the brick's.

@@ -3,11 +3,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 using Clock = std::chrono::steady_clock;
@@ -64,6 +67,90 @@ bool startRig(SimServer& server, const RigDir& rig, std::vector<std::string> arg
   args.insert(args.begin(), {"--rig-dir", rig.path});
   return startServer(server, args, withTrace);
 }
+
+namespace {
+
+// `count` bytes from `fd` into `into`; false when the socket ends or its
+// receive timeout passes first.
+bool readExactly(int fd, std::size_t count, std::string& into) {
+  into.clear();
+  while (into.size() < count) {
+    char chunk[4096];
+    const ssize_t n = ::read(fd, chunk, std::min(sizeof chunk, count - into.size()));
+    if (n <= 0) return false;
+    into.append(chunk, static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string liveStateMessage(int port, milliseconds bound) {
+  const int fd = connectTo(port);
+  if (fd < 0) return "";
+  timeval timeout{};
+  timeout.tv_sec = static_cast<time_t>(bound.count() / 1000);
+  timeout.tv_usec = static_cast<suseconds_t>(bound.count() % 1000 * 1000);
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  const std::string upgrade =
+      "GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+      "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+  std::string head;
+  std::string byte;
+  bool ok = ::write(fd, upgrade.data(), upgrade.size()) == static_cast<ssize_t>(upgrade.size());
+  while (ok && head.find("\r\n\r\n") == std::string::npos && head.size() < 4096) {
+    ok = readExactly(fd, 1, byte);
+    head += byte;
+  }
+  std::string payload;
+  std::string frame;
+  if (ok && head.rfind("HTTP/1.1 101", 0) == 0 && readExactly(fd, 2, frame)) {
+    std::size_t length = static_cast<unsigned char>(frame[1]) & 0x7f;
+    const std::size_t extended = length == 126 ? 2 : length == 127 ? 8 : 0;
+    if (extended == 0 || readExactly(fd, extended, frame)) {
+      if (extended != 0) {
+        length = 0;
+        for (char c : frame) length = length << 8 | static_cast<unsigned char>(c);
+      }
+      if (length > 1 << 20 || !readExactly(fd, length, payload)) payload.clear();
+    }
+  }
+  ::close(fd);
+  return payload;
+}
+
+bool startRigSayingBootTime(SimServer& server, const RigDir& rig,
+                            const std::vector<std::string>& args) {
+  const auto start = Clock::now();
+  if (!startRig(server, rig, args)) return false;
+  std::cout << "[ rig      ] booted and listening after "
+            << std::chrono::duration_cast<milliseconds>(Clock::now() - start).count() << " ms"
+            << std::endl;
+  return true;
+}
+
+void expectRefusedBeforeBooting(const RigDir& rig,
+                                const std::vector<std::vector<std::string>>& badArgs) {
+  for (const std::vector<std::string>& args : badArgs) {
+    SimServer s;
+    EXPECT_FALSE(startRig(s, rig, args, false));
+    EXPECT_EQ(s.exitStatus, 2);
+    EXPECT_EQ(std::count(s.stderrText.begin(), s.stderrText.end(), '\n'), 1) << s.stderrText;
+    EXPECT_EQ(::access((rig.path + "/console.log").c_str(), F_OK), -1) << "it booted";
+  }
+}
+
+void expectAnsweredWithoutTheBrick(SimServer& server, const std::string& line, milliseconds bound) {
+  const std::string reply = request(server, line, bound);
+  EXPECT_NE(reply, "<timeout>") << line;
+  EXPECT_NE(reply, "<closed>") << line;
+  EXPECT_NE(reply, "8100") << line;
+  EXPECT_NE(reply, "NXT") << line;
+}
+
+const char* const kRequestsOfEveryKind[5] = {"nxt;batterylevel", "nxt;getname",
+                                             "nxt;playtone;440;100", "motor;setforward;out_a;50",
+                                             "sensor;getvalue;in_1"};
 
 std::vector<std::string> since(const std::vector<std::string>& lines, std::size_t from) {
   if (from > lines.size()) return {};
@@ -180,4 +267,20 @@ bool traceHasMotorAndSensorCommands(const std::vector<std::string>& trace) {
                               line.size() == 1 + 25 * 3;
                      }) &&
          has("> 80 05 00 01 20") && has("> 00 07 01");
+}
+
+void expectTheSameSession(SimServer& s, const SessionRecord& expected,
+                          const std::vector<std::string>& traceStart) {
+  SessionRecord got;
+  runSession(s, got);
+  EXPECT_EQ(got.exitStatus, 0) << s.stderrText;
+  EXPECT_EQ(got.replies, expected.replies);
+  EXPECT_EQ(got.sent, expected.sent);
+  // The standard output is the server's echo of the requests, and only it.
+  EXPECT_EQ(got.stdoutText, expected.stdoutText);
+  // The brick commands, byte for byte, as they crossed the link.
+  const std::vector<std::string> trace = traceLines(s);
+  ASSERT_GE(trace.size(), traceStart.size());
+  EXPECT_EQ(std::vector<std::string>(trace.begin(), trace.begin() + traceStart.size()), traceStart);
+  EXPECT_TRUE(traceHasMotorAndSensorCommands(trace));
 }

@@ -28,6 +28,29 @@ std::string control(const RigDir& rig, const std::string& command,
 bool startRig(SimServer& server, const RigDir& rig, std::vector<std::string> args = {},
               bool withTrace = true);
 
+// The first state message of the live page on loopback `port` (--view),
+// read over a WebSocket within `bound`; empty when none came.
+std::string liveStateMessage(int port, std::chrono::milliseconds bound);
+
+// Starts the rig as startRig does, and says how long it took to listen.
+bool startRigSayingBootTime(SimServer& server, const RigDir& rig,
+                            const std::vector<std::string>& args);
+
+// Each of `badArgs` is refused before the guest boots: exit status 2, one
+// line on standard error, no console log.
+void expectRefusedBeforeBooting(const RigDir& rig,
+                                const std::vector<std::vector<std::string>>& badArgs);
+
+// While the brick is gone, muted or late: `line` is answered within
+// `bound`, and not with the brick's data (its battery level 8100, its
+// name NXT).
+void expectAnsweredWithoutTheBrick(SimServer& server, const std::string& line,
+                                   std::chrono::milliseconds bound);
+
+// One request of each kind: the brick's battery and name, a tone, a motor,
+// a sensor.
+extern const char* const kRequestsOfEveryKind[5];
+
 // The lines of `lines` from index `from` on, and the last `count` of them.
 std::vector<std::string> since(const std::vector<std::string>& lines, std::size_t from);
 std::vector<std::string> lastLines(const std::vector<std::string>& lines, std::size_t count);
@@ -60,3 +83,9 @@ SessionRecord expectedSession(const std::vector<std::string>& brickOptions,
 std::vector<std::string> expectedSessionTraceStart(
     const std::string& addressBytes = "00 16 53 0a 0b 0c");
 bool traceHasMotorAndSensorCommands(const std::vector<std::string>& trace);
+
+// Runs the session on the started rig `server` and checks it against
+// `expected` (exit status, replies, telegrams, standard output), and its
+// trace: it begins with `traceStart` and holds motor and sensor commands.
+void expectTheSameSession(SimServer& server, const SessionRecord& expected,
+                          const std::vector<std::string>& traceStart);

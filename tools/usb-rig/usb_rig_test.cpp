@@ -46,26 +46,8 @@ TEST_F(UsbRig, EveryModuleGivesTheSameRepliesAndTelegramsAsTheSimulatedBrick) {
   const SessionRecord expected =
       expectedSession(brick, NXT_BRIDGE_SIM_PATH, NXT_USB_RIG_PATH, seconds(180));
   SimServer s;
-  const auto start = Clock::now();
-  ASSERT_TRUE(startRig(s, rig, brick)) << s.stderrText;
-  std::cout << "[ rig      ] booted and listening after "
-            << std::chrono::duration_cast<milliseconds>(Clock::now() - start).count() << " ms"
-            << std::endl;
-  SessionRecord got;
-  runSession(s, got);
-  EXPECT_EQ(got.exitStatus, 0) << s.stderrText;
-  EXPECT_EQ(got.replies, expected.replies);
-  EXPECT_EQ(got.sent, expected.sent);
-  // The standard output is nxt-bridge's echo of the requests, and only it.
-  EXPECT_EQ(got.stdoutText, expected.stdoutText);
-
-  // The brick commands, byte for byte, as they crossed the USB bus.
-  const std::vector<std::string> trace = traceLines(s);
-  const std::vector<std::string> first = expectedSessionTraceStart();
-  ASSERT_GE(trace.size(), first.size());
-  EXPECT_EQ(std::vector<std::string>(trace.begin(), trace.begin() + first.size()), first);
-  // Motor and sensor commands crossed it too.
-  EXPECT_TRUE(traceHasMotorAndSensorCommands(trace));
+  ASSERT_TRUE(startRigSayingBootTime(s, rig, brick)) << s.stderrText;
+  expectTheSameSession(s, expected, expectedSessionTraceStart());
   EXPECT_EQ(std::vector<std::string>(expected.replies.begin(), expected.replies.begin() + 4),
             (std::vector<std::string>{"ok", "7516", "Robo1", "ok"}));
 
@@ -94,13 +76,8 @@ TEST_F(UsbRig, UnpluggedMidRunRequestsAreStillAnsweredAndThePluggedBackBrickOpen
   EXPECT_NE(inFlight, "<closed>");
 
   // Gone: every request is answered, none hangs, none gets the brick's data.
-  for (const char* line : {"nxt;batterylevel", "nxt;getname", "nxt;playtone;440;100",
-                           "motor;setforward;out_a;50", "sensor;getvalue;in_1"}) {
-    const std::string reply = boundedRequest(s, line);
-    EXPECT_NE(reply, "<timeout>") << line;
-    EXPECT_NE(reply, "<closed>") << line;
-    EXPECT_NE(reply, "8100") << line;
-    EXPECT_NE(reply, "NXT") << line;
+  for (const char* line : kRequestsOfEveryKind) {
+    expectAnsweredWithoutTheBrick(s, line, kFaultReplyBound);
   }
   EXPECT_EQ(boundedRequest(s, "nxt;open"), "err");
 
@@ -138,13 +115,9 @@ TEST_F(UsbRig, AGadgetThatStopsAnsweringTimesOutAndTheNextRequestIsAnswered) {
   // after the transport's timeout, not with the brick's data.
   ASSERT_EQ(control(rig, "mute"), "done mute");
   std::size_t before = traceLines(s).size();
-  std::string reply = boundedRequest(s, "nxt;batterylevel");
-  EXPECT_NE(reply, "<timeout>");
-  EXPECT_NE(reply, "8100");
+  expectAnsweredWithoutTheBrick(s, "nxt;batterylevel", kFaultReplyBound);
   EXPECT_EQ(since(traceLines(s), before), (std::vector<std::string>{"> 00 0b"}));
-  reply = boundedRequest(s, "nxt;getname");
-  EXPECT_NE(reply, "<timeout>");
-  EXPECT_NE(reply, "NXT");
+  expectAnsweredWithoutTheBrick(s, "nxt;getname", kFaultReplyBound);
 
   ASSERT_EQ(control(rig, "unmute"), "done unmute");
   EXPECT_EQ(request(s, "nxt;batterylevel"), "8100");
@@ -153,9 +126,7 @@ TEST_F(UsbRig, AGadgetThatStopsAnsweringTimesOutAndTheNextRequestIsAnswered) {
   // Frozen: not even the telegram is taken, so the host's write times out.
   ASSERT_EQ(control(rig, "freeze"), "done freeze");
   before = traceLines(s).size();
-  reply = boundedRequest(s, "nxt;batterylevel");
-  EXPECT_NE(reply, "<timeout>");
-  EXPECT_NE(reply, "8100");
+  expectAnsweredWithoutTheBrick(s, "nxt;batterylevel", kFaultReplyBound);
   EXPECT_NE(boundedRequest(s, "nxt;playtone;440;100"), "<timeout>");
   EXPECT_EQ(traceLines(s).size(), before);
 
@@ -168,9 +139,7 @@ TEST_F(UsbRig, AGadgetThatStopsAnsweringTimesOutAndTheNextRequestIsAnswered) {
   // given up on it, and reaches the host during the next exchange: it must
   // not be taken for that one's reply.
   ASSERT_EQ(control(rig, "late 1500"), "done late 1500");
-  reply = boundedRequest(s, "nxt;batterylevel");
-  EXPECT_NE(reply, "<timeout>");
-  EXPECT_NE(reply, "8100");
+  expectAnsweredWithoutTheBrick(s, "nxt;batterylevel", kFaultReplyBound);
   ASSERT_EQ(control(rig, "late 0"), "done late 0");
   EXPECT_EQ(boundedRequest(s, "nxt;getname"), "NXT");
   EXPECT_EQ(request(s, "nxt;batterylevel"), "8100");
@@ -192,16 +161,29 @@ TEST_F(UsbRig, NoBrickOnTheBusMeansOpenAnswersErr) {
   EXPECT_NE(s.stderrText.find("no NXT found on USB"), std::string::npos) << s.stderrText;
 }
 
+// The gadget's live page in the guest is served on this host's loopback,
+// and shows the guest's brick.
+TEST_F(UsbRig, TheGuestsLivePageIsForwardedToThisHost) {
+  const int view = freeLoopbackPort();
+  SimServer s;
+  ASSERT_TRUE(startRig(s, rig, {"--name", "Watched", "--view", std::to_string(view)}))
+      << s.stderrText;
+  ASSERT_TRUE(
+      waitForOutput(s, "the live page is at http://127.0.0.1:" + std::to_string(view) + "/\n"))
+      << s.stdoutText;
+  EXPECT_EQ(request(s, "nxt;open"), "ok");
+  const std::string state = liveStateMessage(view, milliseconds(10000));
+  EXPECT_NE(state.find("\"name\":\"Watched\""), std::string::npos) << state;
+  ASSERT_TRUE(sendRaw(s, "bye\n"));
+  EXPECT_EQ(waitForExit(s, milliseconds(30000)), 0);
+}
+
 TEST_F(UsbRig, BadOptionExitsWithStatus2BeforeBooting) {
-  for (std::vector<std::string> args :
-       {std::vector<std::string>{"--bogus"}, std::vector<std::string>{"--port", "x"},
-        std::vector<std::string>{"--battery"}}) {
-    SimServer s;
-    EXPECT_FALSE(startRig(s, rig, args, false));
-    EXPECT_EQ(s.exitStatus, 2);
-    EXPECT_EQ(std::count(s.stderrText.begin(), s.stderrText.end(), '\n'), 1) << s.stderrText;
-    EXPECT_EQ(::access((rig.path + "/console.log").c_str(), F_OK), -1) << "it booted";
-  }
+  expectRefusedBeforeBooting(rig, {{"--bogus"},
+                                   {"--port", "x"},
+                                   {"--battery"},
+                                   {"--view", "0"},
+                                   {"--view", "8080", "--view-bind", "::1"}});
 }
 
 // Runs `command` in the guest's tool folder; its output.
