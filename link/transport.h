@@ -56,3 +56,17 @@ std::int32_t transportSend(TransportDevice* device, const std::uint8_t* telegram
 // 0; the buffer's contents are then unspecified.
 std::int32_t transportReceive(TransportDevice* device, std::uint8_t* buffer, std::size_t capacity,
                               std::size_t& received);
+
+// For the transports that share one connection among the handles opened
+// while it is held (`connection->handles` counts them, `current` is the
+// held one): deletes the handle `device`, and returns its connection when
+// that was the last handle, no longer current, for the caller to close;
+// null while other handles remain.
+template <typename Device, typename Connection>
+Connection* transportDropHandle(Device* device, Connection*& current) {
+  Connection* connection = device->connection;
+  delete device;
+  if (--connection->handles > 0) return nullptr;
+  if (current == connection) current = nullptr;
+  return connection;
+}

@@ -343,10 +343,8 @@ TransportDevice* transportOpenFirstBrick(std::int32_t& result) {
 
 void transportCloseBrick(TransportDevice* device) {
   if (device == nullptr) return;
-  BtConnection* connection = device->connection;
-  delete device;
-  if (--connection->handles > 0) return;
-  if (state().current == connection) state().current = nullptr;
+  BtConnection* connection = transportDropHandle(device, state().current);
+  if (connection == nullptr) return;
   if (connection->fd >= 0) closeLink(connection->fd);
   delete connection;
 }

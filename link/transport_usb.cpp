@@ -313,11 +313,9 @@ TransportDevice* transportOpenFirstBrick(std::int32_t& result) {
 
 void transportCloseBrick(TransportDevice* device) {
   if (device == nullptr) return;
-  UsbConnection* connection = device->connection;
-  delete device;
-  if (--connection->handles > 0) return;
   UsbState& usb = state();
-  if (usb.current == connection) usb.current = nullptr;
+  UsbConnection* connection = transportDropHandle(device, usb.current);
+  if (connection == nullptr) return;
   if (!connection->gone) libusb_release_interface(connection->handle, kNxtInterface);
   libusb_close(connection->handle);
   delete connection;
