@@ -182,9 +182,7 @@ void systemCommand(SimBrick& brick, std::uint8_t opcode, const std::uint8_t* p, 
   } else if (op == nxt::SystemOpcode::kGetFirmwareVersion) {
     simReplyBegin(reply, opcode, BrickStatus::kSuccess);
     for (std::uint8_t b : kFirmwareVersions) simReplyByte(reply, b);
-  } else if (simFilesHandles(opcode)) {
-    simFilesReceive(brick.flash, opcode, p, n, reply);
-  } else {
+  } else if (!simFilesReceive(brick.flash, opcode, p, n, reply)) {
     reply = brick.lastReply;
     reply.bytes[0] = nxt::byteOf(nxt::TelegramType::kReply);
     reply.bytes[1] = opcode;

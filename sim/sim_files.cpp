@@ -210,6 +210,12 @@ void openWrite(SimFlash& flash, SystemOpcode op, const std::uint8_t* p, std::siz
   simReplyByte(reply, h == kSimFileHandles ? 0 : static_cast<std::uint8_t>(h));
 }
 
+// openWrite for one of its three opcodes, as the other commands are called.
+template <SystemOpcode kOp>
+void openWriteAs(SimFlash& flash, const std::uint8_t* p, std::size_t n, SimReply& reply) {
+  openWrite(flash, kOp, p, n, reply);
+}
+
 void read(SimFlash& flash, const std::uint8_t* p, std::size_t n, SimReply& reply) {
   const std::uint8_t h = n > 0 ? p[0] : 0;
   const std::uint8_t length[] = {n > 1 ? p[1] : std::uint8_t{0}, n > 2 ? p[2] : std::uint8_t{0}};
@@ -421,50 +427,31 @@ bool simFileNameAllowed(const std::string& name) {
   return true;
 }
 
-bool simFilesHandles(std::uint8_t opcode) {
-  switch (static_cast<SystemOpcode>(opcode)) {
-    case SystemOpcode::kOpenRead:
-    case SystemOpcode::kOpenWrite:
-    case SystemOpcode::kRead:
-    case SystemOpcode::kWrite:
-    case SystemOpcode::kClose:
-    case SystemOpcode::kDelete:
-    case SystemOpcode::kFindFirst:
-    case SystemOpcode::kFindNext:
-    case SystemOpcode::kOpenWriteLinear:
-    case SystemOpcode::kOpenWriteData:
-      return true;
-    default:
-      return false;
-  }
-}
-
-void simFilesReceive(SimFlash& flash, std::uint8_t opcode, const std::uint8_t* params,
+bool simFilesReceive(SimFlash& flash, std::uint8_t opcode, const std::uint8_t* params,
                      std::size_t paramCount, SimReply& reply) {
-  const auto op = static_cast<SystemOpcode>(opcode);
-  switch (op) {
-    case SystemOpcode::kOpenRead:
-      return openRead(flash, params, paramCount, reply);
-    case SystemOpcode::kOpenWrite:
-    case SystemOpcode::kOpenWriteLinear:
-    case SystemOpcode::kOpenWriteData:
-      return openWrite(flash, op, params, paramCount, reply);
-    case SystemOpcode::kRead:
-      return read(flash, params, paramCount, reply);
-    case SystemOpcode::kWrite:
-      return write(flash, params, paramCount, reply);
-    case SystemOpcode::kClose:
-      return close(flash, params, paramCount, reply);
-    case SystemOpcode::kDelete:
-      return remove(flash, params, paramCount, reply);
-    case SystemOpcode::kFindFirst:
-      return findFirst(flash, params, paramCount, reply);
-    case SystemOpcode::kFindNext:
-      return findNext(flash, params, paramCount, reply);
-    default:
-      reply.length = 0;
-      return;
+  using Handler = void (*)(SimFlash&, const std::uint8_t*, std::size_t, SimReply&);
+  static constexpr struct {
+    SystemOpcode op;
+    Handler handle;
+  } kCommands[] = {
+      {SystemOpcode::kOpenRead, openRead},
+      {SystemOpcode::kOpenWrite, openWriteAs<SystemOpcode::kOpenWrite>},
+      {SystemOpcode::kOpenWriteLinear, openWriteAs<SystemOpcode::kOpenWriteLinear>},
+      {SystemOpcode::kOpenWriteData, openWriteAs<SystemOpcode::kOpenWriteData>},
+      {SystemOpcode::kRead, read},
+      {SystemOpcode::kWrite, write},
+      {SystemOpcode::kClose, close},
+      {SystemOpcode::kDelete, remove},
+      {SystemOpcode::kFindFirst, findFirst},
+      {SystemOpcode::kFindNext, findNext},
+  };
+  for (const auto& command : kCommands) {
+    if (static_cast<std::uint8_t>(command.op) == opcode) {
+      command.handle(flash, params, paramCount, reply);
+      return true;
+    }
   }
+  return false;
 }
 
 bool simFileFromHost(const std::string& path, SimFile& file, std::string& error) {

@@ -82,12 +82,11 @@ const SimFile* simFlashFind(const SimFlash& flash, const std::string& pattern);
 // True for a name that a file may be created with.
 bool simFileNameAllowed(const std::string& name);
 
-// True for the system opcodes that simFilesReceive handles.
-bool simFilesHandles(std::uint8_t opcode);
-
-// Handles one of those system commands: `params` are the `paramCount` bytes
-// after the opcode (a short telegram reads as zeros). Fills `reply`.
-void simFilesReceive(SimFlash& flash, std::uint8_t opcode, const std::uint8_t* params,
+// Handles a system command of the file system: `params` are the
+// `paramCount` bytes after the opcode (a short telegram reads as zeros).
+// Fills `reply` and returns true; false, touching nothing, for an opcode
+// that is not the file system's.
+bool simFilesReceive(SimFlash& flash, std::uint8_t opcode, const std::uint8_t* params,
                      std::size_t paramCount, SimReply& reply);
 
 // Reads the host file at `path` as a brick file named after its last path
