@@ -1,7 +1,9 @@
 #include "sim/sim_describe.h"
 
+#include <array>
 #include <cstdio>
 
+#include "protocol/little_endian.h"
 #include "protocol/nxt_protocol.h"
 
 namespace {
@@ -13,11 +15,11 @@ struct Fields {
   const std::uint8_t* bytes;
   std::size_t length;
   std::uint8_t u8(std::size_t i) const { return i < length ? bytes[i] : 0; }
-  std::uint16_t u16(std::size_t i) const {
-    return static_cast<std::uint16_t>(u8(i) | u8(i + 1) << 8);
-  }
-  std::uint32_t u32(std::size_t i) const {
-    return static_cast<std::uint32_t>(u16(i)) | static_cast<std::uint32_t>(u16(i + 2)) << 16;
+  std::uint16_t u16(std::size_t i) const { return nxt::readU16(padded(i).data()); }
+  std::uint32_t u32(std::size_t i) const { return nxt::readU32(padded(i).data()); }
+  // Four bytes from `i`.
+  std::array<std::uint8_t, 4> padded(std::size_t i) const {
+    return {u8(i), u8(i + 1), u8(i + 2), u8(i + 3)};
   }
   // A zero-terminated name of at most `field` bytes from `i`, control bytes
   // written as '?'.
@@ -67,18 +69,17 @@ std::string sensorModeName(std::uint8_t mode) {
 }
 
 std::string runState(std::uint8_t state) {
-  switch (state) {
-    case nxt::kRunStateIdle:
-      return "idle";
-    case nxt::kRunStateRampUp:
-      return "rampup";
-    case nxt::kRunStateRunning:
-      return "running";
-    case nxt::kRunStateRampDown:
-      return "rampdown";
-    default:
-      return "runstate " + number(state);
+  static constexpr struct {
+    std::uint8_t state;
+    const char* name;
+  } kNames[] = {{nxt::kRunStateIdle, "idle"},
+                {nxt::kRunStateRampUp, "rampup"},
+                {nxt::kRunStateRunning, "running"},
+                {nxt::kRunStateRampDown, "rampdown"}};
+  for (const auto& known : kNames) {
+    if (known.state == state) return known.name;
   }
+  return "runstate " + number(state);
 }
 
 // SETOUTPUTSTATE's fields from `i`: power, mode, regulation, turn ratio,

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "protocol/little_endian.h"
 #include "sim/sim_brick.h"
 #include "sim/sim_trace.h"
 
@@ -55,8 +56,7 @@ class SimFilesTest : public ::testing::Test {
   }
   std::uint32_t freeFlash() {
     const std::vector<std::uint8_t> bytes = hex(send("01 9b").substr(2));
-    return bytes[29] | bytes[30] << 8 | bytes[31] << 16 |
-           static_cast<std::uint32_t>(bytes[32]) << 24;
+    return nxt::readU32(&bytes[29]);
   }
   SimBrickConfig config;
   SimBrick brick;

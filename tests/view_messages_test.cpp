@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "link/transport.h"
+#include "protocol/little_endian.h"
 #include "server/sim_console.h"
 #include "server/sim_options.h"
 #include "sim_test_support.h"
@@ -95,7 +96,7 @@ TEST(ViewControls, ConsoleLinesReachTheBrick) {
   std::uint8_t reply[8] = {};
   std::size_t received = 0;
   ASSERT_EQ(transportReceive(device, reply, sizeof reply, received), kTransportOk);
-  EXPECT_EQ(reply[3] | reply[4] << 8, 7400);
+  EXPECT_EQ(nxt::readU16(&reply[3]), 7400);
   EXPECT_EQ(simTransportBrick().config.sonarCm[3], 42);
   transportCloseBrick(device);
 }

@@ -2,19 +2,22 @@
 
 #include <linux/usb/ch9.h>
 
+#include "protocol/little_endian.h"
+
 namespace {
 
 void putU8(std::vector<std::uint8_t>& out, std::uint8_t value) { out.push_back(value); }
 
 void putLe16(std::vector<std::uint8_t>& out, std::uint16_t value) {
-  out.push_back(static_cast<std::uint8_t>(value & 0xff));
-  out.push_back(static_cast<std::uint8_t>(value >> 8));
+  std::uint8_t bytes[2];
+  nxt::writeU16(bytes, value);
+  out.insert(out.end(), bytes, bytes + sizeof bytes);
 }
 
 void putLe32(std::vector<std::uint8_t>& out, std::uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8) {
-    out.push_back(static_cast<std::uint8_t>((value >> shift) & 0xff));
-  }
+  std::uint8_t bytes[4];
+  nxt::writeU32(bytes, value);
+  out.insert(out.end(), bytes, bytes + sizeof bytes);
 }
 
 void putBulkEndpoint(std::vector<std::uint8_t>& out, std::uint8_t address) {
