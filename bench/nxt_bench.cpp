@@ -5,6 +5,9 @@
 //
 //   nxt-bench [--sim PATH] [--bt-pty PATH | --no-bt] [--csv FILE] [--requests N] [--quick]
 //
+// On the instant link also nxt-bridge-sim with one page open on its live
+// page (--view), beside the same server without one.
+//
 // Then the same server and nxt-bridge-bt (through nxt-bridge-bt-pty, over
 // the simulated brick on a pseudo-terminal) at 30 ms a telegram, as a
 // Bluetooth link: round trips and the overshoot of goto.
@@ -21,6 +24,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -108,8 +112,7 @@ Child startSim(const std::string& path, int latencyUs, const std::vector<std::st
   c.pid = ::fork();
   if (c.pid == 0) {
     // The echo goes nowhere, as when the console is not watched.
-    FILE* devnull = std::freopen("/dev/null", "w", stdout);
-    (void)devnull;
+    if (std::freopen("/dev/null", "w", stdout) == nullptr) ::_exit(127);
     std::vector<std::string> args = {path, "--port", std::to_string(port), "--latency-us",
                                      std::to_string(latencyUs)};
     args.insert(args.end(), extra.begin(), extra.end());
@@ -163,6 +166,30 @@ std::string exchange(int sock, const std::string& line) {
     }
   }
 }
+
+// One page open on the live page at `port`: reads every state message on
+// a thread of its own, as a browser's page does, until stopped.
+struct PageWatcher {
+  int fd = -1;
+  std::atomic<long> messages{0};
+  std::thread thread;
+
+  explicit PageWatcher(int port) : fd(port > 0 ? liveViewSocket(port, 0) : -1) {
+    if (fd < 0) return;
+    thread = std::thread([this] {
+      std::string payload;
+      while (readWebSocketFrame(fd, payload)) ++messages;
+    });
+  }
+  PageWatcher(const PageWatcher&) = delete;  // owns the socket and the thread
+  PageWatcher& operator=(const PageWatcher&) = delete;
+  ~PageWatcher() {
+    if (fd < 0) return;
+    ::shutdown(fd, SHUT_RDWR);  // ends the blocked read
+    thread.join();
+    ::close(fd);
+  }
+};
 
 double percentile(std::vector<double> v, double q) {
   if (v.empty()) return 0;
@@ -321,18 +348,22 @@ int main(int argc, char** argv) {
     Child bare = startBare();
     Child pacedBare = latency > 0 ? startBare(latency) : Child{};
     Child sim = startSim(simPath, latency, {});
-    if (bare.sock < 0 || sim.sock < 0 || exchange(sim.sock, "nxt;open") != "ok") {
+    // On the instant link, the same server again with one page open on its
+    // live page: the request path must not notice it.
+    const int viewPort = freeLoopbackPort();
+    Child viewed =
+        latency == 0 ? startSim(simPath, 0, {"--view", std::to_string(viewPort)}) : Child{};
+    if (bare.sock < 0 || sim.sock < 0 || exchange(sim.sock, "nxt;open") != "ok" ||
+        (latency == 0 && (viewed.sock < 0 || exchange(viewed.sock, "nxt;open") != "ok"))) {
       std::cerr << "nxt-bench: cannot start the servers\n";
       stop(bare);
       stop(sim);
+      stop(viewed);
       return 1;
     }
+    PageWatcher page(latency == 0 ? viewPort : -1);
     for (const auto& [kind, line] : kinds) {
-      // Alternate in halves so that both see the same machine conditions.
-      Row floor = measure(bare.sock, "bare loopback", kind, line, latency, count / 2);
-      Row ours = measure(sim.sock, "nxt-bridge-sim", kind, line, latency, count / 2);
-      Row floor2 = measure(bare.sock, "bare loopback", kind, line, latency, count / 2);
-      Row ours2 = measure(sim.sock, "nxt-bridge-sim", kind, line, latency, count / 2);
+      // Alternate in halves so that all see the same machine conditions.
       auto merge = [](Row a, const Row& b) {
         a.count += b.count;
         a.perSecond = (a.perSecond + b.perSecond) / 2;
@@ -342,12 +373,29 @@ int main(int argc, char** argv) {
         a.meanUs = (a.meanUs + b.meanUs) / 2;
         return a;
       };
-      floor = merge(floor, floor2);
-      ours = merge(ours, ours2);
+      Row floor;
+      Row ours;
+      Row watched;
+      for (int half = 0; half < 2; ++half) {
+        const Row f = measure(bare.sock, "bare loopback", kind, line, latency, count / 2);
+        const Row o = measure(sim.sock, "nxt-bridge-sim", kind, line, latency, count / 2);
+        floor = half == 0 ? f : merge(floor, f);
+        ours = half == 0 ? o : merge(ours, o);
+        if (viewed.sock >= 0) {
+          const Row w = measure(viewed.sock, "sim + page", kind, line, latency, count / 2);
+          watched = half == 0 ? w : merge(watched, w);
+        }
+      }
       // Medians: a compile or a page fault elsewhere on the machine moves the
       // mean by more than the server costs.
       ours.note = "x" + fixed(ours.p50Us / floor.p50Us, 2) + " floor (p50)";
       rows.push_back(floor);
+      if (viewed.sock >= 0) {
+        watched.note = "x" + fixed(watched.p50Us / floor.p50Us, 2) +
+                       " floor (p50), one page open; " + std::to_string(page.messages.load()) +
+                       " state messages read so far";
+        rows.push_back(watched);
+      }
       const bool usesLink = kind != "error";
       if (latency > 0 && usesLink) {
         // The link's time as the client sees it: a bare server that sleeps
@@ -367,6 +415,7 @@ int main(int argc, char** argv) {
     stop(bare);
     stop(pacedBare);
     stop(sim);
+    stop(viewed);
   }
 
   // A goto and a sonar wait at 1000 us of link latency: CPU burnt, and the

@@ -3,8 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -68,54 +66,11 @@ bool startRig(SimServer& server, const RigDir& rig, std::vector<std::string> arg
   return startServer(server, args, withTrace);
 }
 
-namespace {
-
-// `count` bytes from `fd` into `into`; false when the socket ends or its
-// receive timeout passes first.
-bool readExactly(int fd, std::size_t count, std::string& into) {
-  into.clear();
-  while (into.size() < count) {
-    char chunk[4096];
-    const ssize_t n = ::read(fd, chunk, std::min(sizeof chunk, count - into.size()));
-    if (n <= 0) return false;
-    into.append(chunk, static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-}  // namespace
-
 std::string liveStateMessage(int port, milliseconds bound) {
-  const int fd = connectTo(port);
-  if (fd < 0) return "";
-  timeval timeout{};
-  timeout.tv_sec = static_cast<time_t>(bound.count() / 1000);
-  timeout.tv_usec = static_cast<suseconds_t>(bound.count() % 1000 * 1000);
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  const std::string upgrade =
-      "GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-      "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
-  std::string head;
-  std::string byte;
-  bool ok = ::write(fd, upgrade.data(), upgrade.size()) == static_cast<ssize_t>(upgrade.size());
-  while (ok && head.find("\r\n\r\n") == std::string::npos && head.size() < 4096) {
-    ok = readExactly(fd, 1, byte);
-    head += byte;
-  }
+  const int fd = liveViewSocket(port, static_cast<int>(bound.count()));
   std::string payload;
-  std::string frame;
-  if (ok && head.rfind("HTTP/1.1 101", 0) == 0 && readExactly(fd, 2, frame)) {
-    std::size_t length = static_cast<unsigned char>(frame[1]) & 0x7f;
-    const std::size_t extended = length == 126 ? 2 : length == 127 ? 8 : 0;
-    if (extended == 0 || readExactly(fd, extended, frame)) {
-      if (extended != 0) {
-        length = 0;
-        for (char c : frame) length = length << 8 | static_cast<unsigned char>(c);
-      }
-      if (length > 1 << 20 || !readExactly(fd, length, payload)) payload.clear();
-    }
-  }
-  ::close(fd);
+  if (fd >= 0 && !readWebSocketFrame(fd, payload)) payload.clear();
+  if (fd >= 0) ::close(fd);
   return payload;
 }
 
