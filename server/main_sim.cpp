@@ -12,10 +12,8 @@ int main(int argc, char** argv) {
   SimProgramOptions options;
   std::string error;
   const bool parsed = parseSimOptions(argc, argv, options, error);
-  const int status =
-      answerCommandLine("nxt-bridge-sim", parsed, error, options.help, options.version, simUsage());
+  const int status = startSimProgram("nxt-bridge-sim", parsed, error, options, false, simUsage());
   if (status != kGoOn) return status;
-  if (!setUpSimBrick("nxt-bridge-sim", options)) return kExitUsage;
   // Before the page's and the console's threads start, so that they
   // inherit the handlers' set-up.
   catchStopSignals();

@@ -4,14 +4,20 @@
 #include <cstring>
 #include <iostream>
 
+#include "server/program_start.h"
 #include "server/sim_console.h"
 #include "server/sim_view.h"
 
-bool setUpSimBrick(const char* program, const SimProgramOptions& options) {
-  if (simTransportSetUp(options.transport)) return true;
+int startSimProgram(const char* program, bool parsed, const std::string& error,
+                    const SimProgramOptions& options, bool checkOnly, const std::string& usage) {
+  const int status =
+      answerCommandLine(program, parsed, error, options.help, options.version, usage);
+  if (status != kGoOn) return status;
+  if (checkOnly) return kExitServed;
+  if (simTransportSetUp(options.transport)) return kGoOn;
   std::cerr << program << ": cannot write the trace file " << options.transport.traceFile << ": "
             << std::strerror(errno) << std::endl;
-  return false;
+  return kExitUsage;
 }
 
 bool startSimWatchers(const char* program, const SimProgramOptions& options,

@@ -5,17 +5,21 @@
 #pragma once
 
 #include <iosfwd>
+#include <string>
 
 #include "server/sim_options.h"
 
-// Sets up the simulated brick from the options. False, with one line on
-// standard error, when its trace file cannot be written.
-bool setUpSimBrick(const char* program, const SimProgramOptions& options);
+// With the options parsed (`parsed`, `error` as answerCommandLine takes
+// them): answers a bad option, --help and --version, ends after a check of
+// the options alone (`checkOnly`), then sets up the simulated brick.
+// Returns kGoOn to serve, else the exit status; a trace file that cannot be
+// written is one line on standard error and the status 2.
+int startSimProgram(const char* program, bool parsed, const std::string& error,
+                    const SimProgramOptions& options, bool checkOnly, const std::string& usage);
 
 // Starts the live page when the options ask for it (--view) and tells where
 // it is on `notices` ("PROGRAM: the live page is at http://127.0.0.1:8080/"),
 // then the console (--console). False, with one line on standard error,
 // when the page cannot listen. The threads started inherit the caller's
 // signal handlers and mask.
-bool startSimWatchers(const char* program, const SimProgramOptions& options,
-                      std::ostream& notices);
+bool startSimWatchers(const char* program, const SimProgramOptions& options, std::ostream& notices);

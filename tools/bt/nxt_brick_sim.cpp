@@ -381,11 +381,9 @@ int main(int argc, char** argv) {
   BrickSimOptions options;
   std::string error;
   const bool parsed = parseOptions(argc, argv, options, error);
-  const int status = answerCommandLine("nxt-brick-sim", parsed, error, options.sim.help,
-                                       options.sim.version, usage());
+  const int status =
+      startSimProgram("nxt-brick-sim", parsed, error, options.sim, options.check, usage());
   if (status != kGoOn) return status;
-  if (options.check) return kExitServed;
-  if (!setUpSimBrick("nxt-brick-sim", options.sim)) return kExitUsage;
   struct sigaction action {};
   action.sa_handler = onEndSignal;
   ::sigaction(SIGTERM, &action, nullptr);

@@ -155,18 +155,17 @@ bool writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
 }
 
 const char* eventName(int type) {
-  switch (type) {
-    case GADGETFS_CONNECT:
-      return "connect";
-    case GADGETFS_DISCONNECT:
-      return "disconnect";
-    case GADGETFS_SETUP:
-      return "setup";
-    case GADGETFS_SUSPEND:
-      return "suspend";
-    default:
-      return "unknown";
+  static constexpr struct {
+    int type;
+    const char* name;
+  } kNames[] = {{GADGETFS_CONNECT, "connect"},
+                {GADGETFS_DISCONNECT, "disconnect"},
+                {GADGETFS_SETUP, "setup"},
+                {GADGETFS_SUSPEND, "suspend"}};
+  for (const auto& known : kNames) {
+    if (known.type == type) return known.name;
   }
+  return "unknown";
 }
 
 int openEndpoint(const std::string& dir, const char* name) {
@@ -378,16 +377,14 @@ int main(int argc, char** argv) {
   GadgetOptions options;
   std::string error;
   const bool parsed = parseGadgetOptions(argc, argv, options, error);
-  const int status = answerCommandLine("nxt-gadget", parsed, error, options.sim.help,
-                                       options.sim.version, usage());
-  if (status != kGoOn) return status;
-  if (options.check) return kExitServed;
 
   // The brick's state, trace and latency are those of the simulated
   // transport, set up from the same options as in nxt-bridge-sim; so are
   // the live page (--view) and the console (--console), whose lines are
   // acknowledged on standard output.
-  if (!setUpSimBrick("nxt-gadget", options.sim)) return kExitUsage;
+  const int status =
+      startSimProgram("nxt-gadget", parsed, error, options.sim, options.check, usage());
+  if (status != kGoOn) return status;
   if (!startSimWatchers("nxt-gadget", options.sim, std::cerr)) return kExitCannotServe;
   if (!options.sim.transport.brickAttached) {
     say("no brick attached: nothing to serve");
