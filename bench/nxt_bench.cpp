@@ -390,12 +390,6 @@ int main(int argc, char** argv) {
       // mean by more than the server costs.
       ours.note = "x" + fixed(ours.p50Us / floor.p50Us, 2) + " floor (p50)";
       rows.push_back(floor);
-      if (viewed.sock >= 0) {
-        watched.note = "x" + fixed(watched.p50Us / floor.p50Us, 2) +
-                       " floor (p50), one page open; " + std::to_string(page.messages.load()) +
-                       " state messages read so far";
-        rows.push_back(watched);
-      }
       const bool usesLink = kind != "error";
       if (latency > 0 && usesLink) {
         // The link's time as the client sees it: a bare server that sleeps
@@ -411,6 +405,12 @@ int main(int argc, char** argv) {
         rows.push_back(paced);
       }
       rows.push_back(ours);
+      if (viewed.sock >= 0) {
+        watched.note = "x" + fixed(watched.p50Us / floor.p50Us, 2) +
+                       " floor (p50), one page open; " + std::to_string(page.messages.load()) +
+                       " state messages read so far";
+        rows.push_back(watched);
+      }
     }
     stop(bare);
     stop(pacedBare);
