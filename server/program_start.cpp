@@ -2,14 +2,20 @@
 
 #include <iostream>
 
-bool parseTcpPort(const std::string& text, std::uint16_t& port) {
-  if (text.empty() || text.size() > 5) return false;
-  long value = 0;
+bool parseDecimal(const std::string& text, long long min, long long max, long long& value) {
+  // 18 digits cannot overflow a long long.
+  if (text.empty() || text.size() > 18) return false;
+  value = 0;
   for (char c : text) {
     if (c < '0' || c > '9') return false;
     value = value * 10 + (c - '0');
   }
-  if (value < 1 || value > 65535) return false;
+  return value >= min && value <= max;
+}
+
+bool parseTcpPort(const std::string& text, std::uint16_t& port) {
+  long long value = 0;
+  if (!parseDecimal(text, 1, 65535, value)) return false;
   port = static_cast<std::uint16_t>(value);
   return true;
 }

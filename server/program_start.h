@@ -14,6 +14,11 @@ constexpr int kExitUsage = 2;
 // answerCommandLine's "go on and serve".
 constexpr int kGoOn = -1;
 
+// A whole number from `min` to `max` (both at least 0), written in decimal
+// digits and nothing else (no sign, no spaces); false, with `value`
+// unspecified, for any other text.
+bool parseDecimal(const std::string& text, long long min, long long max, long long& value);
+
 // A TCP port, 1 to 65535, written in decimal digits and nothing else.
 bool parseTcpPort(const std::string& text, std::uint16_t& port);
 

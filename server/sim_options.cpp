@@ -15,16 +15,6 @@
 
 namespace {
 
-// A whole decimal number from `min` to `max`, nothing else.
-bool parseNumber(const std::string& text, long long min, long long max, long long& value) {
-  if (text.empty() || text.size() > 18) return false;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  value = std::stoll(text);
-  return value >= min && value <= max;
-}
-
 // "out_a=PCT" style values: a port word from `ports`, '=', a number.
 bool parsePortValue(const std::string& text, const char* const* ports, int portCount, long long max,
                     int& port, long long& value) {
@@ -35,7 +25,7 @@ bool parsePortValue(const std::string& text, const char* const* ports, int portC
   for (int i = 0; i < portCount; ++i) {
     if (word == ports[i]) port = i;
   }
-  return port >= 0 && parseNumber(text.substr(eq + 1), 0, max, value);
+  return port >= 0 && parseDecimal(text.substr(eq + 1), 0, max, value);
 }
 
 const char* const kMotorPorts[] = {"out_a", "out_b", "out_c"};
@@ -74,7 +64,7 @@ const std::vector<OptionRow>& optionTable() {
       {"--battery", "MV", "the battery level in millivolts, 0-65535 (default 8100)",
        [](const std::string& v, SimProgramOptions& o) {
          long long n = 0;
-         if (!parseNumber(v, 0, 65535, n)) return false;
+         if (!parseDecimal(v, 0, 65535, n)) return false;
          o.transport.brick.batteryMillivolts = static_cast<std::uint16_t>(n);
          return true;
        }},
@@ -113,7 +103,7 @@ const std::vector<OptionRow>& optionTable() {
        "every telegram exchange takes N microseconds (default 2000, a brick on USB; 0: instant)",
        [](const std::string& v, SimProgramOptions& o) {
          long long n = 0;
-         if (!parseNumber(v, 0, 10000000, n)) return false;
+         if (!parseDecimal(v, 0, 10000000, n)) return false;
          o.transport.latency = std::chrono::microseconds(n);
          return true;
        }},

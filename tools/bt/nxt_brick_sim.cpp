@@ -92,14 +92,12 @@ std::string usage() {
   return text + simOptionList();
 }
 
+// A count from 0 to `max`, into a long.
 bool parseCount(const std::string& text, long max, long& value) {
-  if (text.empty() || text.size() > 9) return false;
-  value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-  }
-  return value <= max;
+  long long parsed = 0;
+  if (!parseDecimal(text, 0, max, parsed)) return false;
+  value = static_cast<long>(parsed);
+  return true;
 }
 
 // "KIND@N" or "KIND@N=VALUE".
