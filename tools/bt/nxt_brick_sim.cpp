@@ -75,22 +75,20 @@ char gLinkPath[4096];
 
 void say(const std::string& message) { std::cerr << "nxt-brick-sim: " << message << std::endl; }
 
-std::string usage() {
-  std::string text =
-      "Usage: nxt-brick-sim --pty [--link PATH] [--fault KIND@N[=VALUE]]... [BRICK OPTION]...\n"
-      "       nxt-brick-sim --rfcomm [--fault KIND@N[=VALUE]]... [BRICK OPTION]...\n"
-      "Serves the simulated NXT brick with Bluetooth framing on a pseudo-terminal\n"
-      "(its path on standard output) or on RFCOMM channel 1.\n"
-      "\n"
-      "  --pty                 serve on a new pseudo-terminal\n"
-      "  --link PATH           make PATH a symbolic link to the terminal\n"
-      "  --rfcomm              listen on RFCOMM channel 1\n"
-      "  --fault KIND@N[=V]    a fault on the Nth telegram: drop@N, hold@N=MS, split@N,\n"
-      "                        length@N=L (for tests)\n"
-      "  --check               only check the options\n"
-      "The brick options are those of nxt-bridge-sim:\n";
-  return text + simOptionList();
-}
+// The head of --help; the brick options follow it.
+const char kUsageHead[] =
+    "Usage: nxt-brick-sim --pty [--link PATH] [--fault KIND@N[=VALUE]]... [BRICK OPTION]...\n"
+    "       nxt-brick-sim --rfcomm [--fault KIND@N[=VALUE]]... [BRICK OPTION]...\n"
+    "Serves the simulated NXT brick with Bluetooth framing on a pseudo-terminal\n"
+    "(its path on standard output) or on RFCOMM channel 1.\n"
+    "\n"
+    "  --pty                 serve on a new pseudo-terminal\n"
+    "  --link PATH           make PATH a symbolic link to the terminal\n"
+    "  --rfcomm              listen on RFCOMM channel 1\n"
+    "  --fault KIND@N[=V]    a fault on the Nth telegram: drop@N, hold@N=MS, split@N,\n"
+    "                        length@N=L (for tests)\n"
+    "  --check               only check the options\n"
+    "The brick options are those of nxt-bridge-sim:\n";
 
 // A count from 0 to `max`, into a long.
 bool parseCount(const std::string& text, long max, long& value) {
@@ -379,8 +377,8 @@ int main(int argc, char** argv) {
   BrickSimOptions options;
   std::string error;
   const bool parsed = parseOptions(argc, argv, options, error);
-  const int status =
-      startSimProgram("nxt-brick-sim", parsed, error, options.sim, options.check, usage());
+  const int status = startSimProgram("nxt-brick-sim", parsed, error, options.sim, options.check,
+                                     kUsageHead + simOptionList());
   if (status != kGoOn) return status;
   struct sigaction action {};
   action.sa_handler = onEndSignal;

@@ -85,14 +85,12 @@ struct GadgetOptions {
 
 void say(const std::string& message) { std::cerr << "nxt-gadget: " << message << std::endl; }
 
-std::string usage() {
-  std::string text =
-      "Usage: nxt-gadget --gadgetfs DIR [--options-file FILE] [--delay-file FILE]\n"
-      "                  [--check] [BRICK OPTION]...\n"
-      "Serves the simulated NXT brick as a USB device through GadgetFS mounted at DIR.\n"
-      "The brick options are those of nxt-bridge-sim:\n";
-  return text + simOptionList();
-}
+// The head of --help; the brick options follow it.
+const char kUsageHead[] =
+    "Usage: nxt-gadget --gadgetfs DIR [--options-file FILE] [--delay-file FILE]\n"
+    "                  [--check] [BRICK OPTION]...\n"
+    "Serves the simulated NXT brick as a USB device through GadgetFS mounted at DIR.\n"
+    "The brick options are those of nxt-bridge-sim:\n";
 
 // Reads NUL-separated words from `path` into `words`.
 bool readOptionsFile(const std::string& path, std::vector<std::string>& words) {
@@ -382,8 +380,8 @@ int main(int argc, char** argv) {
   // transport, set up from the same options as in nxt-bridge-sim; so are
   // the live page (--view) and the console (--console), whose lines are
   // acknowledged on standard output.
-  const int status =
-      startSimProgram("nxt-gadget", parsed, error, options.sim, options.check, usage());
+  const int status = startSimProgram("nxt-gadget", parsed, error, options.sim, options.check,
+                                     kUsageHead + simOptionList());
   if (status != kGoOn) return status;
   if (!startSimWatchers("nxt-gadget", options.sim, std::cerr)) return kExitCannotServe;
   if (!options.sim.transport.brickAttached) {
