@@ -57,4 +57,10 @@ constexpr std::uint8_t lowByte(std::int32_t value) {
   return static_cast<std::uint8_t>(value & 0xff);
 }
 
+// The high 8 bits of a 16-bit field (a USB request's wValue carries the
+// descriptor type there, its index in the low byte).
+constexpr std::uint8_t highByte(std::uint16_t value) {
+  return static_cast<std::uint8_t>(value >> 8);
+}
+
 }  // namespace nxt

@@ -76,4 +76,12 @@ TEST(LittleEndian, LowByteKeepsTheLowEightBits) {
   EXPECT_EQ(nxt::lowByte(-100), 0x9c);
 }
 
+TEST(LittleEndian, HighByteIsTheSecondByteOnTheWire) {
+  std::uint8_t bytes[2];
+  nxt::writeU16(bytes, 0x0302);  // a string descriptor (3), index 2
+  EXPECT_EQ(nxt::highByte(0x0302), bytes[1]);
+  EXPECT_EQ(nxt::highByte(0x0302), 0x03);
+  EXPECT_EQ(nxt::highByte(0x00ff), 0x00);
+}
+
 }  // namespace

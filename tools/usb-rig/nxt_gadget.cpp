@@ -54,6 +54,7 @@
 
 #include "link/transport.h"
 #include "link/transport_sim.h"
+#include "protocol/little_endian.h"
 #include "server/program_start.h"
 #include "server/sim_program.h"
 #include "sim/sim_trace.h"
@@ -228,8 +229,8 @@ void serveEp0(int ep0, std::string dir, std::string serial, Endpoints& endpoints
       std::vector<std::uint8_t> answer;
       bool acknowledge = false;
       if (setup.bRequestType == USB_DIR_IN && setup.bRequest == USB_REQ_GET_DESCRIPTOR &&
-          (value >> 8) == USB_DT_STRING) {
-        answer = gadgetString(static_cast<std::uint8_t>(value & 0xff), serial);
+          nxt::highByte(value) == USB_DT_STRING) {
+        answer = gadgetString(nxt::lowByte(value), serial);
       } else if (setup.bRequestType == USB_RECIP_DEVICE &&
                  setup.bRequest == USB_REQ_SET_CONFIGURATION) {
         if (value != 0 && !configured) configured = setUpEndpoints(dir, endpoints);
