@@ -386,10 +386,11 @@ int main(int argc, char** argv) {
   ::sigaction(SIGINT, &action, nullptr);
   ::sigaction(SIGHUP, &action, nullptr);
 
+  // Where the page is goes to standard error: standard output is the
+  // line's path or the listening notice, alone.
+  if (!startSimWatchers("nxt-brick-sim", options.sim, std::cerr)) return kExitCannotServe;
   std::int32_t result = kTransportOk;
   TransportDevice* brick =
       options.sim.transport.brickAttached ? transportOpenFirstBrick(result) : nullptr;
-  // Standard output is the line's path or the listening notice, alone.
-  if (!startSimWatchers("nxt-brick-sim", options.sim, std::cerr)) return kExitCannotServe;
   return options.pty ? servePty(options, brick) : serveRfcomm(options, brick);
 }
