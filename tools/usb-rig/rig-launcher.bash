@@ -42,45 +42,34 @@ fi
 # Our own options; the rest are the brick's.
 port=2056 trace="" rig_dir="" help=0 console=0 flash="" view="" view_bind=127.0.0.1
 checked=() brick=() host_files=()
+
+# One of our options that takes a value (NAME VALUE): noted, and all but
+# --rig-dir handed to the checker.
+our_option() {
+  local name=$1 value=$2
+  case "$name" in
+    --rig-dir) rig_dir=$value; return ;;
+    --port) port=$value ;;
+    --trace) trace=$value ;;
+    --file) host_files+=("$value") ;;
+    --flash) flash=$value ;;
+    --view) view=$value ;;
+    --view-bind) view_bind=$value ;;
+  esac
+  checked+=("$name" "$value")
+}
+
 while [ $# -gt 0 ]; do
   arg=$1
   shift
   case "$arg" in
-    --rig-dir)
-      [ $# -gt 0 ] || { say "option --rig-dir needs a value DIR (try --help)"; exit 2; }
-      rig_dir=$1
-      shift
-      ;;
-    --rig-dir=*) rig_dir=${arg#*=} ;;
-    --port | --trace)
+    --rig-dir | --port | --trace | --file | --flash | --view | --view-bind)
       [ $# -gt 0 ] || { say "option $arg needs a value (try --help)"; exit 2; }
-      checked+=("$arg" "$1")
-      if [ "$arg" = --port ]; then port=$1; else trace=$1; fi
+      our_option "$arg" "$1"
       shift
       ;;
-    --port=* | --trace=*)
-      checked+=("$arg")
-      if [ "${arg%%=*}" = --port ]; then port=${arg#*=}; else trace=${arg#*=}; fi
-      ;;
-    --file | --flash)
-      [ $# -gt 0 ] || { say "option $arg needs a value (try --help)"; exit 2; }
-      checked+=("$arg" "$1")
-      if [ "$arg" = --file ]; then host_files+=("$1"); else flash=$1; fi
-      shift
-      ;;
-    --file=* | --flash=*)
-      checked+=("$arg")
-      if [ "${arg%%=*}" = --file ]; then host_files+=("${arg#*=}"); else flash=${arg#*=}; fi
-      ;;
-    --view | --view-bind)
-      [ $# -gt 0 ] || { say "option $arg needs a value (try --help)"; exit 2; }
-      checked+=("$arg" "$1")
-      if [ "$arg" = --view ]; then view=$1; else view_bind=$1; fi
-      shift
-      ;;
-    --view=* | --view-bind=*)
-      checked+=("$arg")
-      if [ "${arg%%=*}" = --view ]; then view=${arg#*=}; else view_bind=${arg#*=}; fi
+    --rig-dir=* | --port=* | --trace=* | --file=* | --flash=* | --view=* | --view-bind=*)
+      our_option "${arg%%=*}" "${arg#*=}"
       ;;
     --help) help=1 ;;
     --console) checked+=("$arg") brick+=("$arg") console=1 ;;
