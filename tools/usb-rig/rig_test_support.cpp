@@ -103,6 +103,13 @@ void expectAnsweredWithoutTheBrick(SimServer& server, const std::string& line, m
   EXPECT_NE(reply, "NXT") << line;
 }
 
+std::string inFlightReply(SimServer& server, milliseconds bound) {
+  const std::string reply = readLine(server, bound);
+  EXPECT_NE(reply, "<timeout>");
+  EXPECT_NE(reply, "<closed>");
+  return reply;
+}
+
 const char* const kRequestsOfEveryKind[5] = {"nxt;batterylevel", "nxt;getname",
                                              "nxt;playtone;440;100", "motor;setforward;out_a;50",
                                              "sensor;getvalue;in_1"};

@@ -47,6 +47,10 @@ void expectRefusedBeforeBooting(const RigDir& rig,
 void expectAnsweredWithoutTheBrick(SimServer& server, const std::string& line,
                                    std::chrono::milliseconds bound);
 
+// The reply to the request on the wire when the brick went: it comes
+// within `bound`, and the connection stays. Returns it.
+std::string inFlightReply(SimServer& server, std::chrono::milliseconds bound);
+
 // One request of each kind: the brick's battery and name, a tone, a motor,
 // a sensor.
 extern const char* const kRequestsOfEveryKind[5];
