@@ -48,6 +48,15 @@ def wait_until(what, predicate, seconds=5.0):
     raise AssertionError(f"{what}: not within {seconds} s (last: {last!r})")
 
 
+def wait_or_kill(proc, seconds):
+    """Waits up to `seconds` for `proc` to end, then kills it."""
+    try:
+        proc.wait(seconds)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+
+
 class Client:
     """A TCP client of the text protocol: one request, one reply line."""
 
@@ -138,10 +147,7 @@ class Browser:
         except Exception:
             pass
         self.driver.terminate()
-        try:
-            self.driver.wait(10)
-        except subprocess.TimeoutExpired:
-            self.driver.kill()
+        wait_or_kill(self.driver, 10)
 
 
 class Sim:
@@ -168,11 +174,7 @@ class Sim:
         except OSError:
             pass
         self.client.close()
-        try:
-            self.proc.wait(5)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
+        wait_or_kill(self.proc, 5)
 
 
 def raw_websocket(port):
