@@ -65,11 +65,7 @@ int connectWithRetry(int port) {
   const auto deadline = Clock::now() + std::chrono::seconds(10);
   while (Clock::now() < deadline) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+    if (connectLoopback(fd, port)) {
       const int one = 1;
       ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
       return fd;

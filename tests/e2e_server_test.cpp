@@ -134,12 +134,8 @@ TEST(Server, SecondClientIsNeverAnswered) {
   SimServer s;
   ASSERT_TRUE(startServer(s, {}, false));
   const int other = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(s.port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   // The listening socket stays open, so the connect itself is queued.
-  ASSERT_EQ(::connect(other, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_TRUE(connectLoopback(other, s.port));
   const char line[] = "nxt;open\n";
   ASSERT_EQ(::send(other, line, sizeof line - 1, MSG_NOSIGNAL), 9);
   pollfd p{other, POLLIN, 0};

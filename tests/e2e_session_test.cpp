@@ -110,11 +110,7 @@ TEST(SessionEnd, AClientThatNeverReadsIsDroppedWithinTheBound) {
   const int sendBuffer = 16384;
   ::setsockopt(s.sock, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
   ::setsockopt(s.sock, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(s.port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::connect(s.sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_TRUE(connectLoopback(s.sock, s.port));
   ::fcntl(s.sock, F_SETFL, O_NONBLOCK);
   // Each request gets a reply as long as itself, which this side never
   // reads: keep sending until the server, stuck writing a reply, drops the

@@ -28,6 +28,16 @@ inline int freeLoopbackPort() {
   return ntohs(address.sin_port);
 }
 
+// Connects the TCP socket `fd` to `port` on 127.0.0.1; false when it
+// cannot.
+inline bool connectLoopback(int fd, int port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+}
+
 // A TCP socket with address reuse, bound to `port` on `hostAddress`
 // (INADDR_LOOPBACK, INADDR_ANY) and listening, as the servers bind theirs;
 // -1 when it cannot be had.
@@ -70,16 +80,12 @@ inline int liveViewSocket(int port, int timeoutMs) {
   timeout.tv_sec = timeoutMs / 1000;
   timeout.tv_usec = timeoutMs % 1000 * 1000;
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   const std::string upgrade =
       "GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
       "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
   std::string head;
   std::string byte;
-  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+  bool ok = connectLoopback(fd, port) &&
             ::write(fd, upgrade.data(), upgrade.size()) == static_cast<ssize_t>(upgrade.size());
   while (ok && head.find("\r\n\r\n") == std::string::npos && head.size() < 4096) {
     ok = readExactly(fd, 1, byte);
