@@ -90,7 +90,8 @@ bool loadEntry(const SimFlashFolder& folder, const std::string& name, SimFile& f
       !S_ISREG(info.st_mode)) {
     why = S_ISLNK(info.st_mode) ? "a symbolic link" : "not a regular file";
   } else {
-    fd = ::openat(folder.fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    fd = ::openat(folder.fd, name.c_str(),
+                  O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0 && errno != ELOOP) {
       error = "cannot read " + shown + ": " + reason();
       return false;
