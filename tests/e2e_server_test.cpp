@@ -180,6 +180,11 @@ TEST(Server, NoBrickMeansOpenAnswersErr) {
   ASSERT_TRUE(sendRaw(s, "bye\n"));
   EXPECT_EQ(waitForExit(s), 0);
   EXPECT_TRUE(traceLines(s).empty());
+  // The line that it listens, then one that says why "open" failed.
+  const std::vector<std::string> told = linesOf(s.stderrText);
+  ASSERT_EQ(told.size(), 2u) << s.stderrText;
+  EXPECT_EQ(told[1],
+            "nxt-bridge-sim: cannot open the NXT brick: no brick is attached (--no-brick)");
 }
 
 TEST(Server, LatencyIsSpentPerExchange) {
