@@ -180,11 +180,12 @@ TEST(Server, NoBrickMeansOpenAnswersErr) {
   ASSERT_TRUE(sendRaw(s, "bye\n"));
   EXPECT_EQ(waitForExit(s), 0);
   EXPECT_TRUE(traceLines(s).empty());
-  // The line that it listens, then one that says why "open" failed.
-  const std::vector<std::string> told = linesOf(s.stderrText);
-  ASSERT_EQ(told.size(), 2u) << s.stderrText;
-  EXPECT_EQ(told[1],
-            "nxt-bridge-sim: cannot open the NXT brick: no brick is attached (--no-brick)");
+  // One line says why "open" failed, as over every link.
+  std::size_t told = 0;
+  for (const std::string& line : linesOf(s.stderrText)) {
+    told += line.find(": cannot open the NXT brick") != std::string::npos;
+  }
+  EXPECT_EQ(told, 1u) << s.stderrText;
 }
 
 TEST(Server, LatencyIsSpentPerExchange) {
