@@ -1,10 +1,12 @@
 #include "server/sim_console.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <iostream>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "link/transport_sim.h"
 #include "server/sim_options.h"
@@ -18,8 +20,10 @@ bool poseLine(const std::string& line, bool& ok, std::string& error, std::string
   words >> word;
   if (word != "pose") return false;
   ok = false;
+  std::vector<std::string> rest;
+  for (std::string w; words >> w;) rest.push_back(w);
   SimPose pose;
-  if (!(words >> pose.x)) {
+  if (rest.empty()) {
     if (!simTransportRobotPose(pose)) {
       error = "there is no world (--world)";
       return true;
@@ -28,9 +32,14 @@ bool poseLine(const std::string& line, bool& ok, std::string& error, std::string
     ok = true;
     return true;
   }
-  std::string extra;
-  if (!(words >> pose.y >> pose.heading) || (words >> extra) || !std::isfinite(pose.x) ||
-      !std::isfinite(pose.y) || !std::isfinite(pose.heading)) {
+  double* fields[] = {&pose.x, &pose.y, &pose.heading};
+  bool numbers = rest.size() == 3;
+  for (std::size_t i = 0; numbers && i < 3; ++i) {
+    char* end = nullptr;
+    *fields[i] = std::strtod(rest[i].c_str(), &end);
+    numbers = *end == '\0' && std::isfinite(*fields[i]);
+  }
+  if (!numbers) {
     error = "not a pose: '" + line + "' (pose, or pose X Y HEADING in mm, mm, degrees)";
     return true;
   }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "server/view_world.h"
 #include "sim/sim_describe.h"
 
 namespace {
@@ -222,6 +223,8 @@ std::string viewStateMessage(const SimSnapshot& s, double telegramsPerSecond) {
   motors(j, s);
   sensors(j, s);
   log(j, s);
+  j.key("world");
+  j.out += viewWorldJson(s.world, s.inputs);
   j.close('}');
   return j.out;
 }
