@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "e2e_harness.h"
-#include "text_lines.h"
+#include "tools/text_lines.h"
 
 namespace {
 
