@@ -124,7 +124,10 @@ SessionEnd serveRequests(tcp::socket& socket, CommandInterpreter& interpreter,
 }
 
 // One line to the operator on how a session ended other than by "bye".
-void tellSessionEnd(const ServerSettings& settings, SessionEnd end, bool motorsStopped) {
+// `linkOpen`: the client had the brick link open; `motorsStopped`: the
+// coasting stops went out.
+void tellSessionEnd(const ServerSettings& settings, SessionEnd end, bool linkOpen,
+                    bool motorsStopped) {
   std::cerr << settings.programName << ": ";
   switch (end) {
     case SessionEnd::kClientGone:
@@ -140,7 +143,13 @@ void tellSessionEnd(const ServerSettings& settings, SessionEnd end, bool motorsS
     case SessionEnd::kBye:
       break;
   }
-  std::cerr << (motorsStopped ? "; motors A, B and C coast" : "") << std::endl;
+  if (motorsStopped) {
+    std::cerr << "; motors A, B and C coast";
+  } else if (linkOpen) {
+    std::cerr << "; the stops for motors A, B and C could not be sent: the link to the brick "
+                 "is lost and did not open again";
+  }
+  std::cerr << std::endl;
 }
 
 int cannotServe(const ServerSettings& settings, const char* what, const std::string& reason) {
@@ -183,9 +192,9 @@ int serveOneClient(const ServerSettings& settings) {
     servedSocket = -1;
     flushConsole(console);
     if (end != SessionEnd::kBye) {
-      const bool motorsStopped = interpreter.isInterfaceEnabled();
-      interpreter.coastAllMotors();
-      tellSessionEnd(settings, end, motorsStopped);
+      const bool linkOpen = interpreter.isInterfaceEnabled();
+      const bool motorsStopped = interpreter.coastAllMotors();
+      tellSessionEnd(settings, end, linkOpen, motorsStopped);
     }
     if (end == SessionEnd::kStopSignal) {
       socket.close(error);
