@@ -53,7 +53,8 @@ inline std::size_t firmwareReplyLength(const std::uint8_t* head, std::size_t kno
   const ReplyShape* shape = replyShapeOf(head[1]);
   if (shape == nullptr) return 0;
   if (shape->opcode == byteOf(Opcode::kLsRead) && known >= kReplyHeadLength &&
-      (head[2] == byteOf(BrickStatus::kPortNotReady) || head[2] == byteOf(BrickStatus::kBusError))) {
+      (head[2] == byteOf(BrickStatus::kPortNotReady) ||
+       head[2] == byteOf(BrickStatus::kBusError))) {
     return head[3] <= kLowSpeedBufferLength ? shape->length - head[3] : 0;
   }
   return shape->length;
