@@ -518,6 +518,20 @@ TEST_F(UsbTransportTest, OpenWhileTheBrickIsAwayKeepsTheOldHandleUntilItIsBack) 
   EXPECT_EQ(fakeUsbLive().openHandles, 1);
 }
 
+TEST_F(UsbTransportTest, TheSessionsStopsOpenALostLinkOnceAndSayWhenTheyFailed) {
+  const int brick = fakeUsbPlug();
+  ASSERT_EQ(ask("nxt;open"), "ok");
+  fakeUsbUnplug(brick);
+  EXPECT_FALSE(interpreter.coastAllMotors());
+  const int back = fakeUsbPlug();
+  EXPECT_TRUE(interpreter.coastAllMotors());
+  std::vector<std::string> sent;
+  for (const FakeUsbCall& call : fakeUsbTransfers(back, 0x01)) sent.push_back(hex(call.data));
+  EXPECT_EQ(sent, (std::vector<std::string>{"80 04 00 00 00 00 00 00 00 00 00 00",
+                                            "80 04 01 00 00 00 00 00 00 00 00 00",
+                                            "80 04 02 00 00 00 00 00 00 00 00 00"}));
+}
+
 // --- Sharing one brick ------------------------------------------------------
 
 TEST_F(UsbTransportTest, OpenTwiceSharesOneClaimAndCloseReleasesIt) {
