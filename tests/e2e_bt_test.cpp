@@ -164,6 +164,58 @@ INSTANTIATE_TEST_SUITE_P(
             "SonarFrameLong", "length@5=21", {kSetSonar, {kSonar, kTimeout}}, kOutOfStep, ""}),
     [](const ::testing::TestParamInfo<LineFault>& row) { return std::string(row.param.name); });
 
+// The coasting stop of motors A, B and C, as the brick's trace shows it.
+const std::vector<std::string> kEveryMotorCoasts = {
+    "80 04 00 00 00 00 00 00 00 00 00 00",
+    "80 04 01 00 00 00 00 00 00 00 00 00",
+    "80 04 02 00 00 00 00 00 00 00 00 00",
+};
+
+std::vector<std::string> lastSent(const SimServer& server, std::size_t count) {
+  const std::vector<std::string> sent = sentTelegrams(server);
+  return std::vector<std::string>(sent.end() - std::min(count, sent.size()), sent.end());
+}
+
+TEST_F(BtPty, AClientLeavingALostLinkGetsTheStopsThroughTheLineOpenedAgain) {
+  SimServer server;
+  ASSERT_TRUE(startServer(server, {"--latency-us", "0", "--fault", "drop@2"}));
+  ASSERT_EQ(request(server, "nxt;open"), "ok");
+  ASSERT_EQ(request(server, "motor;setforward;out_b;30"), "ok");
+  ASSERT_EQ(within(server, "nxt;batterylevel", kPastTheDeadline), "err: timeout");
+  closeClient(server);
+  EXPECT_EQ(waitForExit(server), 0);
+  EXPECT_EQ(lastSent(server, 3), kEveryMotorCoasts);
+  EXPECT_EQ(linesWith(server.stderrText, "went away without bye; motors A, B and C coast").size(),
+            1u)
+      << server.stderrText;
+}
+
+// A stop signal to nxt-bridge-bt-pty's whole process group, as Ctrl-C in a
+// terminal sends it, reaches nxt-bridge-bt once; the brick ends only after
+// the coasting stops have reached it.
+TEST(BtPtyLauncher, AStopSignalToItsGroupLetsTheStopsReachTheBrick) {
+  const char* tmp = std::getenv("TMPDIR");
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SimServer server;
+    server.traceFile = std::string(tmp != nullptr ? tmp : "/tmp") + "/nxt-bt-launcher-" +
+                       std::to_string(::getpid()) + "-" + std::to_string(signal) + ".trace";
+    const int port = freeLoopbackPort();
+    // setsid: the launcher leads a process group of its own, as in a terminal.
+    ASSERT_TRUE(startProgram(server, "/usr/bin/setsid",
+                             {NXT_BT_PTY_PATH, "--port", std::to_string(port), "--latency-us", "0",
+                              "--trace", server.traceFile},
+                             port));
+    ASSERT_EQ(request(server, "nxt;open"), "ok");
+    ASSERT_TRUE(sendRaw(server, "motor;goto;out_a;50;99999999999999999999;true\n"));
+    ASSERT_TRUE(nothingArrives(server, milliseconds(200)));
+    ::kill(-server.pid, signal);
+    EXPECT_EQ(waitForExit(server), 128 + signal) << signal;
+    EXPECT_EQ(lastSent(server, 3), kEveryMotorCoasts) << signal;
+    EXPECT_EQ(linesWith(server.stderrText, "ends serving; motors A, B and C coast").size(), 1u)
+        << server.stderrText;
+  }
+}
+
 TEST_F(BtPty, ALineWithNothingBehindItAnswersErrAtOnce) {
   SimServer server;
   ASSERT_TRUE(startServer(server, {"--no-brick"}, false));
