@@ -1,6 +1,7 @@
 #include "server/server_loop.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 
 #include <boost/asio.hpp>
 #include <cerrno>
@@ -8,6 +9,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "directcmd/wait_cancel.h"
 #include "interpreter/command_interpreter.h"
@@ -45,15 +47,33 @@ enum class SessionEnd { kBye, kClientGone, kReplyNotTaken, kStopSignal };
 int servedSocket = -1;
 // Set when the check cut a wait short in the request being served.
 bool waitWasCancelled = false;
+// Whether requests that the client sent wait in our buffer behind the one
+// being served.
+bool requestsWaiting = false;
+// When the check first saw the client's end of stream.
+std::optional<std::chrono::steady_clock::time_point> endOfStreamSeen;
 
 // The check that "goto" and the sonar wait make between two exchanges with
-// the brick: a stop signal, or the client's end of stream. Nothing of the
-// client's input is read: poll() tells that it has shut its side down.
+// the brick: a stop signal, or the client's end of stream once nothing it
+// sent is left to serve (a client that shut down its sending side after a
+// script still gets every reply), or kScriptEndBound after it. A broken
+// connection ends the wait at once. Nothing of the client's input is read:
+// poll() and FIONREAD tell.
 bool sessionMustEnd() {
   bool end = caughtStopSignal() != 0;
   if (!end && servedSocket >= 0) {
     pollfd p{servedSocket, POLLRDHUP, 0};
-    end = ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+    const short events = ::poll(&p, 1, 0) > 0 ? p.revents : 0;
+    if ((events & (POLLHUP | POLLERR)) != 0) {
+      end = true;
+    } else if ((events & POLLRDHUP) != 0) {
+      const auto now = std::chrono::steady_clock::now();
+      if (!endOfStreamSeen) endOfStreamSeen = now;
+      int unread = 0;
+      const bool sentMore =
+          requestsWaiting || (::ioctl(servedSocket, FIONREAD, &unread) == 0 && unread > 0);
+      end = !sentMore || now - *endOfStreamSeen >= kScriptEndBound;
+    }
   }
   if (end) waitWasCancelled = true;
   return end;
@@ -90,17 +110,24 @@ std::optional<SessionEnd> writeReply(tcp::socket& socket, const std::string& res
 SessionEnd serveRequests(tcp::socket& socket, CommandInterpreter& interpreter,
                          ConsoleEcho& console) {
   char response[kReadBufferSize];  // the receive buffer: what the client sent
+  static_assert(kReadBufferSize == kMaxRequestLength, "a request is one buffer at most");
   LineEnds lineEnds;
-  for (;;) {
+  for (bool endOfStream = false; !endOfStream;) {
     if (waitFor(socket.native_handle(), POLLIN, -1) == Ready::kStopSignal) {
       return SessionEnd::kStopSignal;
     }
     error_code error;
     const std::size_t n = socket.read_some(asio::buffer(response), error);
     if (error == asio::error::would_block || error == asio::error::try_again) continue;
-    if (error || n == 0) return SessionEnd::kClientGone;
-    // `res`: one cleaned request of this read.
-    for (const std::string& res : splitRequests(response, n, lineEnds)) {
+    if (error && error != asio::error::eof) return SessionEnd::kClientGone;
+    // The end of the stream takes effect after the last request before it:
+    // the start of a line kept from a full read is served first.
+    endOfStream = n == 0;
+    const std::vector<std::string> requests =
+        splitRequests(response, n, lineEnds, n == sizeof response);
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+      const std::string& res = requests[i];  // one cleaned request
+      requestsWaiting = i + 1 < requests.size() || !lineEnds.kept.empty();
       echoRequest(console, res);
       switch (loopKeyword(res)) {
         case LoopKeyword::kBye:
@@ -121,6 +148,7 @@ SessionEnd serveRequests(tcp::socket& socket, CommandInterpreter& interpreter,
       if (caughtStopSignal() != 0) return SessionEnd::kStopSignal;
     }
   }
+  return SessionEnd::kClientGone;
 }
 
 // One line to the operator on how a session ended other than by "bye".
