@@ -4,7 +4,8 @@
 // when there are any, are one request too, so that a client that sends a
 // request without a line end is served; but after a read that filled the
 // whole buffer they are kept and joined to the next read, since the rest of
-// their line is still to come. A request is at most kMaxRequestLength
+// their line is likely still to come (the server serves them alone when
+// nothing more comes for a moment). A request is at most kMaxRequestLength
 // bytes: a longer line is cut into requests of that length. A CR that ends
 // one read and an LF that begins the next are one line end. In every
 // request, single and double quotes become blanks.

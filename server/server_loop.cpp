@@ -42,6 +42,9 @@ Ready waitFor(int fd, short events, int timeoutMs) {
 
 enum class SessionEnd { kBye, kClientGone, kReplyNotTaken, kStopSignal };
 
+// How long the start of a line kept from a full read waits for the rest.
+constexpr int kUnfinishedLineWaitMs = 200;
+
 // The client of the session being served, for the check below; -1 when
 // none is.
 int servedSocket = -1;
@@ -113,16 +116,21 @@ SessionEnd serveRequests(tcp::socket& socket, CommandInterpreter& interpreter,
   static_assert(kReadBufferSize == kMaxRequestLength, "a request is one buffer at most");
   LineEnds lineEnds;
   for (bool endOfStream = false; !endOfStream;) {
-    if (waitFor(socket.native_handle(), POLLIN, -1) == Ready::kStopSignal) {
-      return SessionEnd::kStopSignal;
+    // The start of a line that a full read left waits for its end a moment
+    // only: a client that sent just that much is served all the same.
+    const Ready ready =
+        waitFor(socket.native_handle(), POLLIN, lineEnds.kept.empty() ? -1 : kUnfinishedLineWaitMs);
+    if (ready == Ready::kStopSignal) return SessionEnd::kStopSignal;
+    std::size_t n = 0;
+    if (ready == Ready::kReady) {
+      error_code error;
+      n = socket.read_some(asio::buffer(response), error);
+      if (error == asio::error::would_block || error == asio::error::try_again) continue;
+      if (error && error != asio::error::eof) return SessionEnd::kClientGone;
+      // The end of the stream takes effect after the last request before
+      // it: the start of a line kept from a full read is served first.
+      endOfStream = n == 0;
     }
-    error_code error;
-    const std::size_t n = socket.read_some(asio::buffer(response), error);
-    if (error == asio::error::would_block || error == asio::error::try_again) continue;
-    if (error && error != asio::error::eof) return SessionEnd::kClientGone;
-    // The end of the stream takes effect after the last request before it:
-    // the start of a line kept from a full read is served first.
-    endOfStream = n == 0;
     const std::vector<std::string> requests =
         splitRequests(response, n, lineEnds, n == sizeof response);
     for (std::size_t i = 0; i < requests.size(); ++i) {
