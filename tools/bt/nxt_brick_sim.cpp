@@ -38,6 +38,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -77,8 +78,10 @@ char gLinkPath[4096];
 // them). A second signal ends it at once.
 volatile sig_atomic_t gServingLine = 0;
 volatile sig_atomic_t gStopAsked = 0;
-// How often a line with nothing on it looks for a stop asked for.
+// How often a line with nothing on it looks for a stop asked for, and how
+// long a host that goes on sending may keep a stopped brick serving.
 constexpr std::chrono::milliseconds kIdleLook{50};
+constexpr std::chrono::seconds kStopBound{2};
 
 void say(const std::string& message) { std::cerr << "nxt-brick-sim: " << message << std::endl; }
 
@@ -280,15 +283,18 @@ void serveLine(int fd, TransportDevice* brick, const std::vector<Fault>& faults,
   struct NotServing {
     ~NotServing() { gServingLine = 0; }
   } notServing;
+  std::optional<Clock::time_point> stopSeen;
   for (;;) {
     std::size_t length = 0;
     int error = 0;
     const BtIoResult result =
         btReadFrame(fd, reader, telegram, sizeof telegram, length, Clock::now() + kIdleLook, error);
-    if (result == BtIoResult::kTimeout) {
-      if (gStopAsked != 0 && reader.have == 0) endNow();
-      continue;
+    if (gStopAsked != 0) {
+      if (!stopSeen) stopSeen = Clock::now();
+      const bool idle = result == BtIoResult::kTimeout && reader.have == 0;
+      if (idle || Clock::now() - *stopSeen >= kStopBound) endNow();
     }
+    if (result == BtIoResult::kTimeout) continue;
     if (result == BtIoResult::kOutOfStep) {
       say("a telegram of length " + std::to_string(btFrameLength(reader.bytes)) +
           ": out of step, hanging up");
