@@ -221,12 +221,13 @@ int serveOneClient(const ServerSettings& settings) {
 
     CommandInterpreter interpreter;
     ConsoleEcho console;
+    openConsole(console);
     servedSocket = socket.native_handle();
     setWaitCancelCheck(sessionMustEnd);
     const SessionEnd end = serveRequests(socket, interpreter, console);
     setWaitCancelCheck(nullptr);
     servedSocket = -1;
-    flushConsole(console);
+    closeConsole(console);
     if (end != SessionEnd::kBye) {
       const bool linkOpen = interpreter.isInterfaceEnabled();
       const bool motorsStopped = interpreter.coastAllMotors();
