@@ -1,4 +1,4 @@
-#include "server/sim_console.h"
+#include "sim_programs/sim_console.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "link/transport_sim.h"
-#include "server/sim_options.h"
+#include "sim_programs/sim_options.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "server/view_messages.h"
+#include "sim_programs/view_messages.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
-#include "server/view_world.h"
 #include "sim/sim_describe.h"
+#include "sim_programs/view_world.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "server/view_world.h"
+#include "sim_programs/view_world.h"
 
 #include <cmath>
 #include <nlohmann/json.hpp>
