@@ -273,22 +273,23 @@ void read(SimFlash& flash, const std::uint8_t* p, std::size_t n, SimReply& reply
   const std::uint16_t asked = nxt::readU16(length);
   const std::size_t room = std::min<std::size_t>(asked, kMaxReadBytes);
   LoaderStatus status = LoaderStatus::kSuccess;
-  std::vector<std::uint8_t> data;
+  const std::uint8_t* data = nullptr;
+  std::size_t count = 0;
   if (h >= kSimFileHandles || flash.handles[h].use != Use::kRead) {
     status = LoaderStatus::kIllegalHandle;
   } else {
     SimFileHandle& handle = flash.handles[h];
     const std::vector<std::uint8_t>& bytes = flash.files[handle.fileIndex].bytes;
     const std::size_t left = bytes.size() - std::min<std::size_t>(handle.position, bytes.size());
-    const std::size_t count = std::min(room, left);
-    data.assign(bytes.begin() + handle.position, bytes.begin() + handle.position + count);
+    count = std::min(room, left);
+    data = bytes.data() + std::min<std::size_t>(handle.position, bytes.size());
     handle.position += static_cast<std::uint32_t>(count);
     if (count < room) status = LoaderStatus::kEndOfFile;
   }
   begin(reply, SystemOpcode::kRead, status);
   simReplyByte(reply, h);
   simReplyU16(reply, asked);  // the count asked for, as the firmware echoes it
-  for (std::size_t i = 0; i < room; ++i) simReplyByte(reply, i < data.size() ? data[i] : 0);
+  for (std::size_t i = 0; i < room; ++i) simReplyByte(reply, i < count ? data[i] : 0);
 }
 
 void write(SimFlash& flash, const std::uint8_t* p, std::size_t n, SimReply& reply) {
