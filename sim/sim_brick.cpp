@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <utility>
 
 #include "protocol/little_endian.h"
 
@@ -200,9 +201,9 @@ void systemCommand(SimBrick& brick, std::uint8_t opcode, const std::uint8_t* p, 
 }  // namespace
 
 void simBrickReset(SimBrick& brick, const SimBrickConfig& config, SimTime now) {
-  const SimBrickConfig kept = config;  // `config` may be brick.config itself
+  SimBrickConfig kept = config;  // `config` may be brick.config itself
   brick = SimBrick{};
-  brick.config = kept;
+  brick.config = std::move(kept);
   simFlashReset(brick.flash, brick.config.files, brick.config.flashFolder);
   simOutputsPowerUp(brick.outputs, brick.config.motorLoadPercent, brick.config.batteryMillivolts,
                     now);
