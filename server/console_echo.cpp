@@ -1,12 +1,5 @@
 #include "server/console_echo.h"
 
-#include <poll.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <climits>
-
 namespace {
 
 bool isControl(unsigned char byte) {
@@ -18,23 +11,17 @@ bool isControl(unsigned char byte) {
 // without reader) takes everything: it is dropped.
 bool writeWithoutWaiting(ConsoleEcho& console) {
   while (!console.pending.empty()) {
-    pollfd p{console.fd, POLLOUT, 0};
-    if (::poll(&p, 1, 0) < 0) {
-      if (errno == EINTR) continue;
-      return false;
+    std::size_t written = 0;
+    switch (writeConsoleSome(console, console.pending.data(), console.pending.size(), written)) {
+      case ConsoleWrite::kWritten:
+        console.pending.erase(0, written);
+        break;
+      case ConsoleWrite::kFull:
+        return false;
+      case ConsoleWrite::kGone:
+        console.pending.clear();
+        break;
     }
-    if ((p.revents & POLLOUT) == 0) return false;
-    // A pipe that polls writable has room for PIPE_BUF bytes: a write of at
-    // most that much does not block.
-    const std::size_t chunk = std::min<std::size_t>(console.pending.size(), PIPE_BUF);
-    const ssize_t n = ::write(console.fd, console.pending.data(), chunk);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (errno == EAGAIN || errno == EWOULDBLOCK) return false;
-      console.pending.clear();
-      return true;
-    }
-    console.pending.erase(0, static_cast<std::size_t>(n));
   }
   return true;
 }

@@ -158,6 +158,10 @@ int serveOneClient(const ServerSettings& settings) {
     std::optional<tcp::acceptor> acceptor;
     try {
       acceptor.emplace(openListeningSocket(io_service, settings.port));
+    } catch (const HandedSocketError& e) {
+      std::cerr << settings.programName << ": cannot serve the socket handed over: " << e.what()
+                << std::endl;
+      return kExitCannotServe;
     } catch (const boost::system::system_error& e) {
       return cannotServe(settings, "listen on", e.code().message());
     } catch (const std::exception& e) {
@@ -176,12 +180,13 @@ int serveOneClient(const ServerSettings& settings) {
 
     CommandInterpreter interpreter;
     ConsoleEcho console;
+    openConsole(console);
     servedSocket = socket.native_handle();
     setWaitCancelCheck(sessionMustEnd);
     const SessionEnd end = serveRequests(socket, interpreter, console);
     setWaitCancelCheck(nullptr);
     servedSocket = -1;
-    flushConsole(console);
+    closeConsole(console);
     if (end != SessionEnd::kBye) {
       const bool motorsStopped = interpreter.isInterfaceEnabled();
       interpreter.coastAllMotors();

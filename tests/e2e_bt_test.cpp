@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "e2e_harness.h"
@@ -299,6 +300,27 @@ TEST(BrickSimMotors, ASynchronisedTurnKeepsTheMotorsTogetherUnderALoad) {
   ::rmdir(dir.c_str());
 }
 
+// A --file that is a folder, or too big for the flash, ends either program
+// before it serves: status 2 and one line naming the file and the reason.
+TEST(SimPrograms, ABadFileEndsWithOneLineAndStatus2) {
+  char dir[] = "/tmp/nxt-bad-file-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string big = std::string(dir) + "/big.rxe";
+  ASSERT_EQ(std::system(("truncate -s 200000 " + big).c_str()), 0);
+  for (const std::string& program : {std::string(NXT_BRIDGE_SIM_PATH) + " --port 1",
+                                     std::string(NXT_BRICK_SIM_PATH) + " --pty"}) {
+    for (const auto& [file, why] :
+         {std::pair<std::string, std::string>{dir, "is a folder"}, {big, "has 200000 bytes"}}) {
+      int status = -1;
+      const std::string out = runCommand(program + " --file " + file + " 2>&1", status, 10);
+      EXPECT_EQ(status, 2) << program << " " << file;
+      ASSERT_EQ(linesOf(out).size(), 1u) << out;
+      EXPECT_NE(out.find(file + " " + why), std::string::npos) << out;
+    }
+  }
+  std::system(("rm -rf '" + std::string(dir) + "'").c_str());
+}
+
 // The brick alone with its live page: the page is served, and standard
 // output still holds the terminal's path alone, which the launchers read.
 // A page that cannot listen ends the brick before it makes its line.
@@ -307,7 +329,8 @@ TEST(BrickSimView, ThePageIsServedAndThePathStaysTheOnlyLineOnStandardOutput) {
   SimServer brick;
   ASSERT_TRUE(
       startProgram(brick, NXT_BRICK_SIM_PATH, {"--pty", "--view", std::to_string(view)}, view));
-  ASSERT_TRUE(sendRaw(brick, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+  ASSERT_TRUE(
+      sendRaw(brick, "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(view) + "\r\n\r\n"));
   EXPECT_EQ(readLine(brick), "HTTP/1.1 200 OK\r");
   ASSERT_TRUE(waitForOutput(brick, "\n"));
   EXPECT_EQ(linesOf(brick.stdoutText).size(), 1u) << brick.stdoutText;

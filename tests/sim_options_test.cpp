@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -151,17 +152,27 @@ TEST(SimOptions, FileAndFlashPutHostFilesOnTheBrick) {
   SimProgramOptions kept;
   ASSERT_TRUE(parse({"--flash", flash.c_str(), "--file", host.c_str()}, kept, error)) << error;
   ASSERT_EQ(kept.transport.brick.files.size(), 1u);
-  EXPECT_EQ(kept.transport.brick.flashFolder, flash);
+  ASSERT_NE(kept.transport.brick.flashFolder, nullptr);
+  EXPECT_EQ(kept.transport.brick.flashFolder->path, flash);
   SimProgramOptions again;
   ASSERT_TRUE(parse({"--flash", flash.c_str()}, again, error)) << error;
   ASSERT_EQ(again.transport.brick.files.size(), 1u);
   EXPECT_EQ(again.transport.brick.files[0].bytes, kept.transport.brick.files[0].bytes);
 
-  for (const std::string& bad :
-       {std::string(dir) + "/missing.rxe", std::string(dir) + "/" + std::string(20, 'n')}) {
+  // One line that names the file and says what is wrong with it.
+  const std::string big = std::string(dir) + "/big.rxe";
+  std::fclose(std::fopen(big.c_str(), "wb"));
+  ASSERT_EQ(::truncate(big.c_str(), 200000), 0);
+  for (const auto& [bad, why] : std::vector<std::pair<std::string, std::string>>{
+           {std::string(dir) + "/missing.rxe", "No such file"},
+           {std::string(dir) + "/" + std::string(20, 'n'), "No such file"},
+           {flash, "is a folder"},
+           {big, "200000 bytes"}}) {
     SimProgramOptions o2;
     EXPECT_FALSE(parse({"--file", bad.c_str()}, o2, error)) << bad;
     EXPECT_EQ(error.find('\n'), std::string::npos);
+    EXPECT_NE(error.find(bad), std::string::npos) << error;
+    EXPECT_NE(error.find(why), std::string::npos) << error;
   }
   std::system(("rm -rf '" + std::string(dir) + "'").c_str());
 }
