@@ -1,5 +1,3 @@
-#include "server/console_echo.h"
-
 #include <poll.h>
 #include <unistd.h>
 
@@ -7,11 +5,9 @@
 #include <cerrno>
 #include <climits>
 
-namespace {
+#include "server/console_echo.h"
 
-bool isControl(unsigned char byte) {
-  return (byte < 0x20 && byte != '\t') || byte == 0x7f || (byte >= 0x80 && byte <= 0x9f);
-}
+namespace {
 
 // Writes as much of `console.pending` as the console takes without waiting.
 // True when nothing is left. A console that is gone (closed, or a pipe
@@ -41,26 +37,6 @@ bool writeWithoutWaiting(ConsoleEcho& console) {
 
 }  // namespace
 
-std::string consoleEcho(const std::string& request) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string echo;
-  echo.reserve(request.size());
-  for (std::size_t i = 0; i < request.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(request[i]);
-    const bool utf8C1 = byte == 0xc2 && i + 1 < request.size() &&
-                        isControl(static_cast<unsigned char>(request[i + 1])) &&
-                        static_cast<unsigned char>(request[i + 1]) >= 0x80;
-    if (isControl(byte) || utf8C1) {
-      echo += "\\x";
-      echo += kHex[byte >> 4];
-      echo += kHex[byte & 0x0f];
-    } else {
-      echo += request[i];
-    }
-  }
-  return echo;
-}
-
 void echoRequest(ConsoleEcho& console, const std::string& request) {
   flushConsole(console);
   if (!console.pending.empty()) {
@@ -73,8 +49,7 @@ void echoRequest(ConsoleEcho& console, const std::string& request) {
 
 void flushConsole(ConsoleEcho& console) {
   if (!writeWithoutWaiting(console) || console.dropped == 0) return;
-  console.pending =
-      "(" + std::to_string(console.dropped) + " echo lines dropped: standard output was full)\n";
+  console.pending = droppedEchoLine(console.dropped);
   console.dropped = 0;
   writeWithoutWaiting(console);
 }

@@ -1,7 +1,5 @@
 #include "server/server_loop.h"
 
-#include <poll.h>
-
 #include <boost/asio.hpp>
 #include <cerrno>
 #include <exception>
@@ -22,39 +20,20 @@ using boost::system::error_code;
 
 namespace {
 
-enum class Ready { kReady, kStopSignal, kTimedOut };
-
-// Waits until `fd` is ready for `events` (or has failed), a stop signal is
-// caught, or `timeoutMs` passes (negative: no limit).
-Ready waitFor(int fd, short events, int timeoutMs) {
-  pollfd fds[2] = {{fd, events, 0}, {stopSignalFd(), POLLIN, 0}};
-  for (;;) {
-    if (caughtStopSignal() != 0) return Ready::kStopSignal;
-    const int n = ::poll(fds, 2, timeoutMs);
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0) return Ready::kTimedOut;
-    if (fds[1].revents != 0) return Ready::kStopSignal;
-    return Ready::kReady;
-  }
-}
-
 enum class SessionEnd { kBye, kClientGone, kReplyNotTaken, kStopSignal };
 
-// The client of the session being served, for the check below; -1 when
+// The client of the session being served, for the check below; none when
 // none is.
-int servedSocket = -1;
+std::optional<NativeSocket> servedSocket;
 // Set when the check cut a wait short in the request being served.
 bool waitWasCancelled = false;
 
 // The check that "goto" and the sonar wait make between two exchanges with
 // the brick: a stop signal, or the client's end of stream. Nothing of the
-// client's input is read: poll() tells that it has shut its side down.
+// client's input is read.
 bool sessionMustEnd() {
   bool end = caughtStopSignal() != 0;
-  if (!end && servedSocket >= 0) {
-    pollfd p{servedSocket, POLLRDHUP, 0};
-    end = ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
-  }
+  if (!end && servedSocket) end = peerHasGone(*servedSocket);
   if (end) waitWasCancelled = true;
   return end;
 }
@@ -80,7 +59,8 @@ std::optional<SessionEnd> writeReply(tcp::socket& socket, const std::string& res
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return SessionEnd::kReplyNotTaken;
-    const Ready ready = waitFor(socket.native_handle(), POLLOUT, static_cast<int>(left) + 1);
+    const Ready ready =
+        waitForSocket(socket.native_handle(), SocketEvent::kWritable, static_cast<int>(left) + 1);
     if (ready == Ready::kStopSignal) return SessionEnd::kStopSignal;
   }
   return std::nullopt;
@@ -92,7 +72,7 @@ SessionEnd serveRequests(tcp::socket& socket, CommandInterpreter& interpreter,
   char response[kReadBufferSize];  // the receive buffer: what the client sent
   LineEnds lineEnds;
   for (;;) {
-    if (waitFor(socket.native_handle(), POLLIN, -1) == Ready::kStopSignal) {
+    if (waitForSocket(socket.native_handle(), SocketEvent::kReadable, -1) == Ready::kStopSignal) {
       return SessionEnd::kStopSignal;
     }
     error_code error;
@@ -168,7 +148,8 @@ int serveOneClient(const ServerSettings& settings) {
     std::cerr << settings.programName << ": serving TCP port "
               << (error ? settings.port : listening.port()) << " over " << settings.brickLink
               << std::endl;
-    if (waitFor(acceptor->native_handle(), POLLIN, -1) == Ready::kStopSignal) endByStopSignal();
+    if (waitForSocket(acceptor->native_handle(), SocketEvent::kReadable, -1) == Ready::kStopSignal)
+      endByStopSignal();
     tcp::socket socket(io_service);
     acceptor->accept(socket, error);
     if (!error) socket.non_blocking(true, error);
@@ -180,7 +161,7 @@ int serveOneClient(const ServerSettings& settings) {
     setWaitCancelCheck(sessionMustEnd);
     const SessionEnd end = serveRequests(socket, interpreter, console);
     setWaitCancelCheck(nullptr);
-    servedSocket = -1;
+    servedSocket.reset();
     flushConsole(console);
     if (end != SessionEnd::kBye) {
       const bool motorsStopped = interpreter.isInterfaceEnabled();

@@ -13,8 +13,9 @@
 //   that it does not take within kReplyWriteBound): 0, after the coasting
 //   stop to every motor when the brick link is open. A "goto" or a sonar
 //   wait in progress ends at once when the client's end of stream shows.
-// - SIGINT, SIGTERM or SIGHUP: the same stop, then the process ends by the
-//   signal (stop_signals.h).
+// - SIGINT, SIGTERM or SIGHUP (on Windows Ctrl-C, Ctrl-Break or closing the
+//   console): the same stop, then the process ends as the signal would
+//   have ended it (stop_signals.h).
 // - the port cannot be listened on, or the accept fails: 1, after one line
 //   on standard error naming the program, the port and the reason.
 #pragma once

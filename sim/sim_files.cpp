@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <utility>
@@ -475,8 +476,10 @@ bool simFileFromHost(const std::string& path, SimFile& file, std::string& error)
 }
 
 bool simFlashLoadFolder(const std::string& dir, std::vector<SimFile>& files, std::string& error) {
-  if (::mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
-    error = "cannot create the folder " + dir + ": " + std::strerror(errno);
+  std::error_code notMade;
+  std::filesystem::create_directory(dir, notMade);
+  if (notMade) {
+    error = "cannot create the folder " + dir + ": " + notMade.message();
     return false;
   }
   DIR* folder = ::opendir(dir.c_str());

@@ -1,7 +1,6 @@
 #include "server/sim_options.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -9,6 +8,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "scratch_folder.h"
 
 namespace {
 
@@ -130,10 +131,11 @@ TEST(SimSensorOptions, ConsoleLines) {
 }
 
 TEST(SimOptions, FileAndFlashPutHostFilesOnTheBrick) {
-  char dir[] = "/tmp/nxt-options-test-XXXXXX";
-  ASSERT_NE(::mkdtemp(dir), nullptr);
-  const std::string flash = std::string(dir) + "/flash";
-  const std::string host = std::string(dir) + "/Prog.rxe";
+  const ScratchFolder scratch("nxt-options-test");
+  ASSERT_NE(scratch.path, "");
+  const std::string dir = scratch.path;
+  const std::string flash = dir + "/flash";
+  const std::string host = dir + "/Prog.rxe";
   std::FILE* file = std::fopen(host.c_str(), "wb");
   ASSERT_NE(file, nullptr);
   std::fputs("abc", file);
@@ -157,13 +159,11 @@ TEST(SimOptions, FileAndFlashPutHostFilesOnTheBrick) {
   ASSERT_EQ(again.transport.brick.files.size(), 1u);
   EXPECT_EQ(again.transport.brick.files[0].bytes, kept.transport.brick.files[0].bytes);
 
-  for (const std::string& bad :
-       {std::string(dir) + "/missing.rxe", std::string(dir) + "/" + std::string(20, 'n')}) {
+  for (const std::string& bad : {dir + "/missing.rxe", dir + "/" + std::string(20, 'n')}) {
     SimProgramOptions o2;
     EXPECT_FALSE(parse({"--file", bad.c_str()}, o2, error)) << bad;
     EXPECT_EQ(error.find('\n'), std::string::npos);
   }
-  std::system(("rm -rf '" + std::string(dir) + "'").c_str());
 }
 
 }  // namespace
