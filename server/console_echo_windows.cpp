@@ -1,73 +1,74 @@
+// The console on Windows, where neither a console nor a pipe can be asked
+// whether a write would wait: a writer thread of its own takes the echo's
+// bytes through a bounded queue and may wait on the console as long as it
+// must; the request loop only queues, and a full queue is a full console.
 #include <windows.h>
 
+#include <algorithm>
 #include <condition_variable>
-#include <deque>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "server/console_echo.h"
 
 namespace {
 
-// The most bytes of echo lines that wait for the console.
+// The most bytes of echo that wait for the console.
 constexpr std::size_t kQueueBound = 8 * 1024;
+// How long closeConsole waits for the writer to get the rest out.
+constexpr DWORD kDrainBoundMs = 500;
 
-// The one writer of standard output's echo lines. Its thread writes one
-// line after another and may wait on the console as long as it likes; the
-// request loop only queues.
 struct ConsoleWriter {
   std::mutex mutex;
   std::condition_variable changed;
-  std::deque<std::string> lines;
-  std::size_t queuedBytes = 0;
+  std::string queued;
   bool writing = false;
 
   ConsoleWriter() {
     std::thread([this] { run(); }).detach();
   }
 
-  // False when the queue has no room for `line`.
-  // Lines end with CR LF, as everything else written to a Windows console
-  // in text mode does.
-  bool queue(std::string line) {
-    if (!line.empty() && line.back() == '\n') line.insert(line.size() - 1, 1, '\r');
+  std::size_t queue(const char* data, std::size_t size) {
     std::lock_guard<std::mutex> lock(mutex);
-    if (queuedBytes + line.size() > kQueueBound) return false;
-    queuedBytes += line.size();
-    lines.push_back(std::move(line));
-    changed.notify_all();
-    return true;
+    const std::size_t taken = std::min(size, kQueueBound - queued.size());
+    queued.append(data, taken);
+    if (taken > 0) changed.notify_all();
+    return taken;
   }
 
+  // Lines end with CR LF, as everything written to a Windows console in
+  // text mode does. A console that is gone takes everything: it is dropped.
   void run() {
     const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
-      changed.wait(lock, [this] { return !lines.empty(); });
-      const std::string line = std::move(lines.front());
-      lines.pop_front();
+      changed.wait(lock, [this] { return !queued.empty(); });
+      std::string bytes;
+      bytes.swap(queued);
       writing = true;
       lock.unlock();
-      // A console that is gone takes everything: the line is dropped.
-      for (std::size_t written = 0; written < line.size();) {
+      std::string text;
+      for (char c : bytes) text += c == '\n' ? std::string("\r\n") : std::string(1, c);
+      for (std::size_t done = 0; done < text.size();) {
         DWORD n = 0;
-        if (!WriteFile(out, line.data() + written, static_cast<DWORD>(line.size() - written), &n,
+        if (!WriteFile(out, text.data() + done, static_cast<DWORD>(text.size() - done), &n,
                        nullptr) ||
             n == 0) {
           break;
         }
-        written += n;
+        done += n;
       }
       lock.lock();
       writing = false;
-      queuedBytes -= line.size();
       changed.notify_all();
     }
   }
 
-  void drain(std::chrono::milliseconds bound) {
+  void drain() {
     std::unique_lock<std::mutex> lock(mutex);
-    changed.wait_for(lock, bound, [this] { return lines.empty() && !writing; });
+    changed.wait_for(lock, std::chrono::milliseconds(kDrainBoundMs),
+                     [this] { return queued.empty() && !writing; });
   }
 };
 
@@ -76,20 +77,21 @@ ConsoleWriter& writer() {
   return *theWriter;
 }
 
-void queueDroppedCount(ConsoleEcho& console) {
-  if (console.dropped != 0 && writer().queue(droppedEchoLine(console.dropped))) {
-    console.dropped = 0;
-  }
-}
-
 }  // namespace
 
-void echoRequest(ConsoleEcho& console, const std::string& request) {
-  queueDroppedCount(console);
-  if (console.dropped != 0 || !writer().queue(consoleEcho(request) + "\n")) ++console.dropped;
+void openConsole(ConsoleEcho& console, int fd) {
+  console.fd = fd;
+  console.way = ConsoleEcho::Way::kNonBlocking;
+  writer();
 }
 
-void flushConsole(ConsoleEcho& console) {
-  queueDroppedCount(console);
-  writer().drain(kConsoleDrainBound);
+void closeConsole(ConsoleEcho& console) {
+  flushConsole(console);
+  writer().drain();
+}
+
+ConsoleWrite writeConsoleSome(const ConsoleEcho&, const char* data, std::size_t size,
+                              std::size_t& written) {
+  written = writer().queue(data, size);
+  return written > 0 ? ConsoleWrite::kWritten : ConsoleWrite::kFull;
 }

@@ -157,12 +157,13 @@ int serveOneClient(const ServerSettings& settings) {
 
     CommandInterpreter interpreter;
     ConsoleEcho console;
+    openConsole(console);
     servedSocket = socket.native_handle();
     setWaitCancelCheck(sessionMustEnd);
     const SessionEnd end = serveRequests(socket, interpreter, console);
     setWaitCancelCheck(nullptr);
     servedSocket.reset();
-    flushConsole(console);
+    closeConsole(console);
     if (end != SessionEnd::kBye) {
       const bool motorsStopped = interpreter.isInterfaceEnabled();
       interpreter.coastAllMotors();

@@ -150,8 +150,9 @@ std::string lowerCase(std::string text) {
 bool assembleFlash(SimProgramOptions& options, std::string& error) {
   SimBrickConfig& brick = options.transport.brick;
   if (!options.flashFolder.empty()) {
-    if (!simFlashLoadFolder(options.flashFolder, brick.files, error)) return false;
-    brick.flashFolder = options.flashFolder;
+    if (!simFlashLoadFolder(options.flashFolder, brick.flashFolder, brick.files, error)) {
+      return false;
+    }
   }
   for (const std::string& path : options.hostFiles) {
     SimFile file;
@@ -161,7 +162,7 @@ bool assembleFlash(SimProgramOptions& options, std::string& error) {
         std::remove_if(files.begin(), files.end(),
                        [&](const SimFile& f) { return lowerCase(f.name) == lowerCase(file.name); }),
         files.end());
-    if (!options.flashFolder.empty() && !simFlashStoreFile(options.flashFolder, file)) {
+    if (brick.flashFolder && !simFlashStoreFile(*brick.flashFolder, file)) {
       error = "cannot write " + file.name + " into " + options.flashFolder;
       return false;
     }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sim/sim_files.h"
+#include "sim/sim_host_files.h"
 
 constexpr int kSimOutputCount = 3;         // motor ports A, B and C
 constexpr std::size_t kSimInputPorts = 4;  // sensor ports 1 to 4
@@ -20,8 +21,8 @@ struct SimBrickConfig {
   std::uint16_t batteryMillivolts = 8100;
   // The files in the brick's flash at power-up, newest first.
   std::vector<SimFile> files = simDefaultFiles();
-  // Where the flash is kept between runs; empty: in memory only.
-  std::string flashFolder;
+  // Where the flash is kept between runs; null: in memory only.
+  std::shared_ptr<const SimFlashFolder> flashFolder;
   std::uint8_t bluetoothAddress[6] = {0x00, 0x16, 0x53, 0x0a, 0x0b, 0x0c};
   // Percent of its free speed that each motor (A, B, C) reaches, 0 to 100;
   // 0 blocks it. A load stays over every reset of the brick.

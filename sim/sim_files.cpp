@@ -1,20 +1,11 @@
 #include "sim/sim_files.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <utility>
 
 #include "protocol/little_endian.h"
+#include "sim/sim_host_files.h"
 #include "sim/sim_reply.h"
 
 namespace {
@@ -72,6 +63,12 @@ std::string nameField(const std::uint8_t* field, std::size_t available, bool& to
   return name;
 }
 
+// A name that the loader refuses as illegal wherever it is sent: too long
+// for its field, or not printable ASCII.
+bool nameRefused(const std::string& name, bool tooLong) {
+  return tooLong || !simFileNamePrintable(name);
+}
+
 std::uint32_t u32At(const std::uint8_t* p, std::size_t available, std::size_t at) {
   std::uint32_t value = 0;
   for (std::size_t i = 0; i < 4; ++i) {
@@ -109,8 +106,6 @@ void nameBytes(SimReply& reply, const std::string& name) {
   }
 }
 
-std::string pathIn(const std::string& dir, const std::string& name) { return dir + "/" + name; }
-
 // Files that handles refer to by index shift when one is added or removed.
 void fileAdded(SimFlash& flash, SimFile file) {
   flash.files.insert(flash.files.begin(), std::move(file));
@@ -138,7 +133,7 @@ void openRead(SimFlash& flash, const std::uint8_t* p, std::size_t n, SimReply& r
   if (h == kSimFileHandles) {
     status = LoaderStatus::kNoMoreHandles;
     handleByte = 0;
-  } else if (tooLong) {
+  } else if (nameRefused(pattern, tooLong)) {
     status = LoaderStatus::kIllegalFileName;
   } else {
     const std::size_t index = findFrom(flash, pattern, 0);
@@ -272,7 +267,7 @@ void close(SimFlash& flash, const std::uint8_t* p, std::size_t n, SimReply& repl
     } else if (handle.use == Use::kWrite) {
       const bool complete = handle.pending.bytes.size() == handle.announced && !handle.overflowed;
       if (complete || handle.dataFile) {
-        if (!flash.folder.empty() && !simFlashStoreFile(flash.folder, handle.pending)) {
+        if (flash.folder && !simFlashStoreFile(*flash.folder, handle.pending)) {
           status = LoaderStatus::kUndefinedError;
         } else {
           fileAdded(flash, std::move(handle.pending));
@@ -291,7 +286,7 @@ void remove(SimFlash& flash, const std::uint8_t* p, std::size_t n, SimReply& rep
   LoaderStatus status = LoaderStatus::kSuccess;
   if (freeHandle(flash) == kSimFileHandles) {
     status = LoaderStatus::kNoMoreHandles;
-  } else if (tooLong) {
+  } else if (nameRefused(pattern, tooLong)) {
     status = LoaderStatus::kIllegalFileName;
   } else {
     const std::size_t index = findFrom(flash, pattern, 0);
@@ -303,9 +298,7 @@ void remove(SimFlash& flash, const std::uint8_t* p, std::size_t n, SimReply& rep
       status = LoaderStatus::kFileNotFound;
     } else if (open) {
       status = LoaderStatus::kFileBusy;
-    } else if (!flash.folder.empty() &&
-               std::remove(pathIn(flash.folder, flash.files[index].name).c_str()) != 0 &&
-               errno != ENOENT) {
+    } else if (flash.folder && !simFlashRemoveFile(*flash.folder, flash.files[index].name)) {
       status = LoaderStatus::kUndefinedError;
     } else {
       fileRemoved(flash, index);
@@ -336,7 +329,7 @@ void findFirst(SimFlash& flash, const std::uint8_t* p, std::size_t n, SimReply& 
     return findReply(reply, SystemOpcode::kFindFirst, LoaderStatus::kNoMoreHandles, 0, nullptr);
   }
   const std::uint8_t handleByte = static_cast<std::uint8_t>(h);
-  if (tooLong) {
+  if (nameRefused(pattern, tooLong)) {
     return findReply(reply, SystemOpcode::kFindFirst, LoaderStatus::kIllegalFileName, handleByte,
                      nullptr);
   }
@@ -384,7 +377,8 @@ std::vector<SimFile> simDefaultFiles() {
   return {demo, click, attention};
 }
 
-void simFlashReset(SimFlash& flash, const std::vector<SimFile>& files, const std::string& folder) {
+void simFlashReset(SimFlash& flash, const std::vector<SimFile>& files,
+                   const std::shared_ptr<const SimFlashFolder>& folder) {
   flash = SimFlash{};
   flash.files = files;
   flash.folder = folder;
@@ -421,11 +415,15 @@ const SimFile* simFlashFind(const SimFlash& flash, const std::string& pattern) {
 
 bool simFileNameAllowed(const std::string& name) {
   if (name.empty() || name.size() > nxt::kMaxFileNameLength || name[0] == '.') return false;
-  for (char c : name) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F || c == '/' || c == '\\' || c == '*') return false;
-  }
-  return true;
+  if (!simFileNamePrintable(name)) return false;
+  return name.find_first_of("/\\*") == std::string::npos;
+}
+
+bool simFileNamePrintable(const std::string& name) {
+  return std::all_of(name.begin(), name.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte >= 0x20 && byte <= 0x7e;
+  });
 }
 
 bool simFilesReceive(SimFlash& flash, std::uint8_t opcode, const std::uint8_t* params,
@@ -453,87 +451,6 @@ bool simFilesReceive(SimFlash& flash, std::uint8_t opcode, const std::uint8_t* p
     }
   }
   return false;
-}
-
-bool simFileFromHost(const std::string& path, SimFile& file, std::string& error) {
-  const std::size_t slash = path.find_last_of('/');
-  file.name = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (!simFileNameAllowed(file.name)) {
-    error = "'" + file.name + "' is no name for a brick file (1-19 characters, no '/', '\\', '*')";
-    return false;
-  }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot read " + path;
-    return false;
-  }
-  file.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    error = "cannot read " + path;
-    return false;
-  }
-  return true;
-}
-
-bool simFlashLoadFolder(const std::string& dir, std::vector<SimFile>& files, std::string& error) {
-  std::error_code notMade;
-  std::filesystem::create_directory(dir, notMade);
-  if (notMade) {
-    error = "cannot create the folder " + dir + ": " + notMade.message();
-    return false;
-  }
-  DIR* folder = ::opendir(dir.c_str());
-  if (folder == nullptr) {
-    error = "cannot read the folder " + dir + ": " + std::strerror(errno);
-    return false;
-  }
-  std::vector<std::pair<long long, SimFile>> found;
-  bool ok = true;
-  while (const dirent* entry = ::readdir(folder)) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == ".." || name.rfind(".nxt-", 0) == 0) continue;
-    const std::string path = pathIn(dir, name);
-    struct stat info {};
-    SimFile file;
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-      error = path + " is not a file";
-      ok = false;
-      break;
-    }
-    if (!simFileFromHost(path, file, error)) {
-      ok = false;
-      break;
-    }
-    found.emplace_back(static_cast<long long>(info.st_mtime), std::move(file));
-  }
-  ::closedir(folder);
-  if (!ok) return false;
-  // Newest first; equal times by name, so that the order is the same each run.
-  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-    return a.first != b.first ? a.first > b.first : a.second.name < b.second.name;
-  });
-  files.clear();
-  for (auto& entry : found) files.push_back(std::move(entry.second));
-  return true;
-}
-
-bool simFlashStoreFile(const std::string& dir, const SimFile& file) {
-  const std::string temporary = pathIn(dir, ".nxt-" + file.name);
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(file.bytes.data()),
-              static_cast<std::streamsize>(file.bytes.size()));
-    out.flush();
-    if (!out) {
-      std::remove(temporary.c_str());
-      return false;
-    }
-  }
-  if (std::rename(temporary.c_str(), pathIn(dir, file.name).c_str()) != 0) {
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
 }
 
 bool simFlashFits(const std::vector<SimFile>& files) {

@@ -16,21 +16,25 @@
 // the free sectors still hold. The size of the user flash, 448 sectors, is
 // an estimate for a brick with firmware 1.29.
 //
-// With a folder, the flash is kept there, one host file per brick file:
-// a file closed complete is written to it, a deleted one removed from it.
-// Names that a host folder cannot hold safely ('/' or '\' in them, a
-// wildcard, control characters, "." or "..") answer "illegal file name".
+// With a folder (sim_host_files.h), the flash is kept there, one host file
+// per brick file: a file closed complete is written to it, a deleted one
+// removed from it. A name with a byte outside printable ASCII (0x20-0x7E)
+// answers "illegal file name" wherever a name is sent, and so do names for
+// a new file that a host folder cannot hold safely ('/' or '\' in them, a
+// wildcard, a leading '.').
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "protocol/nxt_protocol.h"
 
 struct SimReply;
+struct SimFlashFolder;
 
 struct SimFile {
   std::string name;
@@ -58,7 +62,7 @@ struct SimFileHandle {
 struct SimFlash {
   std::vector<SimFile> files;  // newest first
   std::array<SimFileHandle, kSimFileHandles> handles{};
-  std::string folder;  // where the files are kept; empty: nowhere
+  std::shared_ptr<const SimFlashFolder> folder;  // where the files are kept; null: nowhere
 };
 
 // The flash of a brick as it starts without --flash: "demo.rxe" (a
@@ -67,7 +71,8 @@ struct SimFlash {
 std::vector<SimFile> simDefaultFiles();
 
 // The flash with `files` (the first one newest) and every handle closed.
-void simFlashReset(SimFlash& flash, const std::vector<SimFile>& files, const std::string& folder);
+void simFlashReset(SimFlash& flash, const std::vector<SimFile>& files,
+                   const std::shared_ptr<const SimFlashFolder>& folder);
 
 // Bytes that a new file may still have.
 std::uint32_t simFlashFree(const SimFlash& flash);
@@ -82,25 +87,14 @@ const SimFile* simFlashFind(const SimFlash& flash, const std::string& pattern);
 // True for a name that a file may be created with.
 bool simFileNameAllowed(const std::string& name);
 
+// True when every byte of `name` is printable ASCII (0x20-0x7E).
+bool simFileNamePrintable(const std::string& name);
 // Handles a system command of the file system: `params` are the
 // `paramCount` bytes after the opcode (a short telegram reads as zeros).
 // Fills `reply` and returns true; false, touching nothing, for an opcode
 // that is not the file system's.
 bool simFilesReceive(SimFlash& flash, std::uint8_t opcode, const std::uint8_t* params,
                      std::size_t paramCount, SimReply& reply);
-
-// Reads the host file at `path` as a brick file named after its last path
-// component. False with a one-line `error` when it cannot be read or its
-// name is not one a brick file may have.
-bool simFileFromHost(const std::string& path, SimFile& file, std::string& error);
-
-// Reads every file of the folder `dir` (created when missing) into `files`.
-// False with a one-line `error` for a file that cannot be read or whose
-// name a brick file may not have.
-bool simFlashLoadFolder(const std::string& dir, std::vector<SimFile>& files, std::string& error);
-
-// Writes `file` into the folder `dir`, replacing a file of the same name.
-bool simFlashStoreFile(const std::string& dir, const SimFile& file);
 
 // True when `files` fit in the user flash.
 bool simFlashFits(const std::vector<SimFile>& files);

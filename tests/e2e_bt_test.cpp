@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "e2e_harness.h"
@@ -206,6 +207,27 @@ TEST(BtDevice, BadArgumentsEndWithOneLineAndStatus2) {
   const std::string usage = runCommand(std::string(NXT_BRIDGE_BT_PATH) + " --help", status, 10);
   EXPECT_EQ(status, 0);
   EXPECT_NE(usage.find("nxt-bridge-bt [--port N] BRICK"), std::string::npos) << usage;
+}
+
+// A --file that is a folder, or too big for the flash, ends either program
+// before it serves: status 2 and one line naming the file and the reason.
+TEST(SimPrograms, ABadFileEndsWithOneLineAndStatus2) {
+  char dir[] = "/tmp/nxt-bad-file-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string big = std::string(dir) + "/big.rxe";
+  ASSERT_EQ(std::system(("truncate -s 200000 " + big).c_str()), 0);
+  for (const std::string& program : {std::string(NXT_BRIDGE_SIM_PATH) + " --port 1",
+                                     std::string(NXT_BRICK_SIM_PATH) + " --pty"}) {
+    for (const auto& [file, why] :
+         {std::pair<std::string, std::string>{dir, "is a folder"}, {big, "has 200000 bytes"}}) {
+      int status = -1;
+      const std::string out = runCommand(program + " --file " + file + " 2>&1", status, 10);
+      EXPECT_EQ(status, 2) << program << " " << file;
+      ASSERT_EQ(linesOf(out).size(), 1u) << out;
+      EXPECT_NE(out.find(file + " " + why), std::string::npos) << out;
+    }
+  }
+  std::system(("rm -rf '" + std::string(dir) + "'").c_str());
 }
 
 // The brick alone with its live page: the page is served, and standard

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -184,6 +185,31 @@ TEST(Console, StandardOutputThatNobodyReadsNeverHoldsUpAClient) {
   const std::size_t dropped = std::stoul(told.substr(1));
   for (std::size_t i = 0; i + 2 < lines.size(); ++i) EXPECT_EQ(lines[i], "nxt;getname");
   EXPECT_EQ(lines.size() - 2 + dropped, static_cast<std::size_t>(kRequests));
+}
+
+// A terminal that nobody reads any more (a stopped one, an ssh session
+// behind a dead network) holds up no more than a full pipe: every request
+// is answered, and a client that then leaves is noticed at once.
+TEST(Console, ATerminalThatNobodyReadsNeverHoldsUpAClient) {
+  const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  ASSERT_EQ(::grantpt(terminal), 0);
+  ASSERT_EQ(::unlockpt(terminal), 0);
+  const int port = freeLoopbackPort();
+  SimServer s;
+  ASSERT_TRUE(startProgram(s, "/bin/sh",
+                           {"-c", "exec '" + serverProgram() + "' --latency-us 0 --port " +
+                                      std::to_string(port) + " >" + ::ptsname(terminal)},
+                           port))
+      << s.stderrText;
+  for (int i = 0; i < 5000; ++i) {
+    ASSERT_EQ(request(s, "nxt;getname", milliseconds(2000)), "err: not_enable_interface") << i;
+  }
+  closeClient(s);
+  EXPECT_EQ(waitForExit(s, milliseconds(1000)), 0) << s.stderrText;
+  EXPECT_NE(s.stderrText.find("the client went away without bye"), std::string::npos)
+      << s.stderrText;
+  ::close(terminal);
 }
 
 }  // namespace

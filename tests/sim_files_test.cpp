@@ -1,6 +1,8 @@
 #include "sim/sim_files.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -8,8 +10,8 @@
 #include <sstream>
 
 #include "protocol/little_endian.h"
-#include "scratch_folder.h"
 #include "sim/sim_brick.h"
+#include "sim/sim_host_files.h"
 #include "sim/sim_trace.h"
 
 namespace {
@@ -150,6 +152,23 @@ TEST_F(SimFilesTest, WritingRefusals) {
              });
 }
 
+// A name byte outside printable ASCII is an illegal name for every command
+// that takes one, a C1 code and a UTF-8 letter as much as a control code.
+TEST_F(SimFilesTest, NamesOutsidePrintableAsciiAreIllegal) {
+  for (const std::string& bad : {std::string("a\x85.rxe"), std::string("a\x1b[2J.rxe"),
+                                 std::string("\xc3\xa9.rso"), std::string("a\x7f.rxe")}) {
+    SCOPED_TRACE(bad);
+    run(*this, {
+                   {"01 80" + name(bad), "< 02 80 92 00 00 00 00 00"},
+                   {"01 81" + name(bad) + " 01 00 00 00", "< 02 81 92 00"},
+                   {"01 89" + name(bad) + " 01 00 00 00", "< 02 89 92 00"},
+                   {"01 8b" + name(bad) + " 01 00 00 00", "< 02 8b 92 00"},
+                   {"01 85" + name(bad), "< 02 85 92" + name(bad)},
+                   {"01 86" + name(bad), "< 02 86 92 00" + zeros(24)},
+               });
+  }
+}
+
 TEST_F(SimFilesTest, DeleteEchoesTheName) {
   run(*this, {
                  {"01 80" + name("b.rso"), "< 02 80 00 00 03 00 00 00"},
@@ -201,40 +220,93 @@ TEST_F(SimFilesTest, FirmwareVersionAndUnknownOpcodes) {
   EXPECT_EQ(send("01 9a"), "< 02 9a 00 7c");
 }
 
-TEST(SimFlashFolder, KeepsUploadsAcrossARestart) {
-  const ScratchFolder scratch("nxt-flash-test");
-  ASSERT_NE(scratch.path, "");
-  const std::string dir = scratch.path;
+// A brick whose flash is kept in a folder.
+struct FolderBrick {
   SimBrickConfig config;
-  config.files = {};
-  config.flashFolder = dir;
   SimBrick brick;
-  simBrickReset(brick, config, SimClock::now());
-  auto send = [&](const std::string& telegram) {
+  std::string error;
+  bool load(const std::string& dir) {
+    if (!simFlashLoadFolder(dir, config.flashFolder, config.files, error)) return false;
+    simBrickReset(brick, config, SimClock::now());
+    return true;
+  }
+  std::string send(const std::string& telegram) {
     const std::vector<std::uint8_t> bytes = hex(telegram);
     SimReply reply;
     simBrickReceive(brick, bytes.data(), bytes.size(), SimClock::now(), reply);
     return traceLine('<', reply.bytes, reply.length);
-  };
-  send("01 81" + name("Up.TXT") + " 02 00 00 00");
-  send("01 83 00 68 69");
-  EXPECT_EQ(send("01 84 00"), "< 02 84 00 00");
-  {
-    // Closed before the brick deletes it: Windows deletes no open file.
-    std::ifstream stored(dir + "/Up.TXT", std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(stored)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(text, "hi");
   }
+  // Uploads "hi" as `file`; the reply to CLOSE.
+  std::string upload(const std::string& file) {
+    send("01 81" + name(file) + " 02 00 00 00");
+    send("01 83 00 68 69");
+    return send("01 84 00");
+  }
+};
 
-  std::vector<SimFile> loaded;
-  std::string error;
-  ASSERT_TRUE(simFlashLoadFolder(dir, loaded, error)) << error;
-  ASSERT_EQ(loaded.size(), 1u);
-  EXPECT_EQ(loaded[0].name, "Up.TXT");
-  EXPECT_EQ(loaded[0].bytes, (std::vector<std::uint8_t>{'h', 'i'}));
+std::string contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
 
-  EXPECT_EQ(send("01 85" + name("up.txt")), "< 02 85 00" + name("up.txt"));
-  EXPECT_FALSE(std::filesystem::exists(dir + "/Up.TXT"));
+void put(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+
+TEST(SimFlashFolder, KeepsUploadsAcrossARestart) {
+  char dir[] = "/tmp/nxt-flash-test-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  FolderBrick b;
+  ASSERT_TRUE(b.load(dir)) << b.error;
+  EXPECT_EQ(b.upload("Up.TXT"), "< 02 84 00 00");
+  EXPECT_EQ(contents(std::string(dir) + "/Up.TXT"), "hi");
+
+  FolderBrick again;
+  ASSERT_TRUE(again.load(dir)) << again.error;
+  ASSERT_EQ(again.config.files.size(), 1u);
+  EXPECT_EQ(again.config.files[0].name, "Up.TXT");
+  EXPECT_EQ(again.config.files[0].bytes, (std::vector<std::uint8_t>{'h', 'i'}));
+
+  EXPECT_EQ(b.send("01 85" + name("up.txt")), "< 02 85 00" + name("up.txt"));
+  EXPECT_NE(::access((std::string(dir) + "/Up.TXT").c_str(), F_OK), 0);
+  ::rmdir(dir);
+}
+
+// Links planted in the folder, before the start or while serving, never let
+// the brick read or write a file outside it: a link is skipped at start (a
+// line on standard error names it), written over rather than through, and
+// removed rather than followed. The folder may itself be reached by a link.
+TEST(SimFlashFolder, PlantedLinksReachNothingOutsideIt) {
+  char root[] = "/tmp/nxt-flash-jail-XXXXXX";
+  ASSERT_NE(::mkdtemp(root), nullptr);
+  const std::string top = root, dir = top + "/flash", host = top + "/host.txt";
+  ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+  put(host, "host");
+  put(top + "/other.txt", "other");
+  ASSERT_EQ(::symlink(host.c_str(), (dir + "/Link.txt").c_str()), 0);
+  ASSERT_EQ(::link((top + "/other.txt").c_str(), (dir + "/Hard.txt").c_str()), 0);
+  ASSERT_EQ(::symlink(host.c_str(), (dir + "/.nxt-Up.txt").c_str()), 0);
+  ASSERT_EQ(::symlink(dir.c_str(), (top + "/alias").c_str()), 0);
+  put(dir + "/Own.txt", "own");
+
+  FolderBrick b;
+  ASSERT_TRUE(b.load(top + "/alias")) << b.error;
+  ASSERT_EQ(b.config.files.size(), 1u);
+  EXPECT_EQ(b.config.files[0].name, "Own.txt");
+  EXPECT_EQ(b.send("01 80" + name("Link.txt")), "< 02 80 87 00 00 00 00 00");
+  EXPECT_EQ(b.send("01 80" + name("Hard.txt")), "< 02 80 87 00 00 00 00 00");
+
+  ASSERT_EQ(::symlink(host.c_str(), (dir + "/Late.txt").c_str()), 0);  // while serving
+  for (const char* file : {"Up.txt", "Late.txt", "Link.txt"}) {
+    SCOPED_TRACE(file);
+    EXPECT_EQ(b.upload(file), "< 02 84 00 00");
+    struct stat info {};
+    ASSERT_EQ(::lstat((dir + "/" + file).c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(contents(dir + "/" + file), "hi");
+  }
+  EXPECT_EQ(b.send("01 85" + name("Late.txt")), "< 02 85 00" + name("Late.txt"));
+  EXPECT_EQ(contents(host), "host");
+  EXPECT_EQ(contents(top + "/other.txt"), "other");
+  std::system(("rm -rf '" + top + "'").c_str());
 }
 
 }  // namespace

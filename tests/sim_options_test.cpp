@@ -1,15 +1,15 @@
 #include "server/sim_options.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
-
-#include "scratch_folder.h"
 
 namespace {
 
@@ -131,11 +131,10 @@ TEST(SimSensorOptions, ConsoleLines) {
 }
 
 TEST(SimOptions, FileAndFlashPutHostFilesOnTheBrick) {
-  const ScratchFolder scratch("nxt-options-test");
-  ASSERT_NE(scratch.path, "");
-  const std::string dir = scratch.path;
-  const std::string flash = dir + "/flash";
-  const std::string host = dir + "/Prog.rxe";
+  char dir[] = "/tmp/nxt-options-test-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string flash = std::string(dir) + "/flash";
+  const std::string host = std::string(dir) + "/Prog.rxe";
   std::FILE* file = std::fopen(host.c_str(), "wb");
   ASSERT_NE(file, nullptr);
   std::fputs("abc", file);
@@ -153,17 +152,29 @@ TEST(SimOptions, FileAndFlashPutHostFilesOnTheBrick) {
   SimProgramOptions kept;
   ASSERT_TRUE(parse({"--flash", flash.c_str(), "--file", host.c_str()}, kept, error)) << error;
   ASSERT_EQ(kept.transport.brick.files.size(), 1u);
-  EXPECT_EQ(kept.transport.brick.flashFolder, flash);
+  ASSERT_NE(kept.transport.brick.flashFolder, nullptr);
+  EXPECT_EQ(kept.transport.brick.flashFolder->path, flash);
   SimProgramOptions again;
   ASSERT_TRUE(parse({"--flash", flash.c_str()}, again, error)) << error;
   ASSERT_EQ(again.transport.brick.files.size(), 1u);
   EXPECT_EQ(again.transport.brick.files[0].bytes, kept.transport.brick.files[0].bytes);
 
-  for (const std::string& bad : {dir + "/missing.rxe", dir + "/" + std::string(20, 'n')}) {
+  // One line that names the file and says what is wrong with it.
+  const std::string big = std::string(dir) + "/big.rxe";
+  std::fclose(std::fopen(big.c_str(), "wb"));
+  ASSERT_EQ(::truncate(big.c_str(), 200000), 0);
+  for (const auto& [bad, why] : std::vector<std::pair<std::string, std::string>>{
+           {std::string(dir) + "/missing.rxe", "No such file"},
+           {std::string(dir) + "/" + std::string(20, 'n'), "No such file"},
+           {flash, "is a folder"},
+           {big, "200000 bytes"}}) {
     SimProgramOptions o2;
     EXPECT_FALSE(parse({"--file", bad.c_str()}, o2, error)) << bad;
     EXPECT_EQ(error.find('\n'), std::string::npos);
+    EXPECT_NE(error.find(bad), std::string::npos) << error;
+    EXPECT_NE(error.find(why), std::string::npos) << error;
   }
+  std::system(("rm -rf '" + std::string(dir) + "'").c_str());
 }
 
 }  // namespace

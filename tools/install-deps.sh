@@ -13,11 +13,12 @@
 # package that one command alone needs, installed too.
 set -euo pipefail
 
-build=(cmake ninja-build g++ pkg-config libboost-dev libusb-1.0-0-dev)
+build=(cmake ninja-build g++ pkg-config libboost-dev libusb-1.0-0-dev nlohmann-json3-dev)
 test=(googletest libgtest-dev netcat-openbsd python3)
 clang=(clang libclang-rt-14-dev)
 format=(clang-format)
-windows=(cmake ninja-build g++ pkg-config libboost-dev googletest g++-mingw-w64-x86-64-posix wine64
+windows=(cmake ninja-build g++ pkg-config libboost-dev nlohmann-json3-dev googletest
+  g++-mingw-w64-x86-64-posix wine64
   make dpkg-dev zip netcat-openbsd python3)
 
 packages=()

@@ -2,8 +2,8 @@
 #
 #   cmake -DCMAKE_TOOLCHAIN_FILE=tools/windows/mingw-w64.cmake -DNXT_WINDOWS_DEPS=CACHE
 #
-# NXT_WINDOWS_DEPS is the folder tools/windows/build-deps fills: Boost's
-# headers alone, libusb and GoogleTest built for Windows. Programs link the
+# NXT_WINDOWS_DEPS is the folder tools/windows/build-deps fills: Boost's and
+# nlohmann-json's headers alone, libusb and GoogleTest built for Windows. Programs link the
 # C and C++ runtimes statically; the tests run under wine64.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
@@ -15,7 +15,8 @@ set(CMAKE_RC_COMPILER ${NXT_MINGW_HOST}-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/${NXT_MINGW_HOST})
 if(NXT_WINDOWS_DEPS)
-  list(APPEND CMAKE_FIND_ROOT_PATH ${NXT_WINDOWS_DEPS}/googletest ${NXT_WINDOWS_DEPS}/libusb)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${NXT_WINDOWS_DEPS}/googletest ${NXT_WINDOWS_DEPS}/libusb
+    ${NXT_WINDOWS_DEPS}/nlohmann_json)
   set(Boost_INCLUDE_DIR ${NXT_WINDOWS_DEPS}/boost-include CACHE PATH "Boost's headers alone")
 endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
