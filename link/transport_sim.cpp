@@ -3,6 +3,7 @@
 // brick's IN endpoint, until it is received.
 #include <cstring>
 #include <deque>
+#include <iostream>
 #include <iterator>
 #include <mutex>
 #include <thread>
@@ -139,6 +140,9 @@ void simTransportPost(std::function<void(SimBrick&)> change) {
 TransportDevice* transportOpenFirstBrick(std::int32_t& result) {
   SimTransport& t = state();
   if (!t.settings.brickAttached) {
+    // As the other links tell the operator why "open" failed.
+    std::cerr << "nxt-bridge-sim: cannot open the NXT brick: no brick is attached (--no-brick)"
+              << std::endl;
     result = kTransportNoDevice;
     return nullptr;
   }

@@ -94,7 +94,7 @@ std::int32_t resultOf(int usbError) {
 std::string openFailureReason(const char* step, int usbError) {
   switch (usbError) {
     case LIBUSB_ERROR_ACCESS:
-      return "access denied (install the udev rule, see the README)";
+      return "access denied (install the udev rule: see FILES in man nxt-bridge)";
     case LIBUSB_ERROR_BUSY:
       return "another program holds it (" + usbErrorName(usbError) + ")";
     case LIBUSB_ERROR_NO_DEVICE:

@@ -13,15 +13,22 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <cstdint>
+#include <stdexcept>
 
 // The first file descriptor that a service manager hands over.
 constexpr int kHandedSocketFd = 3;
 
+// What is wrong with the sockets handed over; its message names no port.
+struct HandedSocketError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
 // The handed-over listening socket, or -1 when none is handed over (LISTEN_PID
 // unset or another process's, LISTEN_FDS unset or 0). Removes LISTEN_PID,
 // LISTEN_FDS and LISTEN_FDNAMES from the environment and marks the handed
-// descriptor close-on-exec. Throws std::runtime_error when more than one
-// socket is handed over or descriptor 3 is no listening TCP socket.
+// descriptor close-on-exec. Throws HandedSocketError when LISTEN_FDS is no
+// count (such as "1x" or "-1"), more than one socket is handed over, or
+// descriptor 3 is no listening TCP socket.
 int handedListeningSocket();
 
 // An acceptor on the handed-over socket when there is one, else on a new

@@ -44,19 +44,25 @@ int internetFamily(int fd) {
 
 int handedListeningSocket() {
   const long pid = wholeNumber(std::getenv("LISTEN_PID"));
-  const long count = wholeNumber(std::getenv("LISTEN_FDS"));
+  const char* fds = std::getenv("LISTEN_FDS");
+  const std::string fdsText = fds != nullptr ? fds : "";
+  const long count = wholeNumber(fds);
   unsetenv("LISTEN_PID");
   unsetenv("LISTEN_FDS");
   unsetenv("LISTEN_FDNAMES");
-  if (pid != static_cast<long>(getpid()) || count <= 0) return -1;
+  if (pid != static_cast<long>(getpid()) || fds == nullptr) return -1;
+  if (count < 0) {
+    throw HandedSocketError("LISTEN_FDS=" + fdsText + " is no count of sockets handed over");
+  }
+  if (count == 0) return -1;
   if (count != 1) {
-    throw std::runtime_error("LISTEN_FDS: " + std::to_string(count) +
-                             " sockets handed over; expected one");
+    throw HandedSocketError("LISTEN_FDS: " + std::to_string(count) +
+                            " sockets handed over; expected one");
   }
   const int fd = kHandedSocketFd;
   if (socketOption(fd, SO_TYPE) != SOCK_STREAM || socketOption(fd, SO_ACCEPTCONN) != 1 ||
       internetFamily(fd) < 0) {
-    throw std::runtime_error("LISTEN_FDS: descriptor 3 is not a listening TCP socket");
+    throw HandedSocketError("LISTEN_FDS: descriptor 3 is not a listening TCP socket");
   }
   fcntl(fd, F_SETFD, FD_CLOEXEC);
   return fd;

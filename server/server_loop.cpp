@@ -138,6 +138,10 @@ int serveOneClient(const ServerSettings& settings) {
     std::optional<tcp::acceptor> acceptor;
     try {
       acceptor.emplace(openListeningSocket(io_service, settings.port));
+    } catch (const HandedSocketError& e) {
+      std::cerr << settings.programName << ": cannot serve the socket handed over: " << e.what()
+                << std::endl;
+      return kExitCannotServe;
     } catch (const boost::system::system_error& e) {
       return cannotServe(settings, "listen on", e.code().message());
     } catch (const std::exception& e) {

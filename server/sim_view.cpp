@@ -1,15 +1,20 @@
 #include "server/sim_view.h"
 
+#include <arpa/inet.h>
+#include <unistd.h>
+
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/websocket.hpp>
+#include <cctype>
 #include <chrono>
 #include <memory>
 #include <thread>
 #include <vector>
 
 #include "link/transport_sim.h"
+#include "server/program_start.h"
 #include "server/sim_console.h"
 #include "server/view_messages.h"
 #include "web/web_assets.h"
@@ -48,6 +53,7 @@ struct HttpSession {
 };
 
 struct View {
+  ViewAddress address;
   asio::io_context io{1};
   tcp::acceptor acceptor{io};
   asio::steady_timer timer{io};
@@ -62,6 +68,16 @@ struct View {
 };
 
 void readRequest(View& view, std::shared_ptr<HttpSession> session);
+
+std::string lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool isAddress(int family, const std::string& text) {
+  unsigned char address[16];
+  return ::inet_pton(family, text.c_str(), address) == 1;
+}
 
 void dropWatcher(View& view, const std::shared_ptr<Watcher>& w) {
   if (w->gone) return;
@@ -150,18 +166,24 @@ void closeSession(View& view, const std::shared_ptr<HttpSession>& session) {
   --view.connections;
 }
 
-void respond(View& view, std::shared_ptr<HttpSession> session) {
+// Answers the request; `allowed` false: 403, and the connection closes.
+void respond(View& view, std::shared_ptr<HttpSession> session, bool allowed) {
   const auto& request = session->request;
   auto& response = session->response;
   response = {};
   response.version(request.version());
-  response.keep_alive(request.keep_alive());
+  response.keep_alive(allowed && request.keep_alive());
   response.set(http::field::server, "nxt-bridge-sim");
   response.set(http::field::cache_control, "no-store");
   std::string path(request.target());
   path = path.substr(0, path.find('?'));
   const WebAsset* asset = webAssetFind(path);
-  if (request.method() != http::verb::get && request.method() != http::verb::head) {
+  if (!allowed) {
+    response.result(http::status::forbidden);
+    response.set(http::field::content_type, "text/plain; charset=utf-8");
+    response.body() = "forbidden: open the page at its own address, such as http://127.0.0.1:" +
+                      std::to_string(view.address.port) + "/\n";
+  } else if (request.method() != http::verb::get && request.method() != http::verb::head) {
     response.result(http::status::method_not_allowed);
     response.set(http::field::allow, "GET, HEAD");
     response.body() = "GET only\n";
@@ -194,15 +216,22 @@ void readRequest(View& view, std::shared_ptr<HttpSession> session) {
                        closeSession(view, session);
                        return;
                      }
-                     if (websocket::is_upgrade(session->request)) {
-                       if (session->request.target() != "/ws") {
+                     const auto& request = session->request;
+                     const std::string host(request[http::field::host]);
+                     bool allowed = viewHostAllowed(host, view.address);
+                     if (websocket::is_upgrade(request)) {
+                       if (request.target() != "/ws") {
                          closeSession(view, session);
                          return;
                        }
-                       acceptWatcher(view, session);
-                       return;
+                       allowed = allowed &&
+                                 viewOriginAllowed(std::string(request[http::field::origin]), host);
+                       if (allowed) {
+                         acceptWatcher(view, session);
+                         return;
+                       }
                      }
-                     respond(view, session);
+                     respond(view, session, allowed);
                    });
 }
 
@@ -253,9 +282,40 @@ void tick(View& view) {
 
 }  // namespace
 
+bool viewHostAllowed(const std::string& host, const ViewAddress& page) {
+  std::string name;
+  std::string rest;  // what follows the name: nothing, or ":PORT"
+  bool known = false;
+  if (!host.empty() && host[0] == '[') {
+    const std::size_t close = host.find(']');
+    if (close == std::string::npos) return false;
+    known = isAddress(AF_INET6, host.substr(1, close - 1));
+    rest = host.substr(close + 1);
+  } else {
+    const std::size_t colon = host.find(':');
+    name = lower(host.substr(0, colon));
+    rest = colon == std::string::npos ? "" : host.substr(colon);
+    const std::string machine = lower(page.machine);
+    known = isAddress(AF_INET, name) || name == "localhost" || name == lower(page.bind) ||
+            (!machine.empty() && (name == machine || name == machine + ".local"));
+  }
+  if (!known) return false;
+  if (rest.empty()) return page.port == 80;
+  std::uint16_t port = 0;
+  return rest[0] == ':' && parseTcpPort(rest.substr(1), port) && port == page.port;
+}
+
+bool viewOriginAllowed(const std::string& origin, const std::string& host) {
+  return !host.empty() && lower(origin) == "http://" + lower(host);
+}
+
 bool startSimView(const std::string& address, std::uint16_t port, std::string& error) {
   // Lives as long as the program: its thread serves until the end.
   auto* view = new View;
+  view->address.port = port;
+  view->address.bind = address;
+  char machine[256] = {};
+  if (::gethostname(machine, sizeof machine - 1) == 0) view->address.machine = machine;
   beast::error_code ec;
   const asio::ip::address ip = asio::ip::make_address(address, ec);
   const tcp::endpoint endpoint(ip, port);

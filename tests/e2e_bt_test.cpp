@@ -238,7 +238,8 @@ TEST(BrickSimView, ThePageIsServedAndThePathStaysTheOnlyLineOnStandardOutput) {
   SimServer brick;
   ASSERT_TRUE(
       startProgram(brick, NXT_BRICK_SIM_PATH, {"--pty", "--view", std::to_string(view)}, view));
-  ASSERT_TRUE(sendRaw(brick, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+  ASSERT_TRUE(
+      sendRaw(brick, "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(view) + "\r\n\r\n"));
   EXPECT_EQ(readLine(brick), "HTTP/1.1 200 OK\r");
   ASSERT_TRUE(waitForOutput(brick, "\n"));
   EXPECT_EQ(linesOf(brick.stdoutText).size(), 1u) << brick.stdoutText;

@@ -183,6 +183,12 @@ TEST(Server, NoBrickMeansOpenAnswersErr) {
   ASSERT_TRUE(sendRaw(s, "bye\n"));
   EXPECT_EQ(waitForExit(s), 0);
   EXPECT_TRUE(traceLines(s).empty());
+  // One line says why "open" failed, as over every link.
+  std::size_t told = 0;
+  for (const std::string& line : linesOf(s.stderrText)) {
+    told += line.find(": cannot open the NXT brick") != std::string::npos;
+  }
+  EXPECT_EQ(told, 1u) << s.stderrText;
 }
 
 TEST(Server, LatencyIsSpentPerExchange) {

@@ -124,8 +124,9 @@ TEST(SocketActivation, ASocketForAnotherProcessIsLeftAndTheServerListensItself) 
   ::close(listener);
 }
 
-// Descriptor 3 is not one socket to accept on: the server says so on
-// standard error and ends at once rather than wait.
+// Descriptor 3 is not one socket to accept on, or LISTEN_FDS no count: the
+// server says so on standard error, naming no port of its own, and ends at
+// once rather than wait.
 TEST(SocketActivation, AHandedDescriptorThatIsNoListeningTcpSocketIsRefused) {
   int port = 0;
   const int tcpListener = loopbackListener(port);
@@ -146,10 +147,9 @@ TEST(SocketActivation, AHandedDescriptorThatIsNoListeningTcpSocketIsRefused) {
     int fd;
     const char* listenFds;
   } cases[] = {
-      {"two sockets", tcpListener, "2"},
-      {"a TCP socket that does not listen", unconnected, "1"},
-      {"a UNIX socket", unixListener, "1"},
-      {"no socket at all", devNull, "1"},
+      {"two sockets", tcpListener, "2"},    {"a TCP socket that does not listen", unconnected, "1"},
+      {"a UNIX socket", unixListener, "1"}, {"no socket at all", devNull, "1"},
+      {"no count", tcpListener, "1x"},      {"a negative count", tcpListener, "-1"},
   };
   for (const Case& c : cases) {
     SimServer server;
@@ -157,6 +157,7 @@ TEST(SocketActivation, AHandedDescriptorThatIsNoListeningTcpSocketIsRefused) {
     EXPECT_NE(waitForExit(server, milliseconds(3000)), -1) << c.what << ": still waiting";
     EXPECT_NE(server.stderrText.find("LISTEN_FDS"), std::string::npos)
         << c.what << ": " << server.stderrText;
+    EXPECT_EQ(server.stderrText.find("port"), std::string::npos) << server.stderrText;
   }
   for (int fd : {tcpListener, unconnected, unixListener, devNull}) ::close(fd);
 }

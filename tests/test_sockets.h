@@ -80,9 +80,12 @@ inline int liveViewSocket(int port, int timeoutMs) {
   timeout.tv_sec = timeoutMs / 1000;
   timeout.tv_usec = timeoutMs % 1000 * 1000;
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  const std::string upgrade =
-      "GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-      "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+  // The Host and Origin that a browser on the page sends.
+  const std::string page = "127.0.0.1:" + std::to_string(port);
+  const std::string upgrade = "GET /ws HTTP/1.1\r\nHost: " + page + "\r\nOrigin: http://" + page +
+                              "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                              "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
+                              "Sec-WebSocket-Version: 13\r\n\r\n";
   std::string head;
   std::string byte;
   bool ok = connectLoopback(fd, port) &&

@@ -6,7 +6,9 @@
 #include "protocol/little_endian.h"
 #include "server/sim_console.h"
 #include "server/sim_options.h"
+#include "server/sim_view.h"
 #include "sim_test_support.h"
+#include "test_sockets.h"
 
 namespace {
 
@@ -124,6 +126,93 @@ TEST(ViewOptions, PortAndAddress) {
   }
   SimProgramOptions o;
   EXPECT_EQ(o.viewBind, "127.0.0.1");  // loopback unless told otherwise
+}
+
+// What a browser sends for a page of this one (127.0.0.1:8080, bound to
+// 127.0.0.1, on machine "robotlab"), and what another site can make it send.
+TEST(ViewOrigin, OnlyThePagesOwnNamesAndOrigin) {
+  const ViewAddress page{8080, "127.0.0.1", "RobotLab"};
+  const struct {
+    const char* host;
+    bool allowed;
+  } hosts[] = {
+      {"127.0.0.1:8080", true},
+      {"localhost:8080", true},
+      {"LocalHost:8080", true},
+      {"10.0.0.7:8080", true},
+      {"[::1]:8080", true},
+      {"robotlab:8080", true},
+      {"robotlab.local:8080", true},
+      {"127.0.0.1", false},
+      {"127.0.0.1:8081", false},
+      {"127.0.0.1:", false},
+      {"127.0.0.1:8080x", false},
+      {"evil.example:8080", false},
+      {"localhost.evil:8080", false},
+      {"[::1:8080", false},
+      {"::1:8080", false},
+      {"[evil]:8080", false},
+      {"", false},
+      {"robotlab.lan:8080", false},
+  };
+  for (const auto& c : hosts) EXPECT_EQ(viewHostAllowed(c.host, page), c.allowed) << c.host;
+  EXPECT_TRUE(viewHostAllowed("localhost", ViewAddress{80, "127.0.0.1", ""}));
+
+  EXPECT_TRUE(viewOriginAllowed("http://127.0.0.1:8080", "127.0.0.1:8080"));
+  EXPECT_TRUE(viewOriginAllowed("http://LOCALHOST:8080", "localhost:8080"));
+  for (const char* origin : {"", "null", "http://evil.example", "https://127.0.0.1:8080",
+                             "http://127.0.0.1:8081", "http://127.0.0.1:8080/"}) {
+    EXPECT_FALSE(viewOriginAllowed(origin, "127.0.0.1:8080")) << origin;
+  }
+}
+
+// The status line that the page answers `request` with.
+std::string statusOf(int port, const std::string& request) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  timeval timeout{5, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  std::string head;
+  std::string byte;
+  bool ok = connectLoopback(fd, port) &&
+            ::write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size());
+  while (ok && head.find("\r\n") == std::string::npos && head.size() < 200) {
+    ok = readExactly(fd, 1, byte);
+    head += byte;
+  }
+  ::close(fd);
+  return head.substr(0, head.find("\r\n"));
+}
+
+// A WebSocket is made only for the page's own origin; another site (DNS
+// rebinding, a foreign page, a sandboxed one) gets 403 for any request.
+TEST(ViewOrigin, ThePageRefusesOtherSites) {
+  const int port = freeLoopbackPort();
+  std::string error;
+  ASSERT_TRUE(startSimView("127.0.0.1", static_cast<std::uint16_t>(port), error)) << error;
+  const std::string own = "127.0.0.1:" + std::to_string(port);
+  const std::string evil = "evil.example:" + std::to_string(port);
+  auto upgrade = [](const std::string& host, const std::string& origin) {
+    return "GET /ws HTTP/1.1\r\nHost: " + host + "\r\n" + origin +
+           "Upgrade: websocket\r\nConnection: Upgrade\r\n"
+           "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+  };
+  const struct {
+    std::string request;
+    const char* status;
+  } cases[] = {
+      {upgrade(own, "Origin: http://" + own + "\r\n"), "HTTP/1.1 101 Switching Protocols"},
+      {upgrade(own, "Origin: http://evil.example\r\n"), "HTTP/1.1 403 Forbidden"},
+      {upgrade(own, "Origin: null\r\n"), "HTTP/1.1 403 Forbidden"},
+      {upgrade(own, ""), "HTTP/1.1 403 Forbidden"},
+      {upgrade(evil, "Origin: http://" + evil + "\r\n"), "HTTP/1.1 403 Forbidden"},
+      {"GET / HTTP/1.1\r\nHost: " + own + "\r\n\r\n", "HTTP/1.1 200 OK"},
+      {"GET / HTTP/1.1\r\nHost: " + evil + "\r\n\r\n", "HTTP/1.1 403 Forbidden"},
+      {"GET / HTTP/1.1\r\n\r\n", "HTTP/1.1 403 Forbidden"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(statusOf(port, c.request), c.status) << c.request;
+  const int watcher = liveViewSocket(port, 5000);  // as our own clients open it
+  EXPECT_GE(watcher, 0);
+  ::close(watcher);
 }
 
 }  // namespace
