@@ -1,5 +1,6 @@
 #include "link/bt_frame.h"
 
+#include <algorithm>
 #include <cstring>
 
 using Clock = std::chrono::steady_clock;
@@ -12,7 +13,7 @@ std::size_t btEncodeFrame(const std::uint8_t* telegram, std::size_t length, std:
 
 BtIoResult btReadFrame(BtHandle link, BtFrameReader& reader, std::uint8_t* buffer,
                        std::size_t capacity, std::size_t& received, Clock::time_point deadline,
-                       int& error) {
+                       int& error, BtFrameCheck check) {
   received = 0;
   error = 0;
   for (;;) {
@@ -20,6 +21,11 @@ BtIoResult btReadFrame(BtHandle link, BtFrameReader& reader, std::uint8_t* buffe
     if (reader.have >= kBtFrameHeader) {
       const std::size_t length = btFrameLength(reader.bytes);
       if (length == 0 || length > kBtMaxFrameBody) return BtIoResult::kOutOfStep;
+      const std::size_t known = reader.have - kBtFrameHeader;
+      if (check != nullptr && known >= std::min(length, kBtFrameHeadCheck) &&
+          !check(reader.bytes + kBtFrameHeader, known, length)) {
+        return BtIoResult::kOutOfStep;
+      }
       wanted = kBtFrameHeader + length;
       if (reader.have == wanted) {
         reader.have = 0;

@@ -5,8 +5,9 @@
 // Every handle opened while a connection is up shares it; it is closed
 // with the last handle. A connection whose other side hangs up (end of
 // file, or an error such as ECONNRESET, ENOTCONN, EIO), or whose stream
-// loses step (a frame
-// length of 0 or above 128), is closed at once: every later call on its
+// loses step (a frame that cannot be a reply: of length 0 or above 64, or
+// of a length that the firmware never gives the opcode in its byte 1,
+// protocol/reply_shape.h), is closed at once: every later call on its
 // handles fails at once, and the next open connects afresh. After a reply
 // that did not come in time, whole frames already waiting are dropped
 // before the next telegram goes out, so that a late reply is not taken for
@@ -21,6 +22,7 @@
 #include "link/bt_port.h"
 #include "link/transport.h"
 #include "protocol/nxt_protocol.h"
+#include "protocol/reply_shape.h"
 
 namespace {
 
@@ -86,6 +88,14 @@ std::string lostReason(BtIoResult result, int error, const BtFrameReader& reader
   }
 }
 
+// A frame that cannot be a reply to any telegram of ours (by its length
+// for the opcode in its own byte 1) means that the brick and we no longer
+// agree on where frames begin: nothing after it can be trusted.
+bool replyFrameFits(const std::uint8_t* head, std::size_t known, std::size_t length) {
+  if (length < 3 || length > nxt::kMaxTelegramLength) return false;
+  return nxt::firmwareReplyLength(head, known) == length;
+}
+
 // Drops the whole frames already waiting. A partial frame stays in the
 // reader, to be finished (and dropped by the driver) later.
 void drain(BtConnection& connection) {
@@ -95,7 +105,7 @@ void drain(BtConnection& connection) {
     std::size_t got = 0;
     int error = 0;
     const BtIoResult result = btReadFrame(connection.link, connection.reader, scratch,
-                                          sizeof scratch, got, Clock::now(), error);
+                                          sizeof scratch, got, Clock::now(), error, replyFrameFits);
     if (result == BtIoResult::kOk || result == BtIoResult::kOverflow) continue;
     if (result != BtIoResult::kTimeout)
       markGone(connection, lostReason(result, error, connection.reader));
@@ -172,8 +182,10 @@ std::int32_t transportSend(TransportDevice* device, const std::uint8_t* telegram
   return result == BtIoResult::kTimeout ? kTransportTimeout : kTransportGone;
 }
 
+TransportClock::duration transportReplyTimeout() { return kBtReplyTimeout; }
+
 std::int32_t transportReceive(TransportDevice* device, std::uint8_t* buffer, std::size_t capacity,
-                              std::size_t& received) {
+                              std::size_t& received, TransportClock::time_point deadline) {
   received = 0;
   if (device == nullptr || capacity == 0) return kTransportIoError;
   BtConnection& connection = *device->connection;
@@ -181,7 +193,7 @@ std::int32_t transportReceive(TransportDevice* device, std::uint8_t* buffer, std
 
   int error = 0;
   const BtIoResult result = btReadFrame(connection.link, connection.reader, buffer, capacity,
-                                        received, Clock::now() + kBtReplyTimeout, error);
+                                        received, deadline, error, replyFrameFits);
   switch (result) {
     case BtIoResult::kOk:
       return kTransportOk;

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "directcmd/wait_cancel.h"
 #include "interpreter/command_interpreter.h"
@@ -22,18 +23,39 @@ namespace {
 
 enum class SessionEnd { kBye, kClientGone, kReplyNotTaken, kStopSignal };
 
-// The client of the session being served, for the check below; none when
+// How long the start of a line kept from a full read waits for the rest.
+constexpr int kUnfinishedLineWaitMs = 200;
+
+// The client of the session being served, for the check below; null when
 // none is.
-std::optional<NativeSocket> servedSocket;
+tcp::socket* servedSocket = nullptr;
 // Set when the check cut a wait short in the request being served.
 bool waitWasCancelled = false;
+// Whether requests that the client sent wait in our buffer behind the one
+// being served.
+bool requestsWaiting = false;
+// When the check first saw the client's end of stream.
+std::optional<std::chrono::steady_clock::time_point> endOfStreamSeen;
 
 // The check that "goto" and the sonar wait make between two exchanges with
-// the brick: a stop signal, or the client's end of stream. Nothing of the
-// client's input is read.
+// the brick: a stop signal, or the client's end of stream once nothing it
+// sent is left to serve (a client that shut down its sending side after a
+// script still gets every reply), or kScriptEndBound after it. A broken
+// connection ends the wait at once. Nothing of the client's input is read.
 bool sessionMustEnd() {
   bool end = caughtStopSignal() != 0;
-  if (!end && servedSocket) end = peerHasGone(*servedSocket);
+  if (!end && servedSocket != nullptr) {
+    const PeerState peer = peerState(servedSocket->native_handle());
+    if (peer == PeerState::kBroken) {
+      end = true;
+    } else if (peer == PeerState::kEndOfStream) {
+      const auto now = std::chrono::steady_clock::now();
+      if (!endOfStreamSeen) endOfStreamSeen = now;
+      error_code error;
+      const bool sentMore = requestsWaiting || servedSocket->available(error) > 0;
+      end = !sentMore || now - *endOfStreamSeen >= kScriptEndBound;
+    }
+  }
   if (end) waitWasCancelled = true;
   return end;
 }
@@ -70,17 +92,29 @@ std::optional<SessionEnd> writeReply(tcp::socket& socket, const std::string& res
 SessionEnd serveRequests(tcp::socket& socket, CommandInterpreter& interpreter,
                          ConsoleEcho& console) {
   char response[kReadBufferSize];  // the receive buffer: what the client sent
+  static_assert(kReadBufferSize == kMaxRequestLength, "a request is one buffer at most");
   LineEnds lineEnds;
-  for (;;) {
-    if (waitForSocket(socket.native_handle(), SocketEvent::kReadable, -1) == Ready::kStopSignal) {
-      return SessionEnd::kStopSignal;
+  for (bool endOfStream = false; !endOfStream;) {
+    // The start of a line that a full read left waits for its end a moment
+    // only: a client that sent just that much is served all the same.
+    const Ready ready = waitForSocket(socket.native_handle(), SocketEvent::kReadable,
+                                      lineEnds.kept.empty() ? -1 : kUnfinishedLineWaitMs);
+    if (ready == Ready::kStopSignal) return SessionEnd::kStopSignal;
+    std::size_t n = 0;
+    if (ready == Ready::kReady) {
+      error_code error;
+      n = socket.read_some(asio::buffer(response), error);
+      if (error == asio::error::would_block || error == asio::error::try_again) continue;
+      if (error && error != asio::error::eof) return SessionEnd::kClientGone;
+      // The end of the stream takes effect after the last request before
+      // it: the start of a line kept from a full read is served first.
+      endOfStream = n == 0;
     }
-    error_code error;
-    const std::size_t n = socket.read_some(asio::buffer(response), error);
-    if (error == asio::error::would_block || error == asio::error::try_again) continue;
-    if (error || n == 0) return SessionEnd::kClientGone;
-    // `res`: one cleaned request of this read.
-    for (const std::string& res : splitRequests(response, n, lineEnds)) {
+    const std::vector<std::string> requests =
+        splitRequests(response, n, lineEnds, n == sizeof response);
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+      const std::string& res = requests[i];  // one cleaned request
+      requestsWaiting = i + 1 < requests.size() || !lineEnds.kept.empty();
       echoRequest(console, res);
       switch (loopKeyword(res)) {
         case LoopKeyword::kBye:
@@ -101,10 +135,14 @@ SessionEnd serveRequests(tcp::socket& socket, CommandInterpreter& interpreter,
       if (caughtStopSignal() != 0) return SessionEnd::kStopSignal;
     }
   }
+  return SessionEnd::kClientGone;
 }
 
 // One line to the operator on how a session ended other than by "bye".
-void tellSessionEnd(const ServerSettings& settings, SessionEnd end, bool motorsStopped) {
+// `linkOpen`: the client had the brick link open; `motorsStopped`: the
+// coasting stops went out.
+void tellSessionEnd(const ServerSettings& settings, SessionEnd end, bool linkOpen,
+                    bool motorsStopped) {
   std::cerr << settings.programName << ": ";
   switch (end) {
     case SessionEnd::kClientGone:
@@ -120,7 +158,13 @@ void tellSessionEnd(const ServerSettings& settings, SessionEnd end, bool motorsS
     case SessionEnd::kBye:
       break;
   }
-  std::cerr << (motorsStopped ? "; motors A, B and C coast" : "") << std::endl;
+  if (motorsStopped) {
+    std::cerr << "; motors A, B and C coast";
+  } else if (linkOpen) {
+    std::cerr << "; the stops for motors A, B and C could not be sent: the link to the brick "
+                 "is lost and did not open again";
+  }
+  std::cerr << std::endl;
 }
 
 int cannotServe(const ServerSettings& settings, const char* what, const std::string& reason) {
@@ -152,8 +196,10 @@ int serveOneClient(const ServerSettings& settings) {
     std::cerr << settings.programName << ": serving TCP port "
               << (error ? settings.port : listening.port()) << " over " << settings.brickLink
               << std::endl;
-    if (waitForSocket(acceptor->native_handle(), SocketEvent::kReadable, -1) == Ready::kStopSignal)
+    if (waitForSocket(acceptor->native_handle(), SocketEvent::kReadable, -1) ==
+        Ready::kStopSignal) {
       endByStopSignal();
+    }
     tcp::socket socket(io_service);
     acceptor->accept(socket, error);
     if (!error) socket.non_blocking(true, error);
@@ -162,16 +208,16 @@ int serveOneClient(const ServerSettings& settings) {
     CommandInterpreter interpreter;
     ConsoleEcho console;
     openConsole(console);
-    servedSocket = socket.native_handle();
+    servedSocket = &socket;
     setWaitCancelCheck(sessionMustEnd);
     const SessionEnd end = serveRequests(socket, interpreter, console);
     setWaitCancelCheck(nullptr);
-    servedSocket.reset();
+    servedSocket = nullptr;
     closeConsole(console);
     if (end != SessionEnd::kBye) {
-      const bool motorsStopped = interpreter.isInterfaceEnabled();
-      interpreter.coastAllMotors();
-      tellSessionEnd(settings, end, motorsStopped);
+      const bool linkOpen = interpreter.isInterfaceEnabled();
+      const bool motorsStopped = interpreter.coastAllMotors();
+      tellSessionEnd(settings, end, linkOpen, motorsStopped);
     }
     if (end == SessionEnd::kStopSignal) {
       socket.close(error);

@@ -31,6 +31,10 @@ enum class Ready { kReady, kStopSignal, kTimedOut };
 // is caught, or `timeoutMs` passes (negative: no limit).
 Ready waitForSocket(NativeSocket socket, SocketEvent event, int timeoutMs);
 
-// True when the peer of the connected `socket` has ended its stream or the
-// connection has failed. Reads nothing, never waits.
-bool peerHasGone(NativeSocket socket);
+// How the peer of a connected socket stands. A POSIX system tells an end
+// of stream even with data before it unread; Windows only once that data
+// is read.
+enum class PeerState { kConnected, kEndOfStream, kBroken };
+
+// Reads nothing, never waits.
+PeerState peerState(NativeSocket socket);

@@ -79,7 +79,9 @@ Ready waitForSocket(NativeSocket socket, SocketEvent event, int timeoutMs) {
   }
 }
 
-bool peerHasGone(NativeSocket socket) {
+PeerState peerState(NativeSocket socket) {
   pollfd p{socket, POLLRDHUP, 0};
-  return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+  const short events = ::poll(&p, 1, 0) > 0 ? p.revents : 0;
+  if ((events & (POLLHUP | POLLERR)) != 0) return PeerState::kBroken;
+  return (events & POLLRDHUP) != 0 ? PeerState::kEndOfStream : PeerState::kConnected;
 }

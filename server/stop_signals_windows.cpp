@@ -116,11 +116,13 @@ Ready waitForSocket(NativeSocket socket, SocketEvent event, int timeoutMs) {
   return n == 0 ? Ready::kTimedOut : Ready::kReady;
 }
 
-bool peerHasGone(NativeSocket socket) {
+PeerState peerState(NativeSocket socket) {
   // The socket is non-blocking. A peek that finds the end of stream reads
   // 0 bytes; one that finds nothing yet fails with WSAEWOULDBLOCK. Data
   // still unread hides an end of stream behind it until it is read.
   char byte = 0;
   const int n = ::recv(socket, &byte, 1, MSG_PEEK);
-  return n == 0 || (n == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK);
+  if (n == 0) return PeerState::kEndOfStream;
+  if (n == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) return PeerState::kBroken;
+  return PeerState::kConnected;
 }

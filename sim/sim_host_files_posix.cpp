@@ -9,6 +9,7 @@
 #include <iostream>
 #include <utility>
 
+#include "protocol/program_name.h"
 #include "sim/sim_host_files.h"
 
 namespace {
@@ -105,8 +106,8 @@ bool loadEntry(const SimFlashFolder& folder, const std::string& name, SimFile& f
   skipped = why != nullptr;
   if (skipped) {
     if (fd >= 0) ::close(fd);
-    std::cerr << program_invocation_short_name << ": ignoring " << shown
-              << " in the flash folder: " << why << std::endl;
+    std::cerr << runningProgramName() << ": ignoring " << shown << " in the flash folder: " << why
+              << std::endl;
     return true;
   }
   file.name = name;

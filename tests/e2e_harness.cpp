@@ -17,7 +17,7 @@
 #include <sstream>
 #include <thread>
 
-#include "text_lines.h"
+#include "tools/text_lines.h"
 #include "trace_telegrams.h"
 
 namespace {

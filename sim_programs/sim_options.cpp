@@ -1,4 +1,4 @@
-#include "server/sim_options.h"
+#include "sim_programs/sim_options.h"
 
 #include <algorithm>
 #include <boost/asio/ip/address.hpp>
