@@ -1,6 +1,7 @@
 #include "server/server_loop.h"
 
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <boost/asio.hpp>
 #include <cerrno>
@@ -63,20 +64,36 @@ SessionEnd endOfCancelledRequest() {
   return caughtStopSignal() != 0 ? SessionEnd::kStopSignal : SessionEnd::kClientGone;
 }
 
+// Reads what the client sent into `buffer`, waiting in the read itself: a
+// stop signal interrupts it or shuts the socket's reading side down
+// (stop_signals.h). The count of bytes read; 0 at the end of the stream or
+// on a failure; -1 for a stop signal.
+long readClient(int fd, char* buffer, std::size_t size) {
+  for (;;) {
+    if (caughtStopSignal() != 0) return -1;
+    const ssize_t n = ::recv(fd, buffer, size, 0);
+    if (caughtStopSignal() != 0) return -1;
+    if (n >= 0) return static_cast<long>(n);
+    if (errno != EINTR) return 0;
+  }
+}
+
 // Writes all of `result` to the client, which has kReplyWriteBound to take
-// it. The socket is non-blocking. Nothing when all was written; otherwise
-// how the session ends.
+// it: each send does not wait, and only one that finds no room waits for
+// some. Nothing when all was written; otherwise how the session ends.
 std::optional<SessionEnd> writeReply(tcp::socket& socket, const std::string& result) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + kReplyWriteBound;
   std::size_t sent = 0;
   while (sent < result.size()) {
-    error_code error;
-    sent += socket.write_some(asio::buffer(result.data() + sent, result.size() - sent), error);
-    if (!error) continue;
-    if (error != asio::error::would_block && error != asio::error::try_again) {
-      return SessionEnd::kClientGone;
+    const ssize_t n = ::send(socket.native_handle(), result.data() + sent, result.size() - sent,
+                             MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n >= 0) {
+      sent += static_cast<std::size_t>(n);
+      continue;
     }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return SessionEnd::kClientGone;
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return SessionEnd::kReplyNotTaken;
@@ -92,13 +109,10 @@ SessionEnd serveRequests(tcp::socket& socket, CommandInterpreter& interpreter,
   char response[kReadBufferSize];  // the receive buffer: what the client sent
   LineEnds lineEnds;
   for (;;) {
-    if (waitFor(socket.native_handle(), POLLIN, -1) == Ready::kStopSignal) {
-      return SessionEnd::kStopSignal;
-    }
-    error_code error;
-    const std::size_t n = socket.read_some(asio::buffer(response), error);
-    if (error == asio::error::would_block || error == asio::error::try_again) continue;
-    if (error || n == 0) return SessionEnd::kClientGone;
+    const long read = readClient(socket.native_handle(), response, sizeof response);
+    if (read < 0) return SessionEnd::kStopSignal;
+    if (read == 0) return SessionEnd::kClientGone;
+    const auto n = static_cast<std::size_t>(read);
     // `res`: one cleaned request of this read.
     for (const std::string& res : splitRequests(response, n, lineEnds)) {
       echoRequest(console, res);
@@ -175,16 +189,17 @@ int serveOneClient(const ServerSettings& settings) {
     if (waitFor(acceptor->native_handle(), POLLIN, -1) == Ready::kStopSignal) endByStopSignal();
     tcp::socket socket(io_service);
     acceptor->accept(socket, error);
-    if (!error) socket.non_blocking(true, error);
     if (error) return cannotServe(settings, "accept a client on", error.message());
 
     CommandInterpreter interpreter;
     ConsoleEcho console;
     openConsole(console);
     servedSocket = socket.native_handle();
+    setStopSignalSocket(servedSocket);
     setWaitCancelCheck(sessionMustEnd);
     const SessionEnd end = serveRequests(socket, interpreter, console);
     setWaitCancelCheck(nullptr);
+    setStopSignalSocket(-1);
     servedSocket = -1;
     closeConsole(console);
     if (end != SessionEnd::kBye) {

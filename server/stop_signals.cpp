@@ -1,6 +1,7 @@
 #include "server/stop_signals.h"
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -13,6 +14,7 @@ namespace {
 
 std::atomic<int> caught{0};
 int wakePipe[2] = {-1, -1};
+std::atomic<int> servedSocket{-1};
 
 void onStopSignal(int signal) {
   const int saved = errno;
@@ -21,6 +23,8 @@ void onStopSignal(int signal) {
     const char byte = 1;
     const ssize_t ignored = ::write(wakePipe[1], &byte, 1);
     (void)ignored;
+    const int fd = servedSocket.load();
+    if (fd >= 0) ::shutdown(fd, SHUT_RD);
   }
   errno = saved;
 }
@@ -44,6 +48,8 @@ void catchStopSignals() {
 int caughtStopSignal() { return caught.load(); }
 
 int stopSignalFd() { return wakePipe[0]; }
+
+void setStopSignalSocket(int fd) { servedSocket.store(fd); }
 
 void endByStopSignal() {
   const int signal = caught.load();

@@ -15,6 +15,12 @@ int caughtStopSignal();
 // poll().
 int stopSignalFd();
 
+// While the connected socket `fd` is served (-1: none), a stop signal also
+// shuts its reading side down, so that a read that waits on it returns at
+// once: whichever thread takes the signal, and even when it comes just
+// before the read begins. The handlers do not restart an interrupted call.
+void setStopSignalSocket(int fd);
+
 // Ends the process by the caught signal (its default action).
 [[noreturn]] void endByStopSignal();
 
