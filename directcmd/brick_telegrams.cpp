@@ -26,54 +26,51 @@ void putFileName(std::uint8_t* field, const std::string& name) {
 
 bool fileNameFits(const std::string& name) { return name.size() <= nxt::kMaxFileNameLength; }
 
-void brickPlayTone(std::int32_t frequencyHz, std::int32_t durationMs) {
+bool brickPlayTone(std::int32_t frequencyHz, std::int32_t durationMs) {
   const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kPlayTone), lowByte(frequencyHz % 256),
                                               lowByte(frequencyHz / 256), lowByte(durationMs % 256),
                                               lowByte(durationMs / 256)};
-  sendCommand(directCommandBuffer);
+  return sendCommand(directCommandBuffer);
 }
 
-std::uint16_t brickBatteryLevel() {
+std::optional<std::uint16_t> brickBatteryLevel() {
   const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kGetBatteryLevel)};
   std::uint8_t responseBuffer[4];
-  askCommand(directCommandBuffer, responseBuffer);
+  if (!askCommand(directCommandBuffer, responseBuffer)) return std::nullopt;
   return nxt::readU16(responseBuffer + 2);
 }
 
-void brickStartProgram(std::string fileName) {
-  if (!fileNameFits(fileName)) return;
+bool brickStartProgram(std::string fileName) {
+  if (!fileNameFits(fileName)) return false;
   std::uint8_t directCommandBuffer[1 + nxt::kFileNameField];
   directCommandBuffer[0] = byteOf(Opcode::kStartProgram);
   putFileName(directCommandBuffer + 1, fileName);
-  sendCommand(directCommandBuffer);
+  return sendCommand(directCommandBuffer);
 }
 
-void brickStopProgram() {
+bool brickStopProgram() {
   const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kStopProgram)};
-  sendCommand(directCommandBuffer);
+  return sendCommand(directCommandBuffer);
 }
 
-void brickPlaySoundFile(std::string fileName, bool loop) {
-  if (!fileNameFits(fileName)) return;
+bool brickPlaySoundFile(std::string fileName, bool loop) {
+  if (!fileNameFits(fileName)) return false;
   std::uint8_t directCommandBuffer[2 + nxt::kFileNameField];
   directCommandBuffer[0] = byteOf(Opcode::kPlaySoundFile);
   directCommandBuffer[1] = loop ? 1 : 0;
   putFileName(directCommandBuffer + 2, fileName);
-  sendCommand(directCommandBuffer);
+  return sendCommand(directCommandBuffer);
 }
 
-void brickStopSound() {
+bool brickStopSound() {
   const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kStopSoundPlayback)};
-  sendCommand(directCommandBuffer);
+  return sendCommand(directCommandBuffer);
 }
 
-std::string brickGetName() {
+std::optional<std::string> brickGetName() {
   const std::uint8_t systemCommandBuffer[] = {byteOf(nxt::SystemOpcode::kGetDeviceInfo)};
   std::uint8_t responseBuffer[nxt::kDeviceInfoReplyLength - 1];
-  if (askCommand(systemCommandBuffer, responseBuffer, CommandKind::kSystem) <
-      sizeof responseBuffer) {
-    return "";
-  }
+  if (!askCommand(systemCommandBuffer, responseBuffer, CommandKind::kSystem)) return std::nullopt;
   const char* name = reinterpret_cast<const char*>(responseBuffer + kBrickNameOffset);
   return std::string(name, std::find(name, name + nxt::kBrickNameField, '\0'));
 }

@@ -3,10 +3,13 @@
 // command GETDEVICEINFO for the brick's name; and the thin operations
 // through which the brick commands open and close the link. Each builds its
 // telegram (opcode first, no telegram-type byte), hands it to linkTransact
-// and, for the battery level and the name, decodes the reply.
+// and, for the battery level and the name, decodes the reply. The actions
+// return true once their telegram was handed to a link that is up; the
+// queries are empty when no reply that answers them came (driver.h).
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // True when `name` fits the 20-byte file-name field with its zero byte,
@@ -15,30 +18,29 @@ bool fileNameFits(const std::string& name);
 
 // PLAYTONE 03 ff ff dd dd, no reply. Each value goes out as its remainder
 // and quotient by 256 (division truncating toward zero), low 8 bits each.
-void brickPlayTone(std::int32_t frequencyHz, std::int32_t durationMs);
+bool brickPlayTone(std::int32_t frequencyHz, std::int32_t durationMs);
 
 // GETBATTERYLEVEL 0b, reply wanted: the millivolts in reply bytes 2 and 3.
-// 257 when no reply reached the buffer.
-std::uint16_t brickBatteryLevel();
+std::optional<std::uint16_t> brickBatteryLevel();
 
 // STARTPROGRAM 00 and the 20-byte name field, no reply. REQUIRES:
 // fileNameFits(fileName); a longer name is not sent at all.
-void brickStartProgram(std::string fileName);
+bool brickStartProgram(std::string fileName);
 
 // STOPPROGRAM 01, no reply.
-void brickStopProgram();
+bool brickStopProgram();
 
 // PLAYSOUNDFILE 02, loop, and the 20-byte name field, no reply. REQUIRES:
 // fileNameFits(fileName); a longer name is not sent at all.
-void brickPlaySoundFile(std::string fileName, bool loop);
+bool brickPlaySoundFile(std::string fileName, bool loop);
 
 // STOPSOUNDPLAYBACK 0c, no reply.
-void brickStopSound();
+bool brickStopSound();
 
 // GETDEVICEINFO 9b, a system command (type 01), reply wanted: the name in
 // the 15 bytes from reply byte 2, up to its first zero byte, so at most 15
-// characters. Empty when no whole 32-byte reply arrived.
-std::string brickGetName();
+// characters.
+std::optional<std::string> brickGetName();
 
 // The link itself, for "open" and "close".
 bool brickOpen();

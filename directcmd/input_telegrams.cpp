@@ -17,104 +17,120 @@ constexpr std::uint32_t kLsGetStatusReplyLength = 3;
 constexpr std::uint32_t kLsWriteReplyLength = 2;
 constexpr std::uint32_t kLsReadReplyLength = 19;
 
-void setInputMode(int port, std::uint8_t type, std::uint8_t mode) {
+bool setInputMode(int port, std::uint8_t type, std::uint8_t mode) {
   const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kSetInputMode), lowByte(port), type,
                                               mode};
-  sendCommand(directCommandBuffer);
+  return sendCommand(directCommandBuffer);
 }
 
 // LSWRITE of one byte into a register of the ultrasonic sensor.
-void sonarWriteRegister(int port, std::uint8_t reg, std::uint8_t value) {
+bool sonarWriteRegister(int port, std::uint8_t reg, std::uint8_t value) {
   const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kLsWrite), lowByte(port), 0x03, 0x00,
                                               nxt::kSonarBusAddress,    reg,           value};
   std::uint8_t responseBuffer[kLsWriteReplyLength];
-  askCommand(directCommandBuffer, responseBuffer);
+  return askCommand(directCommandBuffer, responseBuffer);
 }
 
 // LSWRITE that asks the sensor for its first measurement byte.
-void sonarRequestDistance(int port) {
+bool sonarRequestDistance(int port) {
   // Two bytes to transmit (address, register), one to receive.
   const std::uint8_t directCommandBuffer[] = {
       byteOf(Opcode::kLsWrite),   lowByte(port), 0x02, 0x01, nxt::kSonarBusAddress,
       nxt::kSonarRegisterDistance};
   std::uint8_t responseBuffer[kLsWriteReplyLength];
-  askCommand(directCommandBuffer, responseBuffer);
+  return askCommand(directCommandBuffer, responseBuffer);
 }
 
-// LSREAD: the first received byte, reply byte 3.
-std::uint8_t lsReadFirstByte(int port) {
+enum class LsRead { kNoReply, kNoByte, kByte };
+
+// LSREAD: the first received byte, reply byte 3, when the reply's status
+// is 0x00 and its count (byte 2) at least 1.
+LsRead lsReadFirstByte(int port, std::uint8_t& first) {
   const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kLsRead), lowByte(port)};
   std::uint8_t responseBuffer[kLsReadReplyLength];
-  askCommand(directCommandBuffer, responseBuffer);
-  return responseBuffer[3];
+  if (!askCommand(directCommandBuffer, responseBuffer)) return LsRead::kNoReply;
+  if (responseBuffer[1] != byteOf(nxt::BrickStatus::kSuccess) || responseBuffer[2] < 1) {
+    return LsRead::kNoByte;
+  }
+  first = responseBuffer[3];
+  return LsRead::kByte;
 }
 
 }  // namespace
 
-void sensorSetTouch(int port) { setInputMode(port, nxt::kSensorSwitch, nxt::kSensorModeBoolean); }
-
-void sensorSetSound(int port) {
-  setInputMode(port, nxt::kSensorSoundDb, nxt::kSensorModePercentFullScale);
+bool sensorSetTouch(int port) {
+  return setInputMode(port, nxt::kSensorSwitch, nxt::kSensorModeBoolean);
 }
 
-void sensorSetLight(int port, bool active) {
-  setInputMode(port, active ? nxt::kSensorLightActive : nxt::kSensorLightInactive,
-               nxt::kSensorModePercentFullScale);
+bool sensorSetSound(int port) {
+  return setInputMode(port, nxt::kSensorSoundDb, nxt::kSensorModePercentFullScale);
 }
 
-void sensorSetSonar(int port) { setInputMode(port, nxt::kSensorLowSpeed9V, nxt::kSensorModeRaw); }
+bool sensorSetLight(int port, bool active) {
+  return setInputMode(port, active ? nxt::kSensorLightActive : nxt::kSensorLightInactive,
+                      nxt::kSensorModePercentFullScale);
+}
 
-void sensorSetRaw(int port) { setInputMode(port, nxt::kSensorSoundDb, nxt::kSensorModeRaw); }
+bool sensorSetSonar(int port) {
+  return setInputMode(port, nxt::kSensorLowSpeed9V, nxt::kSensorModeRaw);
+}
 
-std::uint16_t sensorGetValue(int port) {
+bool sensorSetRaw(int port) { return setInputMode(port, nxt::kSensorSoundDb, nxt::kSensorModeRaw); }
+
+std::optional<std::uint16_t> sensorGetValue(int port) {
   const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kGetInputValues), lowByte(port)};
   std::uint8_t responseBuffer[kInputValuesReplyLength];
-  askCommand(directCommandBuffer, responseBuffer);
+  if (!askCommand(directCommandBuffer, responseBuffer)) return std::nullopt;
   return nxt::readU16(responseBuffer + 11);
 }
 
-std::uint8_t sensorLsGetStatus(int port) {
+std::optional<std::uint8_t> sensorLsGetStatus(int port) {
   const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kLsGetStatus), lowByte(port)};
   std::uint8_t responseBuffer[kLsGetStatusReplyLength];
-  askCommand(directCommandBuffer, responseBuffer);
+  if (!askCommand(directCommandBuffer, responseBuffer)) return std::nullopt;
   return responseBuffer[2];
 }
 
-void sonarOff(int port) {
-  sonarWriteRegister(port, nxt::kSonarRegisterCommand, nxt::kSonarCommandOff);
+bool sonarOff(int port) {
+  return sonarWriteRegister(port, nxt::kSonarRegisterCommand, nxt::kSonarCommandOff);
 }
 
-void sonarSingleShot(int port) {
-  sonarWriteRegister(port, nxt::kSonarRegisterCommand, nxt::kSonarCommandSingleShot);
+bool sonarSingleShot(int port) {
+  return sonarWriteRegister(port, nxt::kSonarRegisterCommand, nxt::kSonarCommandSingleShot);
 }
 
-void sonarContinuous(int port) {
-  sonarWriteRegister(port, nxt::kSonarRegisterCommand, nxt::kSonarCommandContinuous);
+bool sonarContinuous(int port) {
+  return sonarWriteRegister(port, nxt::kSonarRegisterCommand, nxt::kSonarCommandContinuous);
 }
 
-void sonarContinuousInterval(int port, std::int32_t interval) {
-  sonarWriteRegister(port, nxt::kSonarRegisterInterval, lowByte(interval));
+bool sonarContinuousInterval(int port, std::int32_t interval) {
+  return sonarWriteRegister(port, nxt::kSonarRegisterInterval, lowByte(interval));
 }
 
 SonarReading sonarGetValue(int port, std::chrono::milliseconds waitLimit) {
   SonarReading reading;
-  sonarContinuous(port);
+  if (!sonarContinuous(port)) {
+    reading.timedOut = true;
+    return reading;
+  }
   const auto waitBegan = std::chrono::steady_clock::now();
-  std::uint8_t bytesReady = 0;
-  while (bytesReady < 1) {
+  for (;;) {
     if (reading.passes > 0 && waitCancelled()) {
       reading.cancelled = true;
       return reading;
     }
-    sonarRequestDistance(port);
+    const bool requested = sonarRequestDistance(port);
     ++reading.passes;
-    // A dead link reports the fill, one byte ready: no wait, distance 1.
-    bytesReady = sensorLsGetStatus(port);
-    if (bytesReady < 1 && std::chrono::steady_clock::now() - waitBegan >= waitLimit) {
-      reading.timedOut = true;
-      return reading;
+    const std::optional<std::uint8_t> bytesReady =
+        requested ? sensorLsGetStatus(port) : std::nullopt;
+    if (!bytesReady) break;
+    if (*bytesReady >= 1) {
+      const LsRead read = lsReadFirstByte(port, reading.distanceCm);
+      if (read == LsRead::kByte) return reading;
+      if (read == LsRead::kNoReply) break;
     }
+    if (std::chrono::steady_clock::now() - waitBegan >= waitLimit) break;
   }
-  reading.distanceCm = lsReadFirstByte(port);
+  reading.timedOut = true;
   return reading;
 }

@@ -15,7 +15,7 @@ constexpr std::uint32_t kOutputStateReplyLength = 24;  // without the leading 0x
 constexpr std::size_t kRotationCountOffset = 20;
 
 // SETOUTPUTSTATE, no reply: the fields in wire order.
-void setOutputState(std::int32_t port, std::int32_t power, std::uint8_t mode,
+bool setOutputState(std::int32_t port, std::int32_t power, std::uint8_t mode,
                     std::uint8_t regulationMode, std::uint8_t runState) {
   const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kSetOutputState),
                                               lowByte(port),
@@ -28,12 +28,12 @@ void setOutputState(std::int32_t port, std::int32_t power, std::uint8_t mode,
                                               0x00,
                                               0x00,
                                               0x00};
-  sendCommand(directCommandBuffer);
+  return sendCommand(directCommandBuffer);
 }
 
-void run(std::int32_t port, std::int32_t power) {
-  setOutputState(port, power, nxt::kModeMotorOn | nxt::kModeRegulated, nxt::kRegulationMotorSpeed,
-                 nxt::kRunStateRunning);
+bool run(std::int32_t port, std::int32_t power) {
+  return setOutputState(port, power, nxt::kModeMotorOn | nxt::kModeRegulated,
+                        nxt::kRegulationMotorSpeed, nxt::kRunStateRunning);
 }
 
 // How far `count` is from `target`, in degrees; 64 bits, so that no pair of
@@ -45,43 +45,57 @@ std::int64_t distance(std::int32_t count, std::int32_t target) {
 
 }  // namespace
 
-std::int32_t motorGetRotationCount(std::int32_t port) {
+std::optional<std::int32_t> motorGetRotationCount(std::int32_t port) {
   const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kGetOutputState), lowByte(port)};
   std::uint8_t responseBuffer[kOutputStateReplyLength];
-  askCommand(directCommandBuffer, responseBuffer);
+  if (!askCommand(directCommandBuffer, responseBuffer)) return std::nullopt;
   return nxt::readI32(responseBuffer + kRotationCountOffset);
 }
 
-void motorResetRotationCount(std::int32_t port, bool relative) {
+bool motorResetRotationCount(std::int32_t port, bool relative) {
   const std::uint8_t directCommandBuffer[] = {byteOf(Opcode::kResetMotorPosition), lowByte(port),
                                               static_cast<std::uint8_t>(relative ? 1 : 0)};
-  sendCommand(directCommandBuffer);
+  return sendCommand(directCommandBuffer);
 }
 
-void motorSetForward(std::int32_t port, std::int32_t power) { run(port, power); }
+bool motorSetForward(std::int32_t port, std::int32_t power) { return run(port, power); }
 
-void motorSetReverse(std::int32_t port, std::int32_t power) { run(port, -power); }
+bool motorSetReverse(std::int32_t port, std::int32_t power) { return run(port, -power); }
 
-void motorStop(std::int32_t port, bool brake) {
-  if (brake) {
-    motorBrakeOn(port);
-  } else {
-    motorBrakeOff(port);
-  }
+bool motorStop(std::int32_t port, bool brake) {
+  return brake ? motorBrakeOn(port) : motorBrakeOff(port);
 }
 
-void motorBrakeOn(std::int32_t port) {
-  setOutputState(port, 0, nxt::kModeMotorOn | nxt::kModeBrake | nxt::kModeRegulated,
-                 nxt::kRegulationMotorSpeed, nxt::kRunStateRunning);
+bool motorBrakeOn(std::int32_t port) {
+  return setOutputState(port, 0, nxt::kModeMotorOn | nxt::kModeBrake | nxt::kModeRegulated,
+                        nxt::kRegulationMotorSpeed, nxt::kRunStateRunning);
 }
 
-void motorBrakeOff(std::int32_t port) {
-  setOutputState(port, 0, 0x00, nxt::kRegulationIdle, nxt::kRunStateIdle);
+bool motorBrakeOff(std::int32_t port) {
+  return setOutputState(port, 0, 0x00, nxt::kRegulationIdle, nxt::kRunStateIdle);
+}
+
+bool motorCoastAll() {
+  bool sent = true;
+  for (std::int32_t port = 0; port < 3; ++port) sent = motorBrakeOff(port) && sent;
+  if (sent || !linkOpenUsb()) return sent;
+  sent = true;
+  for (std::int32_t port = 0; port < 3; ++port) sent = motorBrakeOff(port) && sent;
+  return sent;
 }
 
 GoToResult motorGoTo(std::int32_t port, std::int32_t power, std::int32_t target, bool brake,
                      const GoToWait& wait) {
-  const std::int32_t current = motorGetRotationCount(port);
+  // Over a lost link the stop goes out once the link is open again.
+  const auto stop = [&] {
+    if (!motorStop(port, brake) && linkOpenUsb()) motorStop(port, brake);
+  };
+  const std::optional<std::int32_t> first = motorGetRotationCount(port);
+  if (!first) {
+    stop();
+    return GoToResult::kTimedOut;
+  }
+  const std::int32_t current = *first;
   const bool reverse = target < current;
   if (reverse) {
     motorSetReverse(port, power);
@@ -96,7 +110,12 @@ GoToResult motorGoTo(std::int32_t port, std::int32_t power, std::int32_t target,
   auto lastProgress = wait.now();
   GoToResult result = GoToResult::kReached;
   for (;;) {
-    const std::int32_t count = motorGetRotationCount(port);
+    const std::optional<std::int32_t> polled = motorGetRotationCount(port);
+    if (!polled) {
+      result = GoToResult::kTimedOut;
+      break;
+    }
+    const std::int32_t count = *polled;
     if (reverse ? count <= target : count >= target) break;
     if (waitCancelled()) return GoToResult::kCancelled;
     const std::int64_t d = distance(count, target);
@@ -109,6 +128,6 @@ GoToResult motorGoTo(std::int32_t port, std::int32_t power, std::int32_t target,
       break;
     }
   }
-  motorStop(port, brake);
+  stop();
   return result;
 }

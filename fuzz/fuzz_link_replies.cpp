@@ -55,8 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         brickBatteryLevel();
         break;
       case 1: {
-        const std::string name = brickGetName();
-        if (name.size() > 15) std::abort();
+        const std::optional<std::string> name = brickGetName();
+        if (name && name->size() > 15) std::abort();
         break;
       }
       case 2:

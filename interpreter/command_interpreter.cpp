@@ -10,6 +10,8 @@ const char kErrTimeout[] = "err: timeout";
 
 void CommandInterpreter::setShortReplyMode() { shortReplyMode = true; }
 
+std::string CommandInterpreter::actionReply(bool done) { return done ? kReplyOk : kErrTimeout; }
+
 std::string CommandInterpreter::interpretLine(const std::string& line) {
   return dispatchModule(splitRequest(line));
 }

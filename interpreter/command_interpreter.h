@@ -12,7 +12,9 @@
 // the brick ("err: wrong_params"). An unknown command word gives
 // "err: unknown_command: WORD" ("err: unknown_command: >>WORD" in "motor"),
 // an unknown module "err: unknown_module: WORD" ("err: unknown_module" for
-// an empty request).
+// an empty request). Once the link is open, a command whose exchange with
+// the brick failed (the link lost, or no reply that answers its telegram)
+// answers "err: timeout": a query never answers a value that no reply gave.
 #pragma once
 
 #include <string>
@@ -75,14 +77,19 @@ class CommandInterpreter {
   std::string handleNxt(const Words& cmds);
 
   // When the link is open, sends the coasting stop to motor ports A, B and
-  // C, as the brick's firmware turns its outputs off when a program ends.
-  void coastAllMotors();
+  // C, as the brick's firmware turns its outputs off when a program ends;
+  // over a lost link after opening it once more. True when the three stops
+  // went out.
+  bool coastAllMotors();
 
   bool isInterfaceEnabled() const { return interfaceEnabled; }
 
  private:
   // The reply of a query: `res`, or "ok" and `res` in short reply mode.
   std::string queryReply(const std::string& res) const;
+  // The reply of an action: "ok" when its telegram went out (and, where it
+  // wants one, was answered), "err: timeout" when not.
+  static std::string actionReply(bool done);
 
   bool interfaceEnabled = false;  // set by a successful "nxt;open", cleared by "close"
   bool shortReplyMode = false;

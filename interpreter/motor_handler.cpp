@@ -6,18 +6,19 @@
 namespace {
 
 // Commands of a port word alone, of a port and a power, and of a port and a
-// truth word; each answers "ok" once its telegram is on its way.
+// truth word; each answers "ok" once its telegram is on its way, and
+// "err: timeout" when the link to the brick is lost.
 struct PortAction {
   const char* word;
-  void (*operation)(std::int32_t port);
+  bool (*operation)(std::int32_t port);
 };
 struct PowerAction {
   const char* word;
-  void (*operation)(std::int32_t port, std::int32_t power);
+  bool (*operation)(std::int32_t port, std::int32_t power);
 };
 struct TruthAction {
   const char* word;
-  void (*operation)(std::int32_t port, bool truth);
+  bool (*operation)(std::int32_t port, bool truth);
 };
 
 constexpr PortAction kPortActions[] = {{"brakeon", motorBrakeOn}, {"brakeoff", motorBrakeOff}};
@@ -34,25 +35,23 @@ std::string CommandInterpreter::handleMotor(const Words& cmds) {
 
   if (cmd == "getrotationcount") {
     if (n < 3 || !isMotorPort(cmds[2])) return kErrWrongParams;
-    return queryReply(intToString(motorGetRotationCount(toMotorPort(cmds[2]))));
+    const std::optional<std::int32_t> count = motorGetRotationCount(toMotorPort(cmds[2]));
+    return count ? queryReply(intToString(*count)) : kErrTimeout;
   }
   for (const PortAction& action : kPortActions) {
     if (cmd != action.word) continue;
     if (n < 3 || !isMotorPort(cmds[2])) return kErrWrongParams;
-    action.operation(toMotorPort(cmds[2]));
-    return kReplyOk;
+    return actionReply(action.operation(toMotorPort(cmds[2])));
   }
   for (const PowerAction& action : kPowerActions) {
     if (cmd != action.word) continue;
     if (n < 4 || !isMotorPort(cmds[2]) || !isPower(cmds[3])) return kErrWrongParams;
-    action.operation(toMotorPort(cmds[2]), toInt(cmds[3]));
-    return kReplyOk;
+    return actionReply(action.operation(toMotorPort(cmds[2]), toInt(cmds[3])));
   }
   for (const TruthAction& action : kTruthActions) {
     if (cmd != action.word) continue;
     if (n < 4 || !isMotorPort(cmds[2]) || !isTruthWord(cmds[3])) return kErrWrongParams;
-    action.operation(toMotorPort(cmds[2]), toBool(cmds[3]));
-    return kReplyOk;
+    return actionReply(action.operation(toMotorPort(cmds[2]), toBool(cmds[3])));
   }
   if (cmd == "goto") {
     if (n < 6 || !isMotorPort(cmds[2]) || !isPower(cmds[3]) || !isTruthWord(cmds[5])) {
@@ -67,7 +66,4 @@ std::string CommandInterpreter::handleMotor(const Words& cmds) {
   return std::string(kErrUnknownCommand) + ">>" + cmd;
 }
 
-void CommandInterpreter::coastAllMotors() {
-  if (!interfaceEnabled) return;
-  for (int port = 0; port < 3; ++port) motorBrakeOff(port);
-}
+bool CommandInterpreter::coastAllMotors() { return interfaceEnabled && motorCoastAll(); }

@@ -17,30 +17,31 @@ std::string CommandInterpreter::handleNxt(const Words& cmds) {
     interfaceEnabled = false;
     return kReplyOk;
   }
-  if (cmd == "batterylevel") return queryReply(intToString(brickBatteryLevel()));
-  if (cmd == "getname") return queryReply(brickGetName());
+  if (cmd == "batterylevel") {
+    const std::optional<std::uint16_t> millivolts = brickBatteryLevel();
+    return millivolts ? queryReply(intToString(*millivolts)) : kErrTimeout;
+  }
+  if (cmd == "getname") {
+    const std::optional<std::string> name = brickGetName();
+    return name ? queryReply(*name) : kErrTimeout;
+  }
   if (cmd == "startprogram") {
     if (n < 3 || !fileNameFits(cmds[2])) return kErrWrongParams;
-    brickStartProgram(cmds[2]);
-    return kReplyOk;
+    return actionReply(brickStartProgram(cmds[2]));
   }
   if (cmd == "stopprogram") {
-    brickStopProgram();
-    return kReplyOk;
+    return actionReply(brickStopProgram());
   }
   if (cmd == "playtone") {
     if (n < 4) return kErrWrongParams;
-    brickPlayTone(toInt(cmds[2]), toInt(cmds[3]));
-    return kReplyOk;
+    return actionReply(brickPlayTone(toInt(cmds[2]), toInt(cmds[3])));
   }
   if (cmd == "playsoundfile") {
     if (n < 4 || !isTruthWord(cmds[3]) || !fileNameFits(cmds[2])) return kErrWrongParams;
-    brickPlaySoundFile(cmds[2], toBool(cmds[3]));
-    return kReplyOk;
+    return actionReply(brickPlaySoundFile(cmds[2], toBool(cmds[3])));
   }
   if (cmd == "stopsound") {
-    brickStopSound();
-    return kReplyOk;
+    return actionReply(brickStopSound());
   }
   return kErrUnknownCommand + cmd;
 }

@@ -6,10 +6,11 @@
 namespace {
 
 // The commands whose only argument is the port word and whose reply is
-// "ok" once the telegram is on its way.
+// "ok" once the telegram is on its way (and, for the LSWRITEs of the
+// ultrasonic sensor, answered), "err: timeout" otherwise.
 struct PortAction {
   const char* word;
-  void (*operation)(int port);
+  bool (*operation)(int port);
 };
 
 constexpr PortAction kPortActions[] = {
@@ -38,37 +39,37 @@ std::string CommandInterpreter::handleSensor(const Words& cmds) {
     if (cmd != action.word) continue;
     const int port = portOf(3);
     if (port < 0) return kErrWrongParams;
-    action.operation(port);
-    return kReplyOk;
+    return actionReply(action.operation(port));
   }
   if (cmd == "setlight") {
     const int port = portOf(4);
     if (port < 0 || !isTruthWord(cmds[3])) return kErrWrongParams;
-    sensorSetLight(port, toBool(cmds[3]));
-    return kReplyOk;
+    return actionReply(sensorSetLight(port, toBool(cmds[3])));
   }
   if (cmd == "setsonarcontinuousinterval") {
     const int port = portOf(4);
     if (port < 0) return kErrWrongParams;
-    sonarContinuousInterval(port, toInt(cmds[3]));
-    return kReplyOk;
+    return actionReply(sonarContinuousInterval(port, toInt(cmds[3])));
   }
   if (cmd == "getvalue") {
     const int port = portOf(3);
     if (port < 0) return kErrWrongParams;
-    return queryReply(intToString(sensorGetValue(port)));
+    const std::optional<std::uint16_t> value = sensorGetValue(port);
+    return value ? queryReply(intToString(*value)) : kErrTimeout;
   }
   if (cmd == "lsgetstatus") {
     const int port = portOf(3);
     if (port < 0) return kErrWrongParams;
-    return queryReply(intToString(sensorLsGetStatus(port)));
+    const std::optional<std::uint8_t> ready = sensorLsGetStatus(port);
+    return ready ? queryReply(intToString(*ready)) : kErrTimeout;
   }
   if (cmd == "getsonarvalue") {
     const int port = portOf(3);
     if (port < 0) return kErrWrongParams;
     const SonarReading reading = sonarGetValue(port);
     // A sensor that is unplugged, or a port not set up for it, never
-    // reports a byte ready; the wait ends at its limit.
+    // reports a byte ready; the wait ends at its limit. So does a link
+    // that answers no exchange.
     // A cancelled wait ends the session: the reply is never sent.
     if (reading.timedOut || reading.cancelled) return kErrTimeout;
     return queryReply(intToString(reading.distanceCm));

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -33,7 +34,8 @@ std::size_t btEncodeFrame(const std::uint8_t* telegram, std::size_t length, std:
 }
 
 BtIoResult btReadFrame(int fd, BtFrameReader& reader, std::uint8_t* buffer, std::size_t capacity,
-                       std::size_t& received, Clock::time_point deadline, int& error) {
+                       std::size_t& received, Clock::time_point deadline, int& error,
+                       BtFrameCheck check) {
   received = 0;
   error = 0;
   for (;;) {
@@ -41,6 +43,11 @@ BtIoResult btReadFrame(int fd, BtFrameReader& reader, std::uint8_t* buffer, std:
     if (reader.have >= kBtFrameHeader) {
       const std::size_t length = btFrameLength(reader.bytes);
       if (length == 0 || length > kBtMaxFrameBody) return BtIoResult::kOutOfStep;
+      const std::size_t known = reader.have - kBtFrameHeader;
+      if (check != nullptr && known >= std::min(length, kBtFrameHeadCheck) &&
+          !check(reader.bytes + kBtFrameHeader, known, length)) {
+        return BtIoResult::kOutOfStep;
+      }
       wanted = kBtFrameHeader + length;
       if (reader.have == wanted) {
         reader.have = 0;

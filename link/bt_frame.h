@@ -43,13 +43,21 @@ inline std::size_t btFrameLength(const std::uint8_t* header) { return nxt::readU
 // which has room for length + 2 bytes. Returns the frame's size.
 std::size_t btEncodeFrame(const std::uint8_t* telegram, std::size_t length, std::uint8_t* frame);
 
+// A test of a frame that is coming in: false when a frame of `length`
+// bytes that begins with `head` (`known` bytes of it, at least
+// min(length, kBtFrameHeadCheck)) cannot be right.
+using BtFrameCheck = bool (*)(const std::uint8_t* head, std::size_t known, std::size_t length);
+constexpr std::size_t kBtFrameHeadCheck = 4;
+
 // Reads until `reader` holds a whole frame, then copies its telegram into
 // `buffer` (room for `capacity` bytes), sets `received` and empties the
-// reader. `received` is 0 on every other outcome. After kOutOfStep the
-// reader holds the two bad length bytes; the stream is unusable.
+// reader. `received` is 0 on every other outcome. With `check`, a frame
+// that fails it is out of step as soon as its first bytes show it. After
+// kOutOfStep the reader holds the bad frame's first bytes; the stream is
+// unusable.
 BtIoResult btReadFrame(int fd, BtFrameReader& reader, std::uint8_t* buffer, std::size_t capacity,
                        std::size_t& received, std::chrono::steady_clock::time_point deadline,
-                       int& error);
+                       int& error, BtFrameCheck check = nullptr);
 
 // Writes `length` bytes, in one write(2) when the descriptor takes them
 // all, the rest as it takes more, until the deadline.

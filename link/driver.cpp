@@ -1,10 +1,14 @@
 #include "link/driver.h"
 
+#include <errno.h>
+
 #include <algorithm>
 #include <cstring>
+#include <iostream>
 
 #include "link/transport.h"
 #include "protocol/nxt_protocol.h"
+#include "protocol/reply_shape.h"
 
 struct BrickIterator {
   TransportDevice* device = nullptr;  // the brick found, until handed out
@@ -16,13 +20,35 @@ struct BrickHandle {
 
 namespace {
 
-// Late replies to earlier telegrams that one exchange drops before it gives
-// up on its own.
-constexpr int kMaxRepliesDropped = 2;
+// Late answers to earlier telegrams that one exchange drops, at most,
+// before it gives up on its own reply (its deadline comes first as a rule).
+constexpr int kMaxRepliesDropped = 16;
+
+enum class Fit { kAnswers, kLate, kMalformed };
+
+// Whether `reply` answers `body` (the telegram without its type byte): a
+// reply of the firmware's shape to the same opcode and, where the reply
+// names a port, for the same port. A well-formed reply to another of our
+// telegrams is an earlier exchange's late answer. An opcode that we never
+// ask a reply for is answered by 0x02, the opcode and a status at least.
+Fit fitOf(const std::uint8_t* reply, std::size_t length, const std::uint8_t* body,
+          std::size_t bodyLength) {
+  if (nxt::replyShapeOf(body[0]) == nullptr) {
+    const bool echoes =
+        length >= 3 && reply[0] == nxt::byteOf(nxt::TelegramType::kReply) && reply[1] == body[0];
+    return echoes ? Fit::kAnswers : Fit::kMalformed;
+  }
+  if (!nxt::isWellFormedReply(reply, length)) return Fit::kMalformed;
+  if (reply[1] != body[0]) return Fit::kLate;
+  const bool samePort = bodyLength >= 2 && reply[3] == body[1];
+  if (nxt::replyShapeOf(reply[1])->namesPort && !samePort) return Fit::kLate;
+  return Fit::kAnswers;
+}
 
 // One exchange: the telegram `type`, then `body`; when `wantReply`, reads
-// the reply and checks that it is a reply to this opcode. `reply` receives
-// the whole reply, 0x02 first; `replyLength` its length (0 on failure).
+// replies until one answers this telegram or the transport's deadline for
+// it passes. `reply` receives the whole reply, 0x02 first; `replyLength`
+// its length (0 on failure).
 std::int32_t exchange(TransportDevice* device, nxt::TelegramType type, const std::uint8_t* body,
                       std::uint32_t bodyLength, bool wantReply, std::uint8_t* reply,
                       std::size_t& replyLength) {
@@ -33,14 +59,19 @@ std::int32_t exchange(TransportDevice* device, nxt::TelegramType type, const std
   std::memcpy(telegram + 1, body, bodyLength);
   std::int32_t result = transportSend(device, telegram, bodyLength + 1);
   if (result < 0 || !wantReply) return result;
-  // A well-formed reply to another opcode answers an earlier telegram whose
-  // exchange had given up on it: it is dropped and the next one read.
+  const auto deadline = TransportClock::now() + transportReplyTimeout();
+  bool told = false;
   for (int dropped = 0; dropped <= kMaxRepliesDropped; ++dropped) {
-    result = transportReceive(device, reply, nxt::kMaxTelegramLength, replyLength);
+    result = transportReceive(device, reply, nxt::kMaxTelegramLength, replyLength, deadline);
     if (result < 0) return result;
-    const bool isReply = replyLength >= 3 && reply[0] == nxt::byteOf(nxt::TelegramType::kReply);
-    if (isReply && reply[1] == body[0]) return kDriverSuccess;
-    if (!isReply) break;
+    const Fit fit = fitOf(reply, replyLength, body, bodyLength);
+    if (fit == Fit::kAnswers) return kDriverSuccess;
+    if (fit == Fit::kMalformed) break;
+    if (!told) {
+      std::cerr << program_invocation_short_name << ": a late reply to " << nxt::replyAnswers(reply)
+                << " was dropped" << std::endl;
+      told = true;
+    }
   }
   replyLength = 0;
   return kDriverBadReply;

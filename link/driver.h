@@ -19,7 +19,7 @@ struct DriverStatus {
 enum DriverCode : std::int32_t {
   kDriverSuccess = 0,
   kDriverNullHandle = -20,   // a call on a null handle
-  kDriverBadReply = -21,     // the reply did not start 0x02 and the opcode
+  kDriverBadReply = -21,     // no reply that answers the telegram
   kDriverBadArgument = -22,  // a telegram that does not fit 64 bytes
   kDriverIteratorEnd = -23,  // the iterator stands on no brick
 };
@@ -50,13 +50,16 @@ void driverDestroyBrick(BrickHandle* brick);
 enum class CommandKind { kDirect, kSystem };
 
 // Sends one command of `kind`: `command` is the opcode and its parameters
-// without the telegram-type byte. When `expectReply` is true the reply is
-// read and, without its leading 0x02, copied into `response`: at most
-// `responseLength` bytes, the rest of the buffer left as it was. A reply
-// that does not begin with 0x02 and the echoed opcode is not taken; a
-// well-formed reply to another opcode (a late answer to an earlier
-// telegram) is dropped and the next reply read, a bounded number of times.
-// Returns the number of reply bytes copied (0 without a reply).
+// without the telegram-type byte. When `expectReply` is true, replies are
+// read until one answers this telegram (protocol/reply_shape.h: 0x02, the
+// echoed opcode, the firmware's length for it and, where the reply names
+// one, the same port), within the transport's reply timeout; it is copied
+// without its leading 0x02 into `response`: at most `responseLength`
+// bytes, the rest of the buffer left as it was. A well-formed reply to
+// another telegram (an earlier exchange's late answer) is dropped, and one
+// line on standard error tells it; any other reply fails the exchange with
+// kDriverBadReply. Returns the number of reply bytes copied: 0 without a
+// reply, and whenever `status` is fatal.
 std::uint32_t driverSendCommand(BrickHandle* brick, CommandKind kind, bool expectReply,
                                 const std::uint8_t* command, std::uint32_t commandLength,
                                 std::uint8_t* response, std::uint32_t responseLength,

@@ -1,7 +1,9 @@
 // The transport moves raw telegrams between this host and one brick: the
 // bytes exactly as they cross USB, telegram-type byte first, one telegram
 // per call (a transport that frames them, as over Bluetooth, adds and
-// removes its framing itself). It knows nothing of opcodes or replies.
+// removes its framing itself). It leaves the matching of replies to
+// telegrams to the driver; only a framed link uses the shape of replies,
+// to tell a stream that has lost step.
 //
 // There is one transport per program, chosen when linking: transport_usb.cpp
 // (libusb) for nxt-bridge, transport_bt.cpp (Bluetooth) for nxt-bridge-bt,
@@ -9,6 +11,7 @@
 // Each implements exactly these functions.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -50,12 +53,24 @@ void transportCloseBrick(TransportDevice* device);
 std::int32_t transportSend(TransportDevice* device, const std::uint8_t* telegram,
                            std::size_t length);
 
+using TransportClock = std::chrono::steady_clock;
+
+// How long a reply may take on this transport, from its telegram's send.
+TransportClock::duration transportReplyTimeout();
+
 // Receives one reply telegram into `buffer` (room for `capacity` bytes,
 // 64 to be safe) and sets `received` to its length. A brick that answers
-// nothing makes this fail with kTransportTimeout. On failure `received` is
-// 0; the buffer's contents are then unspecified.
+// nothing by `deadline` makes this fail with kTransportTimeout. On failure
+// `received` is 0; the buffer's contents are then unspecified.
 std::int32_t transportReceive(TransportDevice* device, std::uint8_t* buffer, std::size_t capacity,
-                              std::size_t& received);
+                              std::size_t& received, TransportClock::time_point deadline);
+
+// The same, with the transport's whole reply timeout from now.
+inline std::int32_t transportReceive(TransportDevice* device, std::uint8_t* buffer,
+                                     std::size_t capacity, std::size_t& received) {
+  return transportReceive(device, buffer, capacity, received,
+                          TransportClock::now() + transportReplyTimeout());
+}
 
 // For the transports that share one connection among the handles opened
 // while it is held (`connection->handles` counts them, `current` is the

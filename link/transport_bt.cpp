@@ -4,7 +4,9 @@
 // Every handle opened while a connection is up shares it; it is closed
 // with the last handle. A connection whose other side hangs up (end of
 // file, ECONNRESET, ENOTCONN, EIO), or whose stream loses step (a frame
-// length of 0 or above 128), is closed at once: every later call on its
+// that cannot be a reply: of length 0 or above 64, or of a length that the
+// firmware never gives the opcode in its byte 1, protocol/reply_shape.h),
+// is closed at once: every later call on its
 // handles fails at once, and the next open connects afresh. After a reply
 // that did not come in time, whole frames already waiting are dropped
 // before the next telegram goes out, so that a late reply is not taken for
@@ -26,6 +28,7 @@
 #include "link/bt_frame.h"
 #include "link/transport.h"
 #include "protocol/nxt_protocol.h"
+#include "protocol/reply_shape.h"
 
 namespace {
 
@@ -276,6 +279,14 @@ std::string lostReason(BtIoResult result, int error, const BtFrameReader& reader
   }
 }
 
+// A frame that cannot be a reply to any telegram of ours (by its length
+// for the opcode in its own byte 1) means that the brick and we no longer
+// agree on where frames begin: nothing after it can be trusted.
+bool replyFrameFits(const std::uint8_t* head, std::size_t known, std::size_t length) {
+  if (length < 3 || length > nxt::kMaxTelegramLength) return false;
+  return nxt::firmwareReplyLength(head, known) == length;
+}
+
 // True when the connection's other side has hung up while it was idle
 // (whatever it left unread is stale by now).
 bool hungUp(const BtConnection& connection) {
@@ -293,7 +304,7 @@ void drain(BtConnection& connection) {
     std::size_t got = 0;
     int error = 0;
     const BtIoResult result = btReadFrame(connection.fd, connection.reader, scratch, sizeof scratch,
-                                          got, Clock::now(), error);
+                                          got, Clock::now(), error, replyFrameFits);
     if (result == BtIoResult::kOk || result == BtIoResult::kOverflow) continue;
     if (result != BtIoResult::kTimeout)
       markGone(connection, lostReason(result, error, connection.reader));
@@ -370,8 +381,10 @@ std::int32_t transportSend(TransportDevice* device, const std::uint8_t* telegram
   return result == BtIoResult::kTimeout ? kTransportTimeout : kTransportGone;
 }
 
+TransportClock::duration transportReplyTimeout() { return kBtReplyTimeout; }
+
 std::int32_t transportReceive(TransportDevice* device, std::uint8_t* buffer, std::size_t capacity,
-                              std::size_t& received) {
+                              std::size_t& received, TransportClock::time_point deadline) {
   received = 0;
   if (device == nullptr || capacity == 0) return kTransportIoError;
   BtConnection& connection = *device->connection;
@@ -379,7 +392,7 @@ std::int32_t transportReceive(TransportDevice* device, std::uint8_t* buffer, std
 
   int error = 0;
   const BtIoResult result = btReadFrame(connection.fd, connection.reader, buffer, capacity,
-                                        received, Clock::now() + kBtReplyTimeout, error);
+                                        received, deadline, error, replyFrameFits);
   switch (result) {
     case BtIoResult::kOk:
       return kTransportOk;

@@ -186,8 +186,11 @@ std::int32_t transportSend(TransportDevice* device, const std::uint8_t* telegram
   return kTransportOk;
 }
 
+// The simulated brick answers at once: a reply is there or never comes.
+TransportClock::duration transportReplyTimeout() { return std::chrono::seconds(1); }
+
 std::int32_t transportReceive(TransportDevice* device, std::uint8_t* buffer, std::size_t capacity,
-                              std::size_t& received) {
+                              std::size_t& received, TransportClock::time_point /*deadline*/) {
   received = 0;
   if (device == nullptr) return kTransportIoError;
   SimTransport& t = state();

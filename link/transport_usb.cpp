@@ -20,6 +20,7 @@
 // searches the bus afresh.
 #include <libusb.h>
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -345,8 +346,12 @@ std::int32_t transportSend(TransportDevice* device, const std::uint8_t* telegram
   return failTransfer(connection, rc, connection.outEndpoint);
 }
 
+TransportClock::duration transportReplyTimeout() {
+  return std::chrono::milliseconds(kTransferTimeoutMs);
+}
+
 std::int32_t transportReceive(TransportDevice* device, std::uint8_t* buffer, std::size_t capacity,
-                              std::size_t& received) {
+                              std::size_t& received, TransportClock::time_point deadline) {
   received = 0;
   if (device == nullptr || capacity == 0) return kTransportIoError;
   UsbConnection& connection = *device->connection;
@@ -355,9 +360,12 @@ std::int32_t transportReceive(TransportDevice* device, std::uint8_t* buffer, std
   // Never ask for more than one telegram: a larger read can wait for more.
   const int wanted =
       static_cast<int>(capacity < nxt::kMaxTelegramLength ? capacity : nxt::kMaxTelegramLength);
+  // libusb takes 0 for no limit: at least 1 ms is asked for.
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - TransportClock::now());
+  const unsigned int timeoutMs = static_cast<unsigned int>(std::max<long long>(left.count(), 1));
   int transferred = 0;
   const int rc = libusb_bulk_transfer(connection.handle, connection.inEndpoint, buffer, wanted,
-                                      &transferred, kTransferTimeoutMs);
+                                      &transferred, timeoutMs);
   // Bytes that came before a timeout are a whole reply: a device with
   // packets smaller than the reply sends no zero-length packet to end it.
   if (transferred > 0 && (rc == LIBUSB_SUCCESS || rc == LIBUSB_ERROR_TIMEOUT)) {

@@ -1,8 +1,10 @@
 #include "server/request_text.h"
 
-std::vector<std::string> splitRequests(const char* data, std::size_t length, LineEnds& lineEnds) {
+std::vector<std::string> splitRequests(const char* data, std::size_t length, LineEnds& lineEnds,
+                                       bool filledBuffer) {
   std::vector<std::string> requests;
   std::string res;  // the request being collected, cleaned as it grows
+  res.swap(lineEnds.kept);
   std::size_t i = 0;
   if (lineEnds.afterCarriageReturn && length > 0 && data[0] == '\n') i = 1;
   lineEnds.afterCarriageReturn = false;
@@ -20,9 +22,17 @@ std::vector<std::string> splitRequests(const char* data, std::size_t length, Lin
       }
       continue;
     }
+    if (res.size() == kMaxRequestLength) {
+      requests.push_back(std::move(res));
+      res.clear();
+    }
     res += (c == '\'' || c == '"') ? ' ' : c;
   }
-  if (!res.empty()) requests.push_back(std::move(res));
+  if (filledBuffer) {
+    lineEnds.kept = std::move(res);
+  } else if (!res.empty()) {
+    requests.push_back(std::move(res));
+  }
   return requests;
 }
 

@@ -2,9 +2,13 @@
 // each line end (carriage return, line feed, or the two as CR LF): each line
 // is one request, in order. The bytes after the last line end of a read,
 // when there are any, are one request too, so that a client that sends a
-// request without a line end is served. A CR that ends one read and an LF
-// that begins the next are one line end. In every request, single and
-// double quotes become blanks.
+// request without a line end is served; but after a read that filled the
+// whole buffer they are kept and joined to the next read, since the rest of
+// their line is likely still to come (the server serves them alone when
+// nothing more comes for a moment). A request is at most kMaxRequestLength
+// bytes: a longer line is cut into requests of that length. A CR that ends
+// one read and an LF that begins the next are one line end. In every
+// request, single and double quotes become blanks.
 //
 // Two requests are the loop's own: "shortrep" and "bye".
 #pragma once
@@ -13,14 +17,22 @@
 #include <string>
 #include <vector>
 
-// What the last read left for the next: whether it ended with a CR.
+// The longest request: the server's read buffer.
+constexpr std::size_t kMaxRequestLength = 512;
+
+// What the last read left for the next: whether it ended with a CR, and the
+// start of a line that a full read left unfinished (cleaned).
 struct LineEnds {
   bool afterCarriageReturn = false;
+  std::string kept;
 };
 
-// The cleaned requests of one read of `length` bytes, in order; an empty
-// line is an empty request.
-std::vector<std::string> splitRequests(const char* data, std::size_t length, LineEnds& lineEnds);
+// The cleaned requests of one read of `length` bytes, in order, after the
+// bytes kept from the read before; an empty line is an empty request.
+// `filledBuffer`: the read filled the whole buffer. At the end of the
+// client's stream, a call with no bytes hands over what is kept.
+std::vector<std::string> splitRequests(const char* data, std::size_t length, LineEnds& lineEnds,
+                                       bool filledBuffer = false);
 
 enum class LoopKeyword { kNone, kShortRep, kBye, kEmpty };
 

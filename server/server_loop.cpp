@@ -1,6 +1,7 @@
 #include "server/server_loop.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <boost/asio.hpp>
@@ -9,6 +10,7 @@
 #include <iostream>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "directcmd/wait_cancel.h"
 #include "interpreter/command_interpreter.h"
@@ -41,20 +43,41 @@ Ready waitFor(int fd, short events, int timeoutMs) {
 
 enum class SessionEnd { kBye, kClientGone, kReplyNotTaken, kStopSignal };
 
+// How long the start of a line kept from a full read waits for the rest.
+constexpr int kUnfinishedLineWaitMs = 200;
+
 // The client of the session being served, for the check below; -1 when
 // none is.
 int servedSocket = -1;
 // Set when the check cut a wait short in the request being served.
 bool waitWasCancelled = false;
+// Whether requests that the client sent wait in our buffer behind the one
+// being served.
+bool requestsWaiting = false;
+// When the check first saw the client's end of stream.
+std::optional<std::chrono::steady_clock::time_point> endOfStreamSeen;
 
 // The check that "goto" and the sonar wait make between two exchanges with
-// the brick: a stop signal, or the client's end of stream. Nothing of the
-// client's input is read: poll() tells that it has shut its side down.
+// the brick: a stop signal, or the client's end of stream once nothing it
+// sent is left to serve (a client that shut down its sending side after a
+// script still gets every reply), or kScriptEndBound after it. A broken
+// connection ends the wait at once. Nothing of the client's input is read:
+// poll() and FIONREAD tell.
 bool sessionMustEnd() {
   bool end = caughtStopSignal() != 0;
   if (!end && servedSocket >= 0) {
     pollfd p{servedSocket, POLLRDHUP, 0};
-    end = ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+    const short events = ::poll(&p, 1, 0) > 0 ? p.revents : 0;
+    if ((events & (POLLHUP | POLLERR)) != 0) {
+      end = true;
+    } else if ((events & POLLRDHUP) != 0) {
+      const auto now = std::chrono::steady_clock::now();
+      if (!endOfStreamSeen) endOfStreamSeen = now;
+      int unread = 0;
+      const bool sentMore =
+          requestsWaiting || (::ioctl(servedSocket, FIONREAD, &unread) == 0 && unread > 0);
+      end = !sentMore || now - *endOfStreamSeen >= kScriptEndBound;
+    }
   }
   if (end) waitWasCancelled = true;
   return end;
@@ -64,17 +87,21 @@ SessionEnd endOfCancelledRequest() {
   return caughtStopSignal() != 0 ? SessionEnd::kStopSignal : SessionEnd::kClientGone;
 }
 
+// readClient's results other than a count of bytes.
+constexpr long kReadStopSignal = -1;
+constexpr long kReadFailed = -2;
+
 // Reads what the client sent into `buffer`, waiting in the read itself: a
 // stop signal interrupts it or shuts the socket's reading side down
-// (stop_signals.h). The count of bytes read; 0 at the end of the stream or
-// on a failure; -1 for a stop signal.
+// (stop_signals.h). The count of bytes read, 0 at the end of the stream,
+// or kReadStopSignal or kReadFailed.
 long readClient(int fd, char* buffer, std::size_t size) {
   for (;;) {
-    if (caughtStopSignal() != 0) return -1;
+    if (caughtStopSignal() != 0) return kReadStopSignal;
     const ssize_t n = ::recv(fd, buffer, size, 0);
-    if (caughtStopSignal() != 0) return -1;
+    if (caughtStopSignal() != 0) return kReadStopSignal;
     if (n >= 0) return static_cast<long>(n);
-    if (errno != EINTR) return 0;
+    if (errno != EINTR) return kReadFailed;
   }
 }
 
@@ -107,14 +134,32 @@ std::optional<SessionEnd> writeReply(tcp::socket& socket, const std::string& res
 SessionEnd serveRequests(tcp::socket& socket, CommandInterpreter& interpreter,
                          ConsoleEcho& console) {
   char response[kReadBufferSize];  // the receive buffer: what the client sent
+  static_assert(kReadBufferSize == kMaxRequestLength, "a request is one buffer at most");
   LineEnds lineEnds;
-  for (;;) {
-    const long read = readClient(socket.native_handle(), response, sizeof response);
-    if (read < 0) return SessionEnd::kStopSignal;
-    if (read == 0) return SessionEnd::kClientGone;
-    const auto n = static_cast<std::size_t>(read);
-    // `res`: one cleaned request of this read.
-    for (const std::string& res : splitRequests(response, n, lineEnds)) {
+  for (bool endOfStream = false; !endOfStream;) {
+    // The start of a line that a full read left waits for its end a moment
+    // only: a client that sent just that much is served all the same.
+    // Otherwise the read itself waits.
+    Ready ready = Ready::kReady;
+    if (!lineEnds.kept.empty()) {
+      ready = waitFor(socket.native_handle(), POLLIN, kUnfinishedLineWaitMs);
+      if (ready == Ready::kStopSignal) return SessionEnd::kStopSignal;
+    }
+    std::size_t n = 0;
+    if (ready == Ready::kReady) {
+      const long read = readClient(socket.native_handle(), response, sizeof response);
+      if (read == kReadStopSignal) return SessionEnd::kStopSignal;
+      if (read == kReadFailed) return SessionEnd::kClientGone;
+      n = static_cast<std::size_t>(read);
+      // The end of the stream takes effect after the last request before
+      // it: the start of a line kept from a full read is served first.
+      endOfStream = n == 0;
+    }
+    const std::vector<std::string> requests =
+        splitRequests(response, n, lineEnds, n == sizeof response);
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+      const std::string& res = requests[i];  // one cleaned request
+      requestsWaiting = i + 1 < requests.size() || !lineEnds.kept.empty();
       echoRequest(console, res);
       switch (loopKeyword(res)) {
         case LoopKeyword::kBye:
@@ -135,10 +180,14 @@ SessionEnd serveRequests(tcp::socket& socket, CommandInterpreter& interpreter,
       if (caughtStopSignal() != 0) return SessionEnd::kStopSignal;
     }
   }
+  return SessionEnd::kClientGone;
 }
 
 // One line to the operator on how a session ended other than by "bye".
-void tellSessionEnd(const ServerSettings& settings, SessionEnd end, bool motorsStopped) {
+// `linkOpen`: the client had the brick link open; `motorsStopped`: the
+// coasting stops went out.
+void tellSessionEnd(const ServerSettings& settings, SessionEnd end, bool linkOpen,
+                    bool motorsStopped) {
   std::cerr << settings.programName << ": ";
   switch (end) {
     case SessionEnd::kClientGone:
@@ -154,7 +203,13 @@ void tellSessionEnd(const ServerSettings& settings, SessionEnd end, bool motorsS
     case SessionEnd::kBye:
       break;
   }
-  std::cerr << (motorsStopped ? "; motors A, B and C coast" : "") << std::endl;
+  if (motorsStopped) {
+    std::cerr << "; motors A, B and C coast";
+  } else if (linkOpen) {
+    std::cerr << "; the stops for motors A, B and C could not be sent: the link to the brick "
+                 "is lost and did not open again";
+  }
+  std::cerr << std::endl;
 }
 
 int cannotServe(const ServerSettings& settings, const char* what, const std::string& reason) {
@@ -203,9 +258,9 @@ int serveOneClient(const ServerSettings& settings) {
     servedSocket = -1;
     closeConsole(console);
     if (end != SessionEnd::kBye) {
-      const bool motorsStopped = interpreter.isInterfaceEnabled();
-      interpreter.coastAllMotors();
-      tellSessionEnd(settings, end, motorsStopped);
+      const bool linkOpen = interpreter.isInterfaceEnabled();
+      const bool motorsStopped = interpreter.coastAllMotors();
+      tellSessionEnd(settings, end, linkOpen, motorsStopped);
     }
     if (end == SessionEnd::kStopSignal) {
       socket.close(error);

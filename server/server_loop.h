@@ -11,8 +11,11 @@
 // - "bye": 0. The motors keep what the client last told them.
 // - the client goes away (end of stream, a failed read or write, a reply
 //   that it does not take within kReplyWriteBound): 0, after the coasting
-//   stop to every motor when the brick link is open. A "goto" or a sonar
-//   wait in progress ends at once when the client's end of stream shows.
+//   stop to every motor when the brick link is open. The end of stream
+//   takes effect after the last request the client sent: every request
+//   before it is served and answered in order. A "goto" or a sonar wait
+//   ends at once when the end of stream shows while it is the last
+//   request, and kScriptEndBound after it otherwise.
 // - SIGINT, SIGTERM or SIGHUP: the same stop, then the process ends by the
 //   signal (stop_signals.h).
 // - the port cannot be listened on, or the accept fails: 1, after one line
@@ -30,6 +33,11 @@ constexpr std::size_t kReadBufferSize = 512;
 
 // How long a reply may wait for a client that takes no bytes.
 constexpr std::chrono::seconds kReplyWriteBound{5};
+
+// How long a wait on the brick goes on once the client's end of stream has
+// shown with requests still to serve: a client that went away looks the
+// same as one that only shut down its sending side.
+constexpr std::chrono::seconds kScriptEndBound{30};
 
 struct ServerSettings {
   const char* programName = "nxt-bridge";  // the first word of every message

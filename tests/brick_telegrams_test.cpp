@@ -76,9 +76,11 @@ TEST_F(BrickTelegrams, BatteryLevelDecodesMillivolts) {
   }
 }
 
-TEST_F(BrickTelegrams, BatteryLevelWithoutReplyIs257) {
+TEST_F(BrickTelegrams, QueriesWithoutABrickAreEmpty) {
   brickClose();
-  EXPECT_EQ(brickBatteryLevel(), 257);
+  EXPECT_EQ(brickBatteryLevel(), std::nullopt);
+  EXPECT_EQ(brickGetName(), std::nullopt);
+  EXPECT_FALSE(brickStopSound());
 }
 
 TEST_F(BrickTelegrams, NameComesFromGetDeviceInfoAndIsCutTo15) {
@@ -89,11 +91,6 @@ TEST_F(BrickTelegrams, NameComesFromGetDeviceInfoAndIsCutTo15) {
   EXPECT_EQ(simTransportTrace().lines[0], "> 01 9b");
   // 33 bytes: "< " and 33 bytes of two digits each, blank-separated.
   EXPECT_EQ(simTransportTrace().lines[1].size(), 2 + 33 * 3 - 1);
-}
-
-TEST_F(BrickTelegrams, NameWithoutABrickIsEmpty) {
-  brickClose();
-  EXPECT_EQ(brickGetName(), "");
 }
 
 TEST_F(BrickTelegrams, NameIsTheOneTheBrickHolds) {

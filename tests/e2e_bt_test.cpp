@@ -1,14 +1,15 @@
 // nxt-bridge-bt as a client sees it, over the simulated brick on a
 // pseudo-terminal (nxt-bridge-bt-pty), with the faults that nxt-brick-sim
 // injects on the line: replies split byte by byte, a reply held past the
-// deadline, a line that hangs up, a length out of step; and over device
-// paths with nothing behind them.
+// deadline, a line that hangs up, a frame of the wrong length; and over
+// device paths with nothing behind them.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -47,67 +48,172 @@ std::string within(SimServer& server, const std::string& line, milliseconds boun
   return request(server, line, bound);
 }
 
-TEST_F(BtPty, RepliesSplitByteByByteGiveTheSameRepliesAndTelegrams) {
-  SimServer server;
-  ASSERT_TRUE(startServer(server, {"--latency-us", "0", "--fault", "split@1", "--fault", "split@2",
-                                   "--fault", "split@3"}));
-  ASSERT_EQ(request(server, "nxt;open"), "ok");
-  EXPECT_EQ(request(server, "nxt;batterylevel"), "8100");
-  EXPECT_EQ(request(server, "nxt;getname"), "NXT");
-  EXPECT_EQ(request(server, "motor;getrotationcount;out_b"), "0");
-  EXPECT_EQ(request(server, "nxt;batterylevel"), "8100");
-  EXPECT_EQ(sentTelegrams(server),
-            (std::vector<std::string>{"00 0b", "01 9b", "00 06 01", "00 0b"}));
-  // Nothing for the operator but the start-up line.
-  EXPECT_EQ(server.stderrText,
-            "nxt-bridge-bt: serving TCP port " + std::to_string(server.port) + " over Bluetooth\n");
-}
+// One fault of nxt-brick-sim's on one telegram, and the requests around it
+// with their replies: the true value or "err: timeout", never a value made
+// up. Then nxt;open connects (afresh where the link was lost) and the
+// battery reads true.
+struct LineFault {
+  const char* name;
+  const char* fault;                                       // --fault KIND@N[=VALUE]
+  std::vector<std::pair<std::string, std::string>> steps;  // "#": any count
+  const char* told;       // the one line on standard error that tells it
+  const char* stopAfter;  // a telegram sent after the faulted one, or ""
+};
 
-TEST_F(BtPty, AStalledReplyTimesOutAndTheNextRequestsGetTheirOwn) {
-  SimServer server;
-  ASSERT_TRUE(
-      startServer(server, {"--latency-us", "0", "--battery", "7516", "--fault", "hold@1=3000"}));
-  ASSERT_EQ(request(server, "nxt;open"), "ok");
-  // Nothing in time: the buffer as it was filled, 0x0101.
-  EXPECT_EQ(within(server, "nxt;batterylevel", kPastTheDeadline), "257");
-  // The late reply comes during the next exchange and is not taken for it.
-  EXPECT_EQ(within(server, "nxt;getname", kPastTheDeadline), "NXT");
-  EXPECT_EQ(request(server, "nxt;batterylevel"), "7516");
-  EXPECT_EQ(request(server, "bye", milliseconds(1000)), "<closed>");
-  EXPECT_EQ(waitForExit(server), 0);
-}
+// The first poll of a goto is its third telegram, after the read of the
+// count and the run; the LSREAD of a sonar read is the fifth, after
+// setsonar, the measurement mode, the read request and one status query
+// (at 30 ms a telegram the sensor has its byte by then).
+const std::string kGoTo = "motor;goto;out_a;100;720;true";
+const std::string kBrakeA = "80 04 00 00 07 01 00 20 00 00 00 00";
+const std::pair<std::string, std::string> kSetSonar = {"sensor;setsonar;in_4", "ok"};
+const std::string kSonar = "sensor;getsonarvalue;in_4";
+const std::string kTimeout = "err: timeout";
+const char kLost[] = "is lost";
+const char kOutOfStep[] = "out of step";
 
-TEST_F(BtPty, ADroppedLineAnswersEveryRequestAndTheNextOpenConnectsAfresh) {
+void PrintTo(const LineFault& c, std::ostream* os) { *os << c.name; }
+
+class BtLineFault : public BtPty, public ::testing::WithParamInterface<LineFault> {};
+
+TEST_P(BtLineFault, AnswersTheTruthOrAnErrorAndTheLinkComesBack) {
+  const LineFault& c = GetParam();
+  const bool sonar = c.steps.front() == kSetSonar;
   SimServer server;
-  ASSERT_TRUE(startServer(server, {"--latency-us", "0", "--fault", "drop@2"}, false));
+  ASSERT_TRUE(startServer(
+      server, {"--latency-us", sonar ? "30000" : "0", "--sonar", "in_4=200", "--fault", c.fault}));
   ASSERT_EQ(request(server, "nxt;open"), "ok");
-  EXPECT_EQ(request(server, "nxt;batterylevel"), "8100");
-  // The line hangs up under this request: answered as without a brick.
-  EXPECT_EQ(within(server, "nxt;batterylevel", kPastTheDeadline), "257");
-  EXPECT_EQ(within(server, "motor;setforward;out_a;50", kPastTheDeadline), "ok");
-  EXPECT_EQ(within(server, "motor;getrotationcount;out_a", kPastTheDeadline), "16843009");
-  EXPECT_EQ(within(server, "nxt;getname", kPastTheDeadline), "");
+  for (const auto& [line, reply] : c.steps) {
+    const std::string got = within(server, line, kPastTheDeadline);
+    if (reply == "#") {
+      EXPECT_NE(got.find_first_of("0123456789"), std::string::npos) << line << ": " << got;
+      EXPECT_EQ(got.find_first_not_of("-0123456789"), std::string::npos) << line << ": " << got;
+    } else {
+      EXPECT_EQ(got, reply) << line;
+    }
+  }
   EXPECT_EQ(request(server, "nxt;open"), "ok");
-  EXPECT_EQ(request(server, "nxt;getname"), "NXT");
   EXPECT_EQ(request(server, "nxt;batterylevel"), "8100");
   ASSERT_TRUE(sendRaw(server, "bye\n"));
   EXPECT_EQ(waitForExit(server), 0);
-  EXPECT_EQ(linesWith(server.stderrText, "lost").size(), 1u) << server.stderrText;
+  const std::string started =
+      "nxt-bridge-bt: serving TCP port " + std::to_string(server.port) + " over Bluetooth\n";
+  if (c.told[0] == '\0') {
+    EXPECT_EQ(server.stderrText, started);
+  } else {
+    EXPECT_EQ(linesWith(server.stderrText, c.told).size(), 1u) << server.stderrText;
+  }
+  if (c.stopAfter[0] != '\0') {
+    const std::vector<std::string> sent = sentTelegrams(server);
+    ASSERT_GE(sent.size(), 3u);
+    EXPECT_NE(std::find(sent.begin() + 3, sent.end(), c.stopAfter), sent.end())
+        << "no stop after the fault";
+  }
 }
 
-TEST_F(BtPty, ALengthOutOfStepDropsTheLinkAndTheNextOpenConnectsAfresh) {
-  for (const char* length : {"0", "129", "300"}) {
+INSTANTIATE_TEST_SUITE_P(
+    Faults, BtLineFault,
+    ::testing::Values(
+        // The only telegram of a query.
+        LineFault{"QueryLineDrops", "drop@1", {{"nxt;batterylevel", kTimeout}}, kLost, ""},
+        LineFault{"QueryReplyLate",
+                  "hold@1=2500",
+                  {{"nxt;batterylevel", kTimeout}, {"nxt;getname", "NXT"}},
+                  "a late reply to GETBATTERYLEVEL was dropped",
+                  ""},
+        LineFault{
+            "QueryReplyLateForAnotherPort",
+            "hold@1=2500",
+            {{"motor;getrotationcount;out_a", kTimeout}, {"motor;getrotationcount;out_b", "0"}},
+            "a late reply to GETOUTPUTSTATE A was dropped",
+            ""},
+        LineFault{"QueryReplySplit", "split@1", {{"nxt;batterylevel", "8100"}}, "", ""},
+        LineFault{
+            "QueryFrameShort", "length@1=4", {{"nxt;batterylevel", kTimeout}}, kOutOfStep, ""},
+        LineFault{"QueryFrameLong", "length@1=7", {{"nxt;batterylevel", kTimeout}}, kOutOfStep, ""},
+        LineFault{
+            "QueryFrameEmpty", "length@1=0", {{"nxt;batterylevel", kTimeout}}, kOutOfStep, ""},
+        LineFault{
+            "QueryFrameAbove64", "length@1=65", {{"nxt;batterylevel", kTimeout}}, kOutOfStep, ""},
+        // The first poll of a goto: the motor is stopped, over a new line
+        // when the old one is gone.
+        LineFault{"GoToLineDrops", "drop@3", {{kGoTo, kTimeout}}, kLost, kBrakeA.c_str()},
+        LineFault{"GoToPollLate",
+                  "hold@3=2500",
+                  {{kGoTo, kTimeout}, {"nxt;batterylevel", "8100"}},
+                  "a late reply to GETOUTPUTSTATE A was dropped",
+                  kBrakeA.c_str()},
+        LineFault{"GoToPollSplit",
+                  "split@3",
+                  {{kGoTo, "ok"}, {"motor;getrotationcount;out_a", "#"}},
+                  "",
+                  kBrakeA.c_str()},
+        LineFault{
+            "GoToFrameShort", "length@3=24", {{kGoTo, kTimeout}}, kOutOfStep, kBrakeA.c_str()},
+        LineFault{"GoToFrameLong", "length@3=26", {{kGoTo, kTimeout}}, kOutOfStep, kBrakeA.c_str()},
+        // The LSREAD of a sonar read.
+        LineFault{"SonarLineDrops", "drop@5", {kSetSonar, {kSonar, kTimeout}}, kLost, ""},
+        LineFault{"SonarReadLate",
+                  "hold@5=2500",
+                  {kSetSonar, {kSonar, kTimeout}, {"nxt;batterylevel", "8100"}},
+                  "a late reply to LSREAD was dropped",
+                  ""},
+        LineFault{"SonarReadSplit", "split@5", {kSetSonar, {kSonar, "200"}}, "", ""},
+        LineFault{
+            "SonarFrameShort", "length@5=19", {kSetSonar, {kSonar, kTimeout}}, kOutOfStep, ""},
+        LineFault{
+            "SonarFrameLong", "length@5=21", {kSetSonar, {kSonar, kTimeout}}, kOutOfStep, ""}),
+    [](const ::testing::TestParamInfo<LineFault>& row) { return std::string(row.param.name); });
+
+// The coasting stop of motors A, B and C, as the brick's trace shows it.
+const std::vector<std::string> kEveryMotorCoasts = {
+    "80 04 00 00 00 00 00 00 00 00 00 00",
+    "80 04 01 00 00 00 00 00 00 00 00 00",
+    "80 04 02 00 00 00 00 00 00 00 00 00",
+};
+
+std::vector<std::string> lastSent(const SimServer& server, std::size_t count) {
+  const std::vector<std::string> sent = sentTelegrams(server);
+  return std::vector<std::string>(sent.end() - std::min(count, sent.size()), sent.end());
+}
+
+TEST_F(BtPty, AClientLeavingALostLinkGetsTheStopsThroughTheLineOpenedAgain) {
+  SimServer server;
+  ASSERT_TRUE(startServer(server, {"--latency-us", "0", "--fault", "drop@2"}));
+  ASSERT_EQ(request(server, "nxt;open"), "ok");
+  ASSERT_EQ(request(server, "motor;setforward;out_b;30"), "ok");
+  ASSERT_EQ(within(server, "nxt;batterylevel", kPastTheDeadline), "err: timeout");
+  closeClient(server);
+  EXPECT_EQ(waitForExit(server), 0);
+  EXPECT_EQ(lastSent(server, 3), kEveryMotorCoasts);
+  EXPECT_EQ(linesWith(server.stderrText, "went away without bye; motors A, B and C coast").size(),
+            1u)
+      << server.stderrText;
+}
+
+// A stop signal to nxt-bridge-bt-pty's whole process group, as Ctrl-C in a
+// terminal sends it, reaches nxt-bridge-bt once; the brick ends only after
+// the coasting stops have reached it.
+TEST(BtPtyLauncher, AStopSignalToItsGroupLetsTheStopsReachTheBrick) {
+  const char* tmp = std::getenv("TMPDIR");
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
     SimServer server;
-    ASSERT_TRUE(startServer(
-        server, {"--latency-us", "0", "--fault", std::string("length@1=") + length}, false));
+    server.traceFile = std::string(tmp != nullptr ? tmp : "/tmp") + "/nxt-bt-launcher-" +
+                       std::to_string(::getpid()) + "-" + std::to_string(signal) + ".trace";
+    const int port = freeLoopbackPort();
+    // setsid: the launcher leads a process group of its own, as in a terminal.
+    ASSERT_TRUE(startProgram(server, "/usr/bin/setsid",
+                             {NXT_BT_PTY_PATH, "--port", std::to_string(port), "--latency-us", "0",
+                              "--trace", server.traceFile},
+                             port));
     ASSERT_EQ(request(server, "nxt;open"), "ok");
-    EXPECT_EQ(within(server, "nxt;batterylevel", kPastTheDeadline), "257") << length;
-    EXPECT_EQ(within(server, "nxt;batterylevel", kPastTheDeadline), "257") << length;
-    EXPECT_EQ(request(server, "nxt;open"), "ok") << length;
-    EXPECT_EQ(request(server, "nxt;batterylevel"), "8100") << length;
-    ASSERT_TRUE(sendRaw(server, "bye\n"));
-    EXPECT_EQ(waitForExit(server), 0);
-    EXPECT_EQ(linesWith(server.stderrText, "out of step").size(), 1u) << server.stderrText;
+    ASSERT_TRUE(sendRaw(server, "motor;goto;out_a;50;99999999999999999999;true\n"));
+    ASSERT_TRUE(nothingArrives(server, milliseconds(200)));
+    ::kill(-server.pid, signal);
+    EXPECT_EQ(waitForExit(server), 128 + signal) << signal;
+    EXPECT_EQ(lastSent(server, 3), kEveryMotorCoasts) << signal;
+    EXPECT_EQ(linesWith(server.stderrText, "ends serving; motors A, B and C coast").size(), 1u)
+        << server.stderrText;
   }
 }
 

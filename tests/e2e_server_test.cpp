@@ -6,7 +6,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "e2e_harness.h"
 #include "text_lines.h"
@@ -128,6 +131,49 @@ TEST(Server, LongRequestIsServedAsSeveralReads) {
     ++replies;
   }
   EXPECT_GE(replies, 2u);
+}
+
+TEST(Server, AScriptThatEndsItsStreamGetsEveryReplyInOrder) {
+  // As printf ... | nc -N sends it: all requests, then the end of stream,
+  // while the goto still runs.
+  for (const bool bye : {true, false}) {
+    SimServer s;
+    ASSERT_TRUE(startServer(s));
+    ASSERT_TRUE(sendRaw(s, std::string("nxt;open\nmotor;goto;out_a;75;720;true\n"
+                                       "motor;getrotationcount;out_a\n") +
+                               (bye ? "bye\n" : "")));
+    ASSERT_EQ(::shutdown(s.sock, SHUT_WR), 0);
+    EXPECT_EQ(readLine(s), "ok") << bye;
+    EXPECT_EQ(readLine(s), "ok") << bye;
+    const std::string count = readLine(s);
+    EXPECT_GE(std::atoi(count.c_str()), 720) << count;
+    EXPECT_EQ(readLine(s), "<closed>") << bye;
+    EXPECT_EQ(waitForExit(s), 0) << bye;
+    const std::vector<std::string> sent = sentTelegrams(s);
+    ASSERT_FALSE(sent.empty());
+    // Without bye the end of stream counts as a client gone: motors coast.
+    EXPECT_EQ(sent.back(), bye ? "00 06 00" : "80 04 02 00 00 00 00 00 00 00 00 00") << bye;
+  }
+}
+
+TEST(Server, AThousandLinesInOneWriteGetAThousandReplies) {
+  SimServer s;
+  ASSERT_TRUE(startServer(s, {}, false));
+  ASSERT_EQ(request(s, "nxt;open"), "ok");
+  std::string lines;
+  for (int i = 0; i < 1000; ++i) lines += "nxt;batterylevel\n";
+  ASSERT_TRUE(sendRaw(s, lines));
+  int right = 0;
+  for (int i = 0; i < 1000; ++i) {
+    const std::string reply = readLine(s);
+    if (reply != "8100") {
+      ADD_FAILURE() << "reply " << i << ": " << reply;
+      break;
+    }
+    ++right;
+  }
+  EXPECT_EQ(right, 1000);
+  EXPECT_TRUE(nothingArrives(s, milliseconds(100)));
 }
 
 TEST(Server, SecondClientIsNeverAnswered) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -94,16 +95,28 @@ TEST_F(InputTelegrams, QueriesDecodeFixedOffsetsUnsigned) {
   EXPECT_EQ(sensorLsGetStatus(0), 200);
 }
 
-TEST_F(InputTelegrams, UntouchedBuffersDecodeFromTheFill) {
+TEST_F(InputTelegrams, NoReplyGivesNoValue) {
   useBrick();
-  EXPECT_EQ(sensorGetValue(2), 257);
-  EXPECT_EQ(sensorLsGetStatus(2), 1);
-  // The fill reports one byte ready, so the wait ends after one pass and
-  // the byte read is the fill too.
+  EXPECT_EQ(sensorGetValue(2), std::nullopt);
+  EXPECT_EQ(sensorLsGetStatus(2), std::nullopt);
+  EXPECT_FALSE(sonarOff(2));
+  // Not even the first LSWRITE is answered: no pass, and no value.
   const SonarReading reading = sonarGetValue(2);
+  EXPECT_TRUE(reading.timedOut);
+  EXPECT_EQ(reading.passes, 0u);
+}
+
+TEST_F(InputTelegrams, SonarTakesOnlyAReadOfStatusZeroWithAByte) {
+  // The bus is not ready (0xE0, one byte counted, 20 - 1 bytes long), then
+  // a read of no byte, then the distance.
+  Lines reads = {"02 10 e0 01", "02 10 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00",
+                 kLsRead200};
+  for (int i = 0; i < 15; ++i) reads[0] += " 00";
+  useBrick({{kLsWrite, {kLsWriteDone}}, {kLsGetStatus, {"02 0e 00 01"}}, {kLsRead, reads}});
+  const SonarReading reading = sonarGetValue(3);
   EXPECT_FALSE(reading.timedOut);
-  EXPECT_EQ(reading.distanceCm, 1);
-  EXPECT_EQ(reading.passes, 1u);
+  EXPECT_EQ(reading.distanceCm, 200);
+  EXPECT_EQ(reading.passes, 3u);
 }
 
 TEST_F(InputTelegrams, SonarPollsUntilAByteIsReady) {

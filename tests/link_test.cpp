@@ -143,15 +143,19 @@ TEST_F(Link, MalformedRepliesAreNotTaken) {
   EXPECT_EQ(deviceLink.status.code, 0);
 }
 
-TEST_F(Link, ShortReplyFillsOnlyWhatArrived) {
+TEST_F(Link, RepliesOfAnotherLengthThanTheFirmwaresAreNotTaken) {
   ASSERT_TRUE(linkOpenUsb());
-  simTransportScriptReplies({{0x02, 0x0b, 0x00, 0x5c}});
-  const std::uint8_t battery[] = {0x0b};
-  std::uint8_t response[4];
-  std::memset(response, 0x01, sizeof response);
-  EXPECT_EQ(linkTransact(1, battery, 1, response, 4), 3u);
-  EXPECT_EQ(response[2], 0x5c);
-  EXPECT_EQ(response[3], 0x01);
+  const std::vector<std::vector<std::uint8_t>> bad = {
+      {0x02, 0x0b, 0x00, 0x5c},              // a byte short
+      {0x02, 0x0b, 0x00, 0x5c, 0x1d, 0x00},  // a byte long
+  };
+  for (const auto& reply : bad) {
+    simTransportScriptReplies({reply});
+    const std::uint8_t battery[] = {0x0b};
+    std::uint8_t response[4];
+    EXPECT_EQ(linkTransact(1, battery, 1, response, 4), 0u) << reply.size();
+    EXPECT_EQ(deviceLink.status.code, kDriverBadReply);
+  }
 }
 
 }  // namespace

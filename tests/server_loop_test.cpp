@@ -59,6 +59,34 @@ TEST(SplitRequests, CarriageReturnAndLineFeedAcrossTwoReadsAreOneLineEnd) {
   EXPECT_EQ(split("\nc", lineEnds), (Requests{"", "c"}));
 }
 
+TEST(SplitRequests, AFullReadKeepsItsUnfinishedLineForTheNextRead) {
+  struct Read {
+    std::string bytes;
+    bool full;  // the read filled the buffer
+    Requests requests;
+  };
+  const std::string longLine(kMaxRequestLength - 1, 'a');
+  struct Case {
+    const char* name;
+    std::vector<Read> reads;
+  } cases[] = {
+      {"joined", {{"x\nnxt;bat", true, {"x"}}, {"terylevel\ny", false, {"nxt;batterylevel", "y"}}}},
+      {"kept to the end of stream",
+       {{"nxt;batterylevel", true, {}}, {"", false, {"nxt;batterylevel"}}}},
+      {"cut after the longest request",
+       {{longLine, true, {}}, {"bc\n", false, {longLine + "b", "c"}}}},
+      {"not full: its tail is a request", {{"a\nb", false, {"a", "b"}}, {"c\n", false, {"c"}}}},
+  };
+  for (const Case& c : cases) {
+    LineEnds lineEnds;
+    for (const Read& read : c.reads) {
+      EXPECT_EQ(splitRequests(read.bytes.data(), read.bytes.size(), lineEnds, read.full),
+                read.requests)
+          << c.name;
+    }
+  }
+}
+
 TEST(LoopKeyword, ExactFormsOnly) {
   struct Case {
     const char* request;

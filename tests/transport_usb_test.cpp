@@ -365,7 +365,6 @@ TEST_P(UsbExchangeFailureTest, TheFailedRequestIsAnsweredAndSoAreTheNextOnes) {
   } else {
     fakeUsbFailNextReply(brick, c.fault);
   }
-  // 257: the decoder reads the buffer as the caller filled it, 01 01.
   EXPECT_EQ(ask("nxt;batterylevel"), c.failedReply);
   EXPECT_EQ(deviceLink.status.code, c.status);
   fakeUsbBrick(brick).config.batteryMillivolts = 7000;
@@ -376,50 +375,73 @@ TEST_P(UsbExchangeFailureTest, TheFailedRequestIsAnsweredAndSoAreTheNextOnes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, UsbExchangeFailureTest,
-    ::testing::Values(ExchangeFailureCase{"WriteTimesOut", true, FakeFault::kTimeout, "257",
-                                          kTransportTimeout, kRecovers},
-                      ExchangeFailureCase{"WriteTimesOutAfterEveryByte", true,
-                                          FakeFault::kTimeoutAfterData, "8100", kDriverSuccess,
-                                          kRecovers},
-                      ExchangeFailureCase{"WriteIsShort", true, FakeFault::kShort, "257",
-                                          kTransportIoError, kRecovers},
-                      ExchangeFailureCase{"WriteFails", true, FakeFault::kIoError, "257",
-                                          kTransportIoError, kRecovers},
-                      ExchangeFailureCase{"WriteStalls", true, FakeFault::kStall, "257",
-                                          kTransportIoError, kRecovers},
-                      ExchangeFailureCase{"ReadTimesOutReplyStillComing", false,
-                                          FakeFault::kTimeout, "257", kTransportTimeout, kRecovers},
-                      // The late reply echoes 0x0b, so only another opcode can tell it apart.
-                      ExchangeFailureCase{"ReadTimesOutReplyAfterNextTelegram",
-                                          false,
-                                          FakeFault::kLate,
-                                          "257",
-                                          kTransportTimeout,
-                                          {{"nxt;getname", "NXT"}, {"nxt;batterylevel", "7000"}}},
-                      ExchangeFailureCase{"ReadTimesOutAfterTheReply", false,
-                                          FakeFault::kTimeoutAfterData, "8100", kDriverSuccess,
-                                          kRecovers},
-                      ExchangeFailureCase{"ReplyIsShort", false, FakeFault::kShort, "257",
-                                          kDriverBadReply, kRecovers},
-                      ExchangeFailureCase{"ReplyIsNotAReply", false, FakeFault::kMalformed, "257",
-                                          kDriverBadReply, kRecovers},
-                      ExchangeFailureCase{"ReplyOverflows", false, FakeFault::kOverflow, "257",
-                                          kTransportOverflow, kRecovers},
-                      ExchangeFailureCase{"ReadStalls", false, FakeFault::kStall, "257",
-                                          kTransportIoError, kRecovers},
-                      ExchangeFailureCase{"ReadFails", false, FakeFault::kIoError, "257",
-                                          kTransportIoError, kRecovers}),
+    ::testing::Values(
+        ExchangeFailureCase{"WriteTimesOut", true, FakeFault::kTimeout, "err: timeout",
+                            kTransportTimeout, kRecovers},
+        ExchangeFailureCase{"WriteTimesOutAfterEveryByte", true, FakeFault::kTimeoutAfterData,
+                            "8100", kDriverSuccess, kRecovers},
+        ExchangeFailureCase{"WriteIsShort", true, FakeFault::kShort, "err: timeout",
+                            kTransportIoError, kRecovers},
+        ExchangeFailureCase{"WriteFails", true, FakeFault::kIoError, "err: timeout",
+                            kTransportIoError, kRecovers},
+        ExchangeFailureCase{"WriteStalls", true, FakeFault::kStall, "err: timeout",
+                            kTransportIoError, kRecovers},
+        ExchangeFailureCase{"ReadTimesOutReplyStillComing", false, FakeFault::kTimeout,
+                            "err: timeout", kTransportTimeout, kRecovers},
+        ExchangeFailureCase{"ReadTimesOutAfterTheReply", false, FakeFault::kTimeoutAfterData,
+                            "8100", kDriverSuccess, kRecovers},
+        ExchangeFailureCase{"ReplyIsShort", false, FakeFault::kShort, "err: timeout",
+                            kDriverBadReply, kRecovers},
+        ExchangeFailureCase{"ReplyIsNotAReply", false, FakeFault::kMalformed, "err: timeout",
+                            kDriverBadReply, kRecovers},
+        ExchangeFailureCase{"ReplyOverflows", false, FakeFault::kOverflow, "err: timeout",
+                            kTransportOverflow, kRecovers},
+        ExchangeFailureCase{"ReadStalls", false, FakeFault::kStall, "err: timeout",
+                            kTransportIoError, kRecovers},
+        ExchangeFailureCase{"ReadFails", false, FakeFault::kIoError, "err: timeout",
+                            kTransportIoError, kRecovers}),
     caseName<ExchangeFailureCase>);
 
-TEST_F(UsbTransportTest, AReplyToAnotherOpcodeIsNotTakenByTheDriver) {
+// --- Replies that answer another telegram ---------------------------------
+
+struct LateReplyCase {
+  const char* name;
+  const char* late;  // its reply times out and comes after the next telegram
+  const char* next;  // that telegram's request, which gets its own reply
+  const char* nextReply;
+  const char* told;
+};
+
+void PrintTo(const LateReplyCase& c, std::ostream* os) { *os << c.name; }
+
+class UsbLateReplyTest : public UsbTransportTest,
+                         public ::testing::WithParamInterface<LateReplyCase> {};
+
+TEST_P(UsbLateReplyTest, TheLateReplyIsDroppedAndToldOnce) {
+  const LateReplyCase& c = GetParam();
   const int brick = fakeUsbPlug();
+  fakeUsbBrick(brick).outputs.port[0].rotationOrigin = -500;  // motor A at 500
   ASSERT_EQ(ask("nxt;open"), "ok");
-  // getname's reply comes only after the battery request has gone out.
   fakeUsbFailNextReply(brick, FakeFault::kLate);
-  EXPECT_EQ(ask("nxt;getname"), "");
-  EXPECT_EQ(ask("nxt;batterylevel"), "8100");
-  EXPECT_EQ(ask("nxt;getname"), "NXT");
+  EXPECT_EQ(ask(c.late), "err: timeout");
+  EXPECT_EQ(ask(c.next), c.nextReply);
+  const auto lines = stderrLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find(c.told), std::string::npos) << lines[0];
+  EXPECT_NE(ask(c.late), "err: timeout");
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Telegrams, UsbLateReplyTest,
+    ::testing::Values(LateReplyCase{"AnotherOpcode", "nxt;batterylevel", "nxt;getname", "NXT",
+                                    ": a late reply to GETBATTERYLEVEL was dropped"},
+                      LateReplyCase{"AnotherMotorPort", "motor;getrotationcount;out_a",
+                                    "motor;getrotationcount;out_b", "0",
+                                    ": a late reply to GETOUTPUTSTATE A was dropped"},
+                      LateReplyCase{"AnotherSensorPort", "sensor;getvalue;in_1",
+                                    "sensor;getvalue;in_2", "0",
+                                    ": a late reply to GETINPUTVALUES 1 was dropped"}),
+    caseName<LateReplyCase>);
 
 // --- The brick goes away ------------------------------------------------------
 
@@ -437,7 +459,7 @@ TEST_P(UsbUnplugTest, RequestsAreStillAnsweredAndOpenTakesTheBrickPluggedBack) {
   ASSERT_EQ(ask("nxt;open"), "ok");
   ASSERT_EQ(ask("nxt;batterylevel"), "8100");
   GetParam().unplug(brick);
-  EXPECT_EQ(ask("nxt;batterylevel"), "257");
+  EXPECT_EQ(ask("nxt;batterylevel"), "err: timeout");
   EXPECT_EQ(deviceLink.status.code, kTransportGone);
   auto lines = stderrLines();
   ASSERT_EQ(lines.size(), 1u);
@@ -445,9 +467,9 @@ TEST_P(UsbUnplugTest, RequestsAreStillAnsweredAndOpenTakesTheBrickPluggedBack) {
 
   // Once gone, nothing more is tried on the device: requests fail at once.
   fakeUsbClearCalls();
-  EXPECT_EQ(ask("nxt;batterylevel"), "257");
-  EXPECT_EQ(ask("nxt;getname"), "");
-  EXPECT_EQ(ask("nxt;playtone;440;100"), "ok");
+  EXPECT_EQ(ask("nxt;batterylevel"), "err: timeout");
+  EXPECT_EQ(ask("nxt;getname"), "err: timeout");
+  EXPECT_EQ(ask("nxt;playtone;440;100"), "err: timeout");
   EXPECT_TRUE(fakeUsbCalls().empty());
 
   fakeUsbPlug(brickNamed("NXT", 7400));
@@ -485,7 +507,7 @@ TEST_F(UsbTransportTest, OpenWhileTheBrickIsAwayKeepsTheOldHandleUntilItIsBack) 
   fakeUsbUnplug(old);
   EXPECT_EQ(ask("nxt;open"), "err");
   EXPECT_EQ(deviceLink.brick, held);
-  EXPECT_EQ(ask("nxt;batterylevel"), "257");
+  EXPECT_EQ(ask("nxt;batterylevel"), "err: timeout");
   const auto lines = stderrLines();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find("no NXT found"), std::string::npos) << lines[0];
@@ -494,6 +516,20 @@ TEST_F(UsbTransportTest, OpenWhileTheBrickIsAwayKeepsTheOldHandleUntilItIsBack) 
   EXPECT_EQ(ask("nxt;open"), "ok");
   EXPECT_EQ(ask("nxt;batterylevel"), "8100");
   EXPECT_EQ(fakeUsbLive().openHandles, 1);
+}
+
+TEST_F(UsbTransportTest, TheSessionsStopsOpenALostLinkOnceAndSayWhenTheyFailed) {
+  const int brick = fakeUsbPlug();
+  ASSERT_EQ(ask("nxt;open"), "ok");
+  fakeUsbUnplug(brick);
+  EXPECT_FALSE(interpreter.coastAllMotors());
+  const int back = fakeUsbPlug();
+  EXPECT_TRUE(interpreter.coastAllMotors());
+  std::vector<std::string> sent;
+  for (const FakeUsbCall& call : fakeUsbTransfers(back, 0x01)) sent.push_back(hex(call.data));
+  EXPECT_EQ(sent, (std::vector<std::string>{"80 04 00 00 00 00 00 00 00 00 00 00",
+                                            "80 04 01 00 00 00 00 00 00 00 00 00",
+                                            "80 04 02 00 00 00 00 00 00 00 00 00"}));
 }
 
 // --- Sharing one brick ------------------------------------------------------

@@ -38,6 +38,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -72,6 +73,15 @@ struct BrickSimOptions {
 
 // The symbolic link made, removed when a signal ends the program.
 char gLinkPath[4096];
+// Set while a line is served: a stop signal then ends the program once the
+// telegrams already on the line are answered (the host's last stops among
+// them). A second signal ends it at once.
+volatile sig_atomic_t gServingLine = 0;
+volatile sig_atomic_t gStopAsked = 0;
+// How often a line with nothing on it looks for a stop asked for, and how
+// long a host that goes on sending may keep a stopped brick serving.
+constexpr std::chrono::milliseconds kIdleLook{50};
+constexpr std::chrono::seconds kStopBound{2};
 
 void say(const std::string& message) { std::cerr << "nxt-brick-sim: " << message << std::endl; }
 
@@ -173,9 +183,17 @@ bool parseOptions(int argc, const char* const* argv, BrickSimOptions& options, s
   return true;
 }
 
-void onEndSignal(int) {
+[[noreturn]] void endNow() {
   if (gLinkPath[0] != '\0') ::unlink(gLinkPath);
   ::_exit(0);
+}
+
+void onEndSignal(int) {
+  if (gServingLine != 0 && gStopAsked == 0) {
+    gStopAsked = 1;
+    return;
+  }
+  endNow();
 }
 
 // Makes `link` a symbolic link to `target`, replacing what is there in one
@@ -261,11 +279,21 @@ void sendReply(int fd, const std::uint8_t* reply, std::size_t length, const Faul
 void serveLine(int fd, TransportDevice* brick, const std::vector<Fault>& faults, long& received) {
   BtFrameReader reader;
   std::uint8_t telegram[kBtMaxFrameBody];
+  gServingLine = 1;
+  struct NotServing {
+    ~NotServing() { gServingLine = 0; }
+  } notServing;
+  std::optional<Clock::time_point> stopSeen;
   for (;;) {
     std::size_t length = 0;
     int error = 0;
-    const BtIoResult result = btReadFrame(fd, reader, telegram, sizeof telegram, length,
-                                          Clock::now() + std::chrono::hours(1), error);
+    const BtIoResult result =
+        btReadFrame(fd, reader, telegram, sizeof telegram, length, Clock::now() + kIdleLook, error);
+    if (gStopAsked != 0) {
+      if (!stopSeen) stopSeen = Clock::now();
+      const bool idle = result == BtIoResult::kTimeout && reader.have == 0;
+      if (idle || Clock::now() - *stopSeen >= kStopBound) endNow();
+    }
     if (result == BtIoResult::kTimeout) continue;
     if (result == BtIoResult::kOutOfStep) {
       say("a telegram of length " + std::to_string(btFrameLength(reader.bytes)) +
