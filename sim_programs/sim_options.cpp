@@ -92,6 +92,7 @@ const std::vector<OptionRow>& optionTable() {
            return false;
          }
          o.viewBind = v;
+         o.viewBindGiven = true;
          return true;
        }},
       {"--no-brick", nullptr, "no brick is attached: nxt;open answers err",
@@ -172,7 +173,12 @@ bool assembleFlash(SimProgramOptions& options, std::string& error) {
     files.insert(files.begin(), std::move(file));
   }
   if (!simFlashFits(brick.files)) {
-    error = "the files do not fit in the brick's flash";
+    std::uint64_t bytes = 0;
+    for (const SimFile& file : brick.files) bytes += file.bytes.size();
+    error = "the " + std::to_string(brick.files.size()) + " files on the brick's flash (" +
+            std::to_string(bytes) + " bytes) do not fit in its " +
+            std::to_string(simFlashFree(SimFlash{})) + " bytes and " +
+            std::to_string(kSimMaxFiles) + " files";
     return false;
   }
   return true;
@@ -218,7 +224,12 @@ bool parseSimOptions(int argc, const char* const* argv, SimProgramOptions& optio
     }
   }
   if (options.help) return true;
-  return assembleFlash(options, error);
+  if (options.viewBindGiven && options.viewPort == 0) {
+    error = "--view-bind " + options.viewBind + " without --view PORT: there is no page to serve";
+    return false;
+  }
+  options.fileError = !assembleFlash(options, error);
+  return !options.fileError;
 }
 
 bool parseConsoleLine(const std::string& line, std::function<void(SimBrickConfig&)>& change,
@@ -258,9 +269,10 @@ std::string simUsage() {
          simOptionList();
 }
 
-std::string simOptionList() {
+std::string simOptionList(bool withPort) {
   std::string text;
   for (const OptionRow& row : optionTable()) {
+    if (!withPort && std::string(row.name) == "--port") continue;
     std::string left = std::string("  ") + row.name;
     if (row.value != nullptr) left += std::string(" ") + row.value;
     if (left.size() < 24)

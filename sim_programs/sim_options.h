@@ -28,13 +28,17 @@ struct SimProgramOptions {
   std::string viewBind = "127.0.0.1";  // the page's address
   std::vector<std::string> hostFiles;  // --file: put on the flash at start
   std::string flashFolder;             // --flash: where the flash is kept
+  bool viewBindGiven = false;          // --view-bind was given
+  // The error is about a file (--file, --flash), not the command line.
+  bool fileError = false;
 };
 
 // Parses the arguments into `options`, and puts the brick's flash together:
 // the folder of --flash (or the default files), then each --file, which
 // replaces a file of the same name and is written to the folder too.
 // Returns false with a one-line `error` for an unknown option, a missing or
-// a bad value, a file that cannot be read, or files that do not fit.
+// a bad value, --view-bind without --view, a file that cannot be read, or
+// files that do not fit (these two set `fileError`).
 bool parseSimOptions(int argc, const char* const* argv, SimProgramOptions& options,
                      std::string& error);
 
@@ -42,8 +46,9 @@ bool parseSimOptions(int argc, const char* const* argv, SimProgramOptions& optio
 std::string simUsage();
 
 // The option list of --help alone, one option a line, for the programs
-// that take these options beside their own.
-std::string simOptionList();
+// that take these options beside their own; without --port for those that
+// serve no TCP port (`withPort` false), which accept it and ignore it.
+std::string simOptionList(bool withPort = true);
 
 // One line typed on the sim's console: "sensor in_N=RAW", "sonar in_N=CM"
 // or "battery MV", the options of the same names without their dashes (with
