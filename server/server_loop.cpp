@@ -1,9 +1,5 @@
 #include "server/server_loop.h"
 
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-
 #include <boost/asio.hpp>
 #include <cerrno>
 #include <exception>
@@ -25,30 +21,14 @@ using boost::system::error_code;
 
 namespace {
 
-enum class Ready { kReady, kStopSignal, kTimedOut };
-
-// Waits until `fd` is ready for `events` (or has failed), a stop signal is
-// caught, or `timeoutMs` passes (negative: no limit).
-Ready waitFor(int fd, short events, int timeoutMs) {
-  pollfd fds[2] = {{fd, events, 0}, {stopSignalFd(), POLLIN, 0}};
-  for (;;) {
-    if (caughtStopSignal() != 0) return Ready::kStopSignal;
-    const int n = ::poll(fds, 2, timeoutMs);
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0) return Ready::kTimedOut;
-    if (fds[1].revents != 0) return Ready::kStopSignal;
-    return Ready::kReady;
-  }
-}
-
 enum class SessionEnd { kBye, kClientGone, kReplyNotTaken, kStopSignal };
 
 // How long the start of a line kept from a full read waits for the rest.
 constexpr int kUnfinishedLineWaitMs = 200;
 
-// The client of the session being served, for the check below; -1 when
+// The client of the session being served, for the check below; null when
 // none is.
-int servedSocket = -1;
+tcp::socket* servedSocket = nullptr;
 // Set when the check cut a wait short in the request being served.
 bool waitWasCancelled = false;
 // Whether requests that the client sent wait in our buffer behind the one
@@ -61,21 +41,18 @@ std::optional<std::chrono::steady_clock::time_point> endOfStreamSeen;
 // the brick: a stop signal, or the client's end of stream once nothing it
 // sent is left to serve (a client that shut down its sending side after a
 // script still gets every reply), or kScriptEndBound after it. A broken
-// connection ends the wait at once. Nothing of the client's input is read:
-// poll() and FIONREAD tell.
+// connection ends the wait at once. Nothing of the client's input is read.
 bool sessionMustEnd() {
   bool end = caughtStopSignal() != 0;
-  if (!end && servedSocket >= 0) {
-    pollfd p{servedSocket, POLLRDHUP, 0};
-    const short events = ::poll(&p, 1, 0) > 0 ? p.revents : 0;
-    if ((events & (POLLHUP | POLLERR)) != 0) {
+  if (!end && servedSocket != nullptr) {
+    const PeerState peer = peerState(servedSocket->native_handle());
+    if (peer == PeerState::kBroken) {
       end = true;
-    } else if ((events & POLLRDHUP) != 0) {
+    } else if (peer == PeerState::kEndOfStream) {
       const auto now = std::chrono::steady_clock::now();
       if (!endOfStreamSeen) endOfStreamSeen = now;
-      int unread = 0;
-      const bool sentMore =
-          requestsWaiting || (::ioctl(servedSocket, FIONREAD, &unread) == 0 && unread > 0);
+      error_code error;
+      const bool sentMore = requestsWaiting || servedSocket->available(error) > 0;
       end = !sentMore || now - *endOfStreamSeen >= kScriptEndBound;
     }
   }
@@ -87,44 +64,25 @@ SessionEnd endOfCancelledRequest() {
   return caughtStopSignal() != 0 ? SessionEnd::kStopSignal : SessionEnd::kClientGone;
 }
 
-// readClient's results other than a count of bytes.
-constexpr long kReadStopSignal = -1;
-constexpr long kReadFailed = -2;
-
-// Reads what the client sent into `buffer`, waiting in the read itself: a
-// stop signal interrupts it or shuts the socket's reading side down
-// (stop_signals.h). The count of bytes read, 0 at the end of the stream,
-// or kReadStopSignal or kReadFailed.
-long readClient(int fd, char* buffer, std::size_t size) {
-  for (;;) {
-    if (caughtStopSignal() != 0) return kReadStopSignal;
-    const ssize_t n = ::recv(fd, buffer, size, 0);
-    if (caughtStopSignal() != 0) return kReadStopSignal;
-    if (n >= 0) return static_cast<long>(n);
-    if (errno != EINTR) return kReadFailed;
-  }
-}
-
 // Writes all of `result` to the client, which has kReplyWriteBound to take
-// it: each send does not wait, and only one that finds no room waits for
-// some. Nothing when all was written; otherwise how the session ends.
+// it. The socket is non-blocking. Nothing when all was written; otherwise
+// how the session ends.
 std::optional<SessionEnd> writeReply(tcp::socket& socket, const std::string& result) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + kReplyWriteBound;
   std::size_t sent = 0;
   while (sent < result.size()) {
-    const ssize_t n = ::send(socket.native_handle(), result.data() + sent, result.size() - sent,
-                             MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (n >= 0) {
-      sent += static_cast<std::size_t>(n);
-      continue;
+    error_code error;
+    sent += socket.write_some(asio::buffer(result.data() + sent, result.size() - sent), error);
+    if (!error) continue;
+    if (error != asio::error::would_block && error != asio::error::try_again) {
+      return SessionEnd::kClientGone;
     }
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) return SessionEnd::kClientGone;
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return SessionEnd::kReplyNotTaken;
-    const Ready ready = waitFor(socket.native_handle(), POLLOUT, static_cast<int>(left) + 1);
+    const Ready ready =
+        waitForSocket(socket.native_handle(), SocketEvent::kWritable, static_cast<int>(left) + 1);
     if (ready == Ready::kStopSignal) return SessionEnd::kStopSignal;
   }
   return std::nullopt;
@@ -139,18 +97,15 @@ SessionEnd serveRequests(tcp::socket& socket, CommandInterpreter& interpreter,
   for (bool endOfStream = false; !endOfStream;) {
     // The start of a line that a full read left waits for its end a moment
     // only: a client that sent just that much is served all the same.
-    // Otherwise the read itself waits.
-    Ready ready = Ready::kReady;
-    if (!lineEnds.kept.empty()) {
-      ready = waitFor(socket.native_handle(), POLLIN, kUnfinishedLineWaitMs);
-      if (ready == Ready::kStopSignal) return SessionEnd::kStopSignal;
-    }
+    const Ready ready = waitForSocket(socket.native_handle(), SocketEvent::kReadable,
+                                      lineEnds.kept.empty() ? -1 : kUnfinishedLineWaitMs);
+    if (ready == Ready::kStopSignal) return SessionEnd::kStopSignal;
     std::size_t n = 0;
     if (ready == Ready::kReady) {
-      const long read = readClient(socket.native_handle(), response, sizeof response);
-      if (read == kReadStopSignal) return SessionEnd::kStopSignal;
-      if (read == kReadFailed) return SessionEnd::kClientGone;
-      n = static_cast<std::size_t>(read);
+      error_code error;
+      n = socket.read_some(asio::buffer(response), error);
+      if (error == asio::error::would_block || error == asio::error::try_again) continue;
+      if (error && error != asio::error::eof) return SessionEnd::kClientGone;
       // The end of the stream takes effect after the last request before
       // it: the start of a line kept from a full read is served first.
       endOfStream = n == 0;
@@ -241,21 +196,23 @@ int serveOneClient(const ServerSettings& settings) {
     std::cerr << settings.programName << ": serving TCP port "
               << (error ? settings.port : listening.port()) << " over " << settings.brickLink
               << std::endl;
-    if (waitFor(acceptor->native_handle(), POLLIN, -1) == Ready::kStopSignal) endByStopSignal();
+    if (waitForSocket(acceptor->native_handle(), SocketEvent::kReadable, -1) ==
+        Ready::kStopSignal) {
+      endByStopSignal();
+    }
     tcp::socket socket(io_service);
     acceptor->accept(socket, error);
+    if (!error) socket.non_blocking(true, error);
     if (error) return cannotServe(settings, "accept a client on", error.message());
 
     CommandInterpreter interpreter;
     ConsoleEcho console;
     openConsole(console);
-    servedSocket = socket.native_handle();
-    setStopSignalSocket(servedSocket);
+    servedSocket = &socket;
     setWaitCancelCheck(sessionMustEnd);
     const SessionEnd end = serveRequests(socket, interpreter, console);
     setWaitCancelCheck(nullptr);
-    setStopSignalSocket(-1);
-    servedSocket = -1;
+    servedSocket = nullptr;
     closeConsole(console);
     if (end != SessionEnd::kBye) {
       const bool linkOpen = interpreter.isInterfaceEnabled();
