@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <sstream>
 #include <type_traits>
 #include <vector>
@@ -76,7 +77,8 @@ const std::vector<OptionRow>& optionTable() {
          return setPortValue(v, kInputPorts, 255, o.transport.brick.sonarCm);
        }},
       {"--console", nullptr,
-       "while serving, read lines 'sensor in_N=RAW', 'sonar in_N=CM', 'battery MV' from stdin",
+       "while serving, read lines 'sensor in_N=RAW', 'sonar in_N=CM', 'battery MV', 'pose' "
+       "from stdin",
        [](const std::string&, SimProgramOptions& o) {
          o.console = true;
          return true;
@@ -126,6 +128,14 @@ const std::vector<OptionRow>& optionTable() {
        [](const std::string& v, SimProgramOptions& o) {
          if (v.empty()) return false;
          o.flashFolder = v;
+         return true;
+       }},
+      {"--world", "FILE",
+       "put the robot in the room of FILE (JSON; 'default': the built-in room); its sensors "
+       "read the room",
+       [](const std::string& v, SimProgramOptions& o) {
+         if (v.empty()) return false;
+         o.worldFile = v;
          return true;
        }},
       {"--help", nullptr, "show this list and exit",
@@ -225,8 +235,15 @@ bool parseSimOptions(int argc, const char* const* argv, SimProgramOptions& optio
     error = "--view-bind " + options.viewBind + " without --view PORT: there is no page to serve";
     return false;
   }
-  options.fileError = !assembleFlash(options, error);
-  return !options.fileError;
+  options.fileError = true;  // from here on every refusal is about a file
+  if (!assembleFlash(options, error)) return false;
+  if (!options.worldFile.empty()) {
+    auto world = std::make_shared<SimWorldMap>();
+    if (!simWorldLoad(options.worldFile, *world, error)) return false;
+    options.transport.world = std::move(world);
+  }
+  options.fileError = false;
+  return true;
 }
 
 bool parseConsoleLine(const std::string& line, std::function<void(SimBrickConfig&)>& change,
