@@ -35,7 +35,7 @@
 #include <thread>
 #include <vector>
 
-#include "test_sockets.h"
+#include "tools/loopback_sockets.h"
 
 namespace {
 

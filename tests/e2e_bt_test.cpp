@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "e2e_harness.h"
-#include "text_lines.h"
+#include "tools/text_lines.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "test_sockets.h"
+#include "tools/loopback_sockets.h"
 
 struct SimServer {
   int pid = -1;

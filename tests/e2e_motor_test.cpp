@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "e2e_harness.h"
-#include "server/sim_options.h"
+#include "sim_programs/sim_options.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include "server/console_echo.h"
 #include "server/request_text.h"
-#include "text_lines.h"
+#include "tools/text_lines.h"
 
 namespace {
 

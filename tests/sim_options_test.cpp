@@ -1,4 +1,4 @@
-#include "server/sim_options.h"
+#include "sim_programs/sim_options.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -16,7 +16,7 @@
 #include "interpreter/command_interpreter.h"
 #include "link/device_link.h"
 #include "link/transport.h"
-#include "text_lines.h"
+#include "tools/text_lines.h"
 
 namespace {
 

@@ -1,14 +1,14 @@
-#include "server/view_messages.h"
+#include "sim_programs/view_messages.h"
 
 #include <gtest/gtest.h>
 
 #include "link/transport.h"
 #include "protocol/little_endian.h"
-#include "server/sim_console.h"
-#include "server/sim_options.h"
-#include "server/sim_view.h"
+#include "sim_programs/sim_console.h"
+#include "sim_programs/sim_options.h"
+#include "sim_programs/sim_view.h"
 #include "sim_test_support.h"
-#include "test_sockets.h"
+#include "tools/loopback_sockets.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "tests/e2e_harness.h"
-#include "tools/usb-rig/rig_test_support.h"
+#include "tools/rig/rig_test_support.h"
 
 namespace {
 

@@ -56,9 +56,9 @@
 #include "link/transport_sim.h"
 #include "protocol/little_endian.h"
 #include "server/program_start.h"
-#include "server/sim_program.h"
 #include "sim/sim_trace.h"
-#include "tests/text_lines.h"
+#include "sim_programs/sim_program.h"
+#include "tools/text_lines.h"
 #include "tools/usb-rig/gadget_descriptors.h"
 
 namespace {

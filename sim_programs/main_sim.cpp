@@ -4,8 +4,8 @@
 
 #include "server/program_start.h"
 #include "server/server_loop.h"
-#include "server/sim_program.h"
 #include "server/stop_signals.h"
+#include "sim_programs/sim_program.h"
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);

@@ -1,4 +1,4 @@
-#include "tools/usb-rig/rig_test_support.h"
+#include "tools/rig/rig_test_support.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,12 +1,12 @@
-#include "server/sim_program.h"
+#include "sim_programs/sim_program.h"
 
 #include <cerrno>
 #include <cstring>
 #include <iostream>
 
 #include "server/program_start.h"
-#include "server/sim_console.h"
-#include "server/sim_view.h"
+#include "sim_programs/sim_console.h"
+#include "sim_programs/sim_view.h"
 
 int startSimProgram(const char* program, bool parsed, const std::string& error,
                     const SimProgramOptions& options, bool checkOnly, const std::string& usage) {

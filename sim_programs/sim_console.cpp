@@ -1,11 +1,11 @@
-#include "server/sim_console.h"
+#include "sim_programs/sim_console.h"
 
 #include <iostream>
 #include <string>
 #include <thread>
 
 #include "link/transport_sim.h"
-#include "server/sim_options.h"
+#include "sim_programs/sim_options.h"
 
 bool simConsoleApply(const std::string& line, std::string& error) {
   std::function<void(SimBrickConfig&)> change;

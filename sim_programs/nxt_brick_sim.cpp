@@ -48,7 +48,7 @@
 #include "link/transport.h"
 #include "link/transport_sim.h"
 #include "server/program_start.h"
-#include "server/sim_program.h"
+#include "sim_programs/sim_program.h"
 
 namespace {
 

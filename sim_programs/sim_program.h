@@ -7,7 +7,7 @@
 #include <iosfwd>
 #include <string>
 
-#include "server/sim_options.h"
+#include "sim_programs/sim_options.h"
 
 // With the options parsed (`parsed`, `error` as answerCommandLine takes
 // them): answers a bad option, --help and --version, ends after a check of

@@ -1,4 +1,4 @@
-#include "server/view_messages.h"
+#include "sim_programs/view_messages.h"
 
 #include <algorithm>
 #include <cmath>

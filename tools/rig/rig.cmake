@@ -19,7 +19,7 @@ function(nxt_add_rig_test_program rig target source launcher_define launcher ima
   find_package(GTest REQUIRED)
   include(GoogleTest)
   add_executable(${target} ${source}
-    ${PROJECT_SOURCE_DIR}/tools/usb-rig/rig_test_support.cpp
+    ${PROJECT_SOURCE_DIR}/tools/rig/rig_test_support.cpp
     ${PROJECT_SOURCE_DIR}/tests/e2e_harness.cpp)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(${target} PRIVATE GTest::gtest_main)

@@ -1,4 +1,4 @@
-#include "server/sim_view.h"
+#include "sim_programs/sim_view.h"
 
 #include <arpa/inet.h>
 #include <unistd.h>
@@ -15,8 +15,8 @@
 
 #include "link/transport_sim.h"
 #include "server/program_start.h"
-#include "server/sim_console.h"
-#include "server/view_messages.h"
+#include "sim_programs/sim_console.h"
+#include "sim_programs/view_messages.h"
 #include "web/web_assets.h"
 
 namespace {
