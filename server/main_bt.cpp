@@ -6,11 +6,11 @@
 // RFCOMM channel 1, or the path of a serial device that leads to it
 // (/dev/rfcomm0 made by rfcomm bind, or a pseudo-terminal). Nothing is
 // connected before the client's nxt;open.
-#include <csignal>
 #include <iostream>
 #include <string>
 
 #include "link/bt_address.h"
+#include "link/bt_port.h"
 #include "link/transport_bt.h"
 #include "server/program_start.h"
 #include "server/server_loop.h"
@@ -19,9 +19,8 @@ namespace {
 
 const char kUsage[] =
     "Usage: nxt-bridge-bt [--port N] BRICK\n"
-    "Serves the nxt-bridge text protocol on TCP port 2056 for an NXT brick on Bluetooth.\n"
-    "BRICK is the brick's Bluetooth address (00:16:53:0A:0B:0C), reached on RFCOMM\n"
-    "channel 1, or the path of a serial device that leads to it (/dev/rfcomm0).\n"
+    "Serves the nxt-bridge text protocol on TCP port 2056 for an NXT brick on Bluetooth.\n";
+const char kOptions[] =
     "The link is made by the client's nxt;open.\n"
     "\n"
     "  --port N   serve on TCP port N (1-65535) instead of 2056\n"
@@ -60,9 +59,9 @@ bool parseOptions(int argc, const char* const* argv, BtProgramOptions& options,
       error = "one BRICK only, got a second: " + arg;
       return false;
     } else if (!parseBtBrick(arg, options.brick)) {
-      error = "'" + arg +
-              "' is neither a Bluetooth address (00:16:53:0A:0B:0C) nor a device path "
-              "(/dev/rfcomm0)";
+      error = "'" + arg + "' names no brick: give " + kBtBrickForms;
+      return false;
+    } else if (!btBrickSupported(options.brick, error)) {
       return false;
     } else {
       haveBrick = true;
@@ -78,13 +77,12 @@ bool parseOptions(int argc, const char* const* argv, BtProgramOptions& options,
 }  // namespace
 
 int main(int argc, char** argv) {
-  // A client or a brick that goes away mid-write must not end the server.
-  std::signal(SIGPIPE, SIG_IGN);
   BtProgramOptions options;
   std::string error;
   const bool parsed = parseOptions(argc, argv, options, error);
-  const int status =
-      answerCommandLine("nxt-bridge-bt", parsed, error, options.help, options.version, kUsage);
+  const std::string usage = std::string(kUsage) + kBtBrickUsage + kOptions;
+  const int status = answerCommandLine("nxt-bridge-bt", parsed, error, options.help,
+                                       options.version, usage.c_str());
   if (status != kGoOn) return status;
   btTransportSetUp(options.brick);
   return serveOneClient(ServerSettings{"nxt-bridge-bt", options.port, "Bluetooth"});

@@ -1,8 +1,7 @@
 #include "sim_programs/sim_options.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
+#include <boost/asio/ip/address.hpp>
 #include <cctype>
 #include <cstdlib>
 #include <functional>
@@ -86,11 +85,9 @@ const std::vector<OptionRow>& optionTable() {
        [](const std::string& v, SimProgramOptions& o) { return parseTcpPort(v, o.viewPort); }},
       {"--view-bind", "ADDR", "serve the page on IP address ADDR instead of 127.0.0.1",
        [](const std::string& v, SimProgramOptions& o) {
-         unsigned char address[16];
-         if (::inet_pton(AF_INET, v.c_str(), address) != 1 &&
-             ::inet_pton(AF_INET6, v.c_str(), address) != 1) {
-           return false;
-         }
+         boost::system::error_code notAnAddress;
+         boost::asio::ip::make_address(v, notAnAddress);
+         if (notAnAddress) return false;
          o.viewBind = v;
          return true;
        }},

@@ -7,14 +7,19 @@
 # Groups: build (compilers, CMake, Boost, libusb: enough to build and run
 # the programs), test (build, and what the tests run: GoogleTest, nc,
 # python3), clang (clang and its sanitizer runtime: sanitized builds and
-# fuzzing), format (clang-format). Without a group: all of them. Any other
-# word is a package that one command alone needs, installed too.
+# fuzzing), format (clang-format), windows (MinGW-w64, Wine, and what
+# cross-builds libusb from Debian's source package: the Windows programs
+# and their tests). Without a group: all but windows. Any other word is a
+# package that one command alone needs, installed too.
 set -euo pipefail
 
 build=(cmake ninja-build g++ pkg-config libboost-dev libusb-1.0-0-dev nlohmann-json3-dev)
 test=(googletest libgtest-dev netcat-openbsd python3)
 clang=(clang libclang-rt-14-dev)
 format=(clang-format)
+windows=(cmake ninja-build g++ pkg-config libboost-dev nlohmann-json3-dev googletest
+  g++-mingw-w64-x86-64-posix wine64
+  make dpkg-dev zip netcat-openbsd python3)
 
 packages=()
 groups=0
@@ -24,6 +29,7 @@ for word in "$@"; do
     test) packages+=("${build[@]}" "${test[@]}") groups=1 ;;
     clang) packages+=("${clang[@]}") groups=1 ;;
     format) packages+=("${format[@]}") groups=1 ;;
+    windows) packages+=("${windows[@]}") groups=1 ;;
     *) packages+=("$word") ;;
   esac
 done
