@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <sstream>
 #include <type_traits>
 #include <vector>
@@ -76,7 +77,8 @@ const std::vector<OptionRow>& optionTable() {
          return setPortValue(v, kInputPorts, 255, o.transport.brick.sonarCm);
        }},
       {"--console", nullptr,
-       "while serving, read lines 'sensor in_N=RAW', 'sonar in_N=CM', 'battery MV' from stdin",
+       "while serving, read lines 'sensor in_N=RAW', 'sonar in_N=CM', 'battery MV', 'pose' "
+       "from stdin",
        [](const std::string&, SimProgramOptions& o) {
          o.console = true;
          return true;
@@ -125,6 +127,14 @@ const std::vector<OptionRow>& optionTable() {
        [](const std::string& v, SimProgramOptions& o) {
          if (v.empty()) return false;
          o.flashFolder = v;
+         return true;
+       }},
+      {"--world", "FILE",
+       "put the robot in the room of FILE (JSON; 'default': the built-in room); its sensors "
+       "read the room",
+       [](const std::string& v, SimProgramOptions& o) {
+         if (v.empty()) return false;
+         o.worldFile = v;
          return true;
        }},
       {"--help", nullptr, "show this list and exit",
@@ -215,7 +225,12 @@ bool parseSimOptions(int argc, const char* const* argv, SimProgramOptions& optio
     }
   }
   if (options.help) return true;
-  return assembleFlash(options, error);
+  if (!assembleFlash(options, error)) return false;
+  if (options.worldFile.empty()) return true;
+  auto world = std::make_shared<SimWorldMap>();
+  if (!simWorldLoad(options.worldFile, *world, error)) return false;
+  options.transport.world = std::move(world);
+  return true;
 }
 
 bool parseConsoleLine(const std::string& line, std::function<void(SimBrickConfig&)>& change,

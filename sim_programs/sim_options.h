@@ -28,13 +28,16 @@ struct SimProgramOptions {
   std::string viewBind = "127.0.0.1";  // the page's address
   std::vector<std::string> hostFiles;  // --file: put on the flash at start
   std::string flashFolder;             // --flash: where the flash is kept
+  std::string worldFile;               // --world: the robot's room; empty: none
 };
 
 // Parses the arguments into `options`, and puts the brick's flash together:
 // the folder of --flash (or the default files), then each --file, which
 // replaces a file of the same name and is written to the folder too.
+// Then loads the world of --world into `options.transport.world`.
 // Returns false with a one-line `error` for an unknown option, a missing or
-// a bad value, a file that cannot be read, or files that do not fit.
+// a bad value, a file that cannot be read, files that do not fit, or a
+// world file that is refused ("FILE: PLACE: REASON").
 bool parseSimOptions(int argc, const char* const* argv, SimProgramOptions& options,
                      std::string& error);
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "sim/sim_describe.h"
+#include "sim_programs/view_world.h"
 
 namespace {
 
@@ -222,6 +223,8 @@ std::string viewStateMessage(const SimSnapshot& s, double telegramsPerSecond) {
   motors(j, s);
   sensors(j, s);
   log(j, s);
+  j.key("world");
+  j.out += viewWorldJson(s.world, s.inputs);
   j.close('}');
   return j.out;
 }
