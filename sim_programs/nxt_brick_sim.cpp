@@ -406,7 +406,7 @@ int main(int argc, char** argv) {
   std::string error;
   const bool parsed = parseOptions(argc, argv, options, error);
   const int status = startSimProgram("nxt-brick-sim", parsed, error, options.sim, options.check,
-                                     kUsageHead + simOptionList());
+                                     kUsageHead + simOptionList(false));
   if (status != kGoOn) return status;
   struct sigaction action {};
   action.sa_handler = onEndSignal;

@@ -91,6 +91,7 @@ const std::vector<OptionRow>& optionTable() {
          boost::asio::ip::make_address(v, notAnAddress);
          if (notAnAddress) return false;
          o.viewBind = v;
+         o.viewBindGiven = true;
          return true;
        }},
       {"--no-brick", nullptr, "no brick is attached: nxt;open answers err",
@@ -179,7 +180,12 @@ bool assembleFlash(SimProgramOptions& options, std::string& error) {
     files.insert(files.begin(), std::move(file));
   }
   if (!simFlashFits(brick.files)) {
-    error = "the files do not fit in the brick's flash";
+    std::uint64_t bytes = 0;
+    for (const SimFile& file : brick.files) bytes += file.bytes.size();
+    error = "the " + std::to_string(brick.files.size()) + " files on the brick's flash (" +
+            std::to_string(bytes) + " bytes) do not fit in its " +
+            std::to_string(simFlashFree(SimFlash{})) + " bytes and " +
+            std::to_string(kSimMaxFiles) + " files";
     return false;
   }
   return true;
@@ -225,11 +231,18 @@ bool parseSimOptions(int argc, const char* const* argv, SimProgramOptions& optio
     }
   }
   if (options.help) return true;
+  if (options.viewBindGiven && options.viewPort == 0) {
+    error = "--view-bind " + options.viewBind + " without --view PORT: there is no page to serve";
+    return false;
+  }
+  options.fileError = true;  // from here on every refusal is about a file
   if (!assembleFlash(options, error)) return false;
-  if (options.worldFile.empty()) return true;
-  auto world = std::make_shared<SimWorldMap>();
-  if (!simWorldLoad(options.worldFile, *world, error)) return false;
-  options.transport.world = std::move(world);
+  if (!options.worldFile.empty()) {
+    auto world = std::make_shared<SimWorldMap>();
+    if (!simWorldLoad(options.worldFile, *world, error)) return false;
+    options.transport.world = std::move(world);
+  }
+  options.fileError = false;
   return true;
 }
 
@@ -270,9 +283,10 @@ std::string simUsage() {
          simOptionList();
 }
 
-std::string simOptionList() {
+std::string simOptionList(bool withPort) {
   std::string text;
   for (const OptionRow& row : optionTable()) {
+    if (!withPort && std::string(row.name) == "--port") continue;
     std::string left = std::string("  ") + row.name;
     if (row.value != nullptr) left += std::string(" ") + row.value;
     if (left.size() < 24)

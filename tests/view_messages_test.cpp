@@ -149,6 +149,7 @@ TEST(ViewOptions, PortAndAddress) {
       {{"--view", "0"}, false},
       {{"--view", "70000"}, false},
       {{"--view-bind", "localhost"}, false},
+      {{"--view-bind", "0.0.0.0"}, false},  // no page to serve
       {{"--view-bind", "127.0.0.256"}, false},
   };
   for (const auto& [args, ok] : cases) {
