@@ -205,6 +205,8 @@ void simBrickReset(SimBrick& brick, const SimBrickConfig& config, SimTime now) {
 bool simBrickReceive(SimBrick& brick, const std::uint8_t* telegram, std::size_t length, SimTime now,
                      SimReply& reply) {
   reply.length = 0;
+  simOutputsSupply(brick.outputs, brick.config.motorLoadPercent, brick.config.batteryMillivolts,
+                   now);
   if (length < 2) return false;
   const std::uint8_t type = telegram[0];
   const std::uint8_t opcode = telegram[1];

@@ -270,13 +270,33 @@ BrickStatus getOutputState(SimOutputs& outputs, std::uint8_t port, SimTime now, 
 
 }  // namespace
 
+double simMotorFreeSpeed(std::uint16_t batteryMillivolts, std::uint8_t loadPercent) {
+  const std::uint16_t windings = std::min(batteryMillivolts, kSimDriveCeilingMillivolts);
+  return kSimFreeSpeedPerMillivolt * windings * std::min<int>(loadPercent, 100) / 100.0;
+}
+
 void simOutputsPowerUp(SimOutputs& outputs, const std::uint8_t (&loadPercent)[kSimOutputCount],
                        std::uint16_t batteryMillivolts, SimTime now) {
+  outputs = SimOutputs{};
   outputs.poweredUp = now;
+  outputs.batteryMillivolts = batteryMillivolts;
   for (int i = 0; i < kSimOutputCount; ++i) {
-    outputs.port[i] = SimOutput{};
-    outputs.port[i].freeSpeed =
-        kSimFreeSpeedPerMillivolt * batteryMillivolts * std::min<int>(loadPercent[i], 100) / 100.0;
+    outputs.port[i].loadPercent = loadPercent[i];
+    outputs.port[i].freeSpeed = simMotorFreeSpeed(batteryMillivolts, loadPercent[i]);
+  }
+}
+
+void simOutputsSupply(SimOutputs& outputs, const std::uint8_t (&loadPercent)[kSimOutputCount],
+                      std::uint16_t batteryMillivolts, SimTime now) {
+  bool same = outputs.batteryMillivolts == batteryMillivolts;
+  for (int i = 0; i < kSimOutputCount; ++i)
+    same = same && outputs.port[i].loadPercent == loadPercent[i];
+  if (same) return;
+  simOutputsAdvance(outputs, now);
+  outputs.batteryMillivolts = batteryMillivolts;
+  for (int i = 0; i < kSimOutputCount; ++i) {
+    outputs.port[i].loadPercent = loadPercent[i];
+    outputs.port[i].freeSpeed = simMotorFreeSpeed(batteryMillivolts, loadPercent[i]);
   }
 }
 

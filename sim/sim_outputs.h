@@ -39,11 +39,16 @@
 // friction. At full drive it reaches its free speed, 0.111 degrees per
 // second per millivolt of battery (900 deg/s at the default 8100 mV) times
 // the output's load percent; so at 8100 mV powers above about 90 saturate,
-// and a load lowers the top speed but not a regulated speed below it. With
-// no drive and the BRAKE bit the windings are shorted (it stops within 15
-// degrees from full speed); with them open only friction (1200 deg/s^2)
-// slows it. At rest it starts only above 3 % drive. A load of 0 blocks the
-// motor.
+// and a load lowers the top speed but not a regulated speed below it. The
+// motor drivers take at most 10.5 V (their absolute maximum supply): above
+// that the windings see no more, so a brick on a power supply turns its
+// motors as on 10.5 V, 1165 deg/s. The battery level and the loads in force
+// are those of the last telegram's time: a change while serving reaches the
+// motors from then on. With no drive and the BRAKE bit the windings are
+// shorted (it stops within 15 degrees from full speed); with them open only
+// friction (2700 deg/s^2, 40 deg/s of drive) slows it. At rest it starts
+// only above about 6 % drive (the firmware ramps up from 10 %). A load of 0 blocks
+// the motor.
 #pragma once
 
 #include <cstddef>
@@ -57,7 +62,8 @@
 // The motor model.
 constexpr double kSimFreeSpeedPerMillivolt = 0.111;  // deg/s at full drive, unloaded
 constexpr double kSimMotorTimeConstant = 0.015;      // s
-constexpr double kSimMotorFriction = 1200.0;         // deg/s^2
+constexpr double kSimMotorFriction = 2700.0;         // deg/s^2
+constexpr std::uint16_t kSimDriveCeilingMillivolts = 10500;
 // The firmware's timing.
 constexpr auto kSimOutputPass = std::chrono::milliseconds(1);
 constexpr int kSimRegulationPasses = 101;
@@ -101,19 +107,30 @@ struct SimOutput {
   std::int64_t rotationOrigin = 0;
 
   // The free speed at full drive, deg/s (battery and load); 0 blocks it.
-  // Set at power-up from the brick's configuration; program resets keep it.
+  // Follows the brick's configuration; program resets keep it.
   double freeSpeed = 0;
+  std::uint8_t loadPercent = 100;
 };
 
 struct SimOutputs {
   SimOutput port[kSimOutputCount];
   SimTime poweredUp{};  // pass n runs at poweredUp + n ms
+  std::uint16_t batteryMillivolts = 0;
 };
+
+// The free speed at full drive, deg/s, of a motor with `loadPercent` (0-100;
+// 0 blocks it) on a battery of `batteryMillivolts`.
+double simMotorFreeSpeed(std::uint16_t batteryMillivolts, std::uint8_t loadPercent);
 
 // Power-up: every output off and coasting at rest, counters 0; the free
 // speeds from `batteryMillivolts` and `loadPercent` (one per port, 0-100).
 void simOutputsPowerUp(SimOutputs& outputs, const std::uint8_t (&loadPercent)[kSimOutputCount],
                        std::uint16_t batteryMillivolts, SimTime now);
+
+// A new battery level or new loads: the motion up to `now` is that of the
+// old ones; nothing happens when neither changed.
+void simOutputsSupply(SimOutputs& outputs, const std::uint8_t (&loadPercent)[kSimOutputCount],
+                      std::uint16_t batteryMillivolts, SimTime now);
 
 // What a program start or stop does to the outputs: each coasts (mode,
 // power, regulation and run state 0, no tacho limit) and its three counters

@@ -96,12 +96,6 @@ const char* motorState(const SimOutput& o) {
   return o.freeSpeed <= 0 ? "blocked" : "running";  // a load of 0 holds it
 }
 
-// The load as --load gave it: the free speed against the unloaded one.
-long long loadPercent(const SimOutput& o, std::uint16_t batteryMillivolts) {
-  const double unloaded = kSimFreeSpeedPerMillivolt * batteryMillivolts;
-  return unloaded > 0 ? std::llround(100.0 * o.freeSpeed / unloaded) : 100;
-}
-
 bool isLowSpeed(std::uint8_t type) {
   return type == nxt::kSensorLowSpeed || type == nxt::kSensorLowSpeed9V;
 }
@@ -121,7 +115,7 @@ void motors(Json& j, const SimSnapshot& s) {
     j.field("tacho", static_cast<long long>(simOutputTachoCount(o)));
     j.field("block", static_cast<long long>(simOutputBlockTachoCount(o)));
     j.field("rotation", static_cast<long long>(simOutputRotationCount(o)));
-    j.field("load", loadPercent(o, s.batteryMillivolts));
+    j.field("load", static_cast<long long>(o.loadPercent));
     j.close('}');
   }
   j.close(']');

@@ -11,7 +11,7 @@
 # word is a package that one command alone needs, installed too.
 set -euo pipefail
 
-build=(cmake ninja-build g++ pkg-config libboost-dev libusb-1.0-0-dev)
+build=(cmake ninja-build g++ pkg-config libboost-dev libusb-1.0-0-dev nlohmann-json3-dev)
 test=(googletest libgtest-dev netcat-openbsd python3)
 clang=(clang libclang-rt-14-dev)
 format=(clang-format)
