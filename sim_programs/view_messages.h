@@ -28,4 +28,3 @@
 // The state message for `snapshot` (its motors already advanced to the
 // moment it shows), with the link's telegrams per second.
 std::string viewStateMessage(const SimSnapshot& snapshot, double telegramsPerSecond);
-
