@@ -36,9 +36,10 @@ bool namesUnprintableFile(const std::vector<std::uint8_t>& telegram) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > 4096) return 0;
+  static const SimBrickConfig kConfig;  // the same power-up for every input
   SimBrick brick;
   SimTime now{};
-  simBrickReset(brick, SimBrickConfig{}, now);
+  simBrickReset(brick, kConfig, now);
   std::size_t i = 0;
   while (i + 2 <= size) {
     const std::size_t length = data[i];

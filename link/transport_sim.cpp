@@ -22,11 +22,33 @@ struct TransportDevice {
 
 namespace {
 
+// Replies not yet received, oldest first, in place: a client that sends
+// more than it reads loses the oldest.
+struct PendingReplies {
+  static constexpr std::size_t kCapacity = 16;
+  SimReply replies[kCapacity];
+  std::size_t first = 0;
+  std::size_t count = 0;
+
+  bool empty() const { return count == 0; }
+  void clear() { count = 0; }
+  void push_back(const SimReply& reply) {
+    if (count == kCapacity) pop_front();
+    replies[(first + count) % kCapacity] = reply;
+    ++count;
+  }
+  const SimReply& front() const { return replies[first]; }
+  void pop_front() {
+    first = (first + 1) % kCapacity;
+    --count;
+  }
+};
+
 struct SimTransport {
   SimTransportSettings settings;
   SimBrick brick;
   SimTrace trace;
-  std::deque<SimReply> pending;                    // replies not yet received
+  PendingReplies pending;
   std::deque<std::vector<std::uint8_t>> scripted;  // injected replies
   int openHandles = 0;
   int nextId = 1;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <utility>
 
 #include "protocol/little_endian.h"
 
@@ -34,10 +35,8 @@ bool isProgram(const std::string& name) {
 void programReset(SimBrick& brick, SimTime now) {
   simOutputsProgramReset(brick.outputs, now);
   simInputsReset(brick.inputs, now);
-  for (auto& mailbox : brick.mailboxes) mailbox.clear();
+  for (SimMailbox& mailbox : brick.mailboxes) mailbox.count = 0;
 }
-
-constexpr std::size_t kMessagesPerMailbox = 5;
 
 // MESSAGEWRITE: inbox, size, the message with its zero.
 BrickStatus messageWrite(SimBrick& brick, const std::uint8_t* p, std::size_t n) {
@@ -47,11 +46,15 @@ BrickStatus messageWrite(SimBrick& brick, const std::uint8_t* p, std::size_t n) 
   if (size == 0 || size > nxt::kMessageField || last != 0) return BrickStatus::kOutOfRange;
   if (inbox >= nxt::kMailboxCount) return BrickStatus::kInvalidMailbox;
   if (brick.runningProgram.empty()) return BrickStatus::kNoActiveProgram;
-  auto& mailbox = brick.mailboxes[inbox];
-  if (mailbox.size() == kMessagesPerMailbox) mailbox.pop_front();  // the oldest makes room
-  std::vector<std::uint8_t> message(size, 0);
-  for (std::size_t i = 0; i < size; ++i) message[i] = 2 + i < n ? p[2 + i] : 0;
-  mailbox.push_back(std::move(message));
+  SimMailbox& mailbox = brick.mailboxes[inbox];
+  if (mailbox.count == kSimMessagesPerMailbox) {  // the oldest makes room
+    mailbox.first = (mailbox.first + 1) % kSimMessagesPerMailbox;
+    --mailbox.count;
+  }
+  const std::size_t slot = (mailbox.first + mailbox.count) % kSimMessagesPerMailbox;
+  for (std::size_t i = 0; i < size; ++i) mailbox.messages[slot][i] = 2 + i < n ? p[2 + i] : 0;
+  mailbox.sizes[slot] = static_cast<std::uint8_t>(size);
+  ++mailbox.count;
   return BrickStatus::kSuccess;
 }
 
@@ -61,23 +64,28 @@ void messageRead(SimBrick& brick, const std::uint8_t* p, std::size_t n, SimReply
   const std::uint8_t echoed = n > 1 ? p[1] : 0;
   const bool remove = n > 2 && p[2] != 0;
   BrickStatus status = BrickStatus::kSuccess;
-  std::vector<std::uint8_t> message;
+  const std::uint8_t* message = nullptr;
+  std::size_t size = 0;
   if (inbox >= nxt::kMailboxCount) {
     status = BrickStatus::kInvalidMailbox;
   } else if (brick.runningProgram.empty()) {
     status = BrickStatus::kNoActiveProgram;
-  } else if (brick.mailboxes[inbox].empty()) {
+  } else if (brick.mailboxes[inbox].count == 0) {
     status = BrickStatus::kMailboxEmpty;
   } else {
-    message = brick.mailboxes[inbox].front();
-    if (remove) brick.mailboxes[inbox].pop_front();
+    SimMailbox& mailbox = brick.mailboxes[inbox];
+    message = mailbox.messages[mailbox.first];
+    size = mailbox.sizes[mailbox.first];
+    if (remove) {
+      mailbox.first = (mailbox.first + 1) % kSimMessagesPerMailbox;
+      --mailbox.count;
+    }
   }
   simReplyBegin(reply, nxt::byteOf(Opcode::kMessageRead), status);
   simReplyByte(reply, echoed);
-  simReplyByte(reply, static_cast<std::uint8_t>(message.size()));
-  for (std::size_t i = 0; i < nxt::kMessageField; ++i) {
-    simReplyByte(reply, i < message.size() ? message[i] : 0);
-  }
+  simReplyByte(reply, static_cast<std::uint8_t>(size));
+  for (std::size_t i = 0; i < nxt::kMessageField; ++i)
+    simReplyByte(reply, i < size ? message[i] : 0);
 }
 
 // Direct commands of the brick as a whole. `p` are the parameters after the
@@ -193,9 +201,9 @@ void systemCommand(SimBrick& brick, std::uint8_t opcode, const std::uint8_t* p, 
 }  // namespace
 
 void simBrickReset(SimBrick& brick, const SimBrickConfig& config, SimTime now) {
-  const SimBrickConfig kept = config;  // `config` may be brick.config itself
+  SimBrickConfig kept = config;  // `config` may be brick.config itself
   brick = SimBrick{};
-  brick.config = kept;
+  brick.config = std::move(kept);
   simFlashReset(brick.flash, brick.config.files, brick.config.flashFolder);
   simOutputsPowerUp(brick.outputs, brick.config.motorLoadPercent, brick.config.batteryMillivolts,
                     now);

@@ -16,7 +16,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -28,12 +27,22 @@
 #include "sim/sim_outputs.h"
 #include "sim/sim_reply.h"
 
+constexpr std::size_t kSimMessagesPerMailbox = 5;
+
+// A mailbox of the running program: a ring of at most five messages, the
+// oldest at `first`; it holds them in place, without allocating.
+struct SimMailbox {
+  std::uint8_t messages[kSimMessagesPerMailbox][nxt::kMessageField] = {};
+  std::uint8_t sizes[kSimMessagesPerMailbox] = {};
+  std::size_t first = 0;
+  std::size_t count = 0;
+};
+
 struct SimBrick {
   SimBrickConfig config;
   SimFlash flash;
   std::string runningProgram;  // empty when no program runs
-  // The mailboxes of the running program, each at most 5 messages.
-  std::deque<std::vector<std::uint8_t>> mailboxes[nxt::kMailboxCount];
+  SimMailbox mailboxes[nxt::kMailboxCount];
   // What happened inside the brick since the caller last looked, e.g.
   // "program demo.rxe started"; the caller empties it.
   std::vector<std::string> events;

@@ -33,10 +33,10 @@ std::uint32_t sectorsFor(std::uint32_t size) {
 std::uint32_t sectorsUsed(const SimFlash& flash) {
   std::uint64_t used = 0;
   for (const SimFile& file : flash.files) {
-    used += sectorsFor(static_cast<std::uint32_t>(file.bytes.size()));
+    used += sectorsFor(std::max(static_cast<std::uint32_t>(file.bytes.size()), file.capacity));
   }
   for (const SimFileHandle& handle : flash.handles) {
-    if (handle.use == Use::kWrite) used += sectorsFor(handle.announced);
+    if (handle.use == Use::kWrite && !handle.appending) used += sectorsFor(handle.announced);
   }
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(used, kSimUserFlashSectors));
 }
@@ -201,6 +201,8 @@ void openWrite(SimFlash& flash, SystemOpcode op, const std::uint8_t* p, std::siz
     handle.pending.name = name;
     handle.announced = size;
     handle.dataFile = op == SystemOpcode::kOpenWriteData;
+    handle.pending.dataFile = handle.dataFile;
+    handle.pending.capacity = handle.dataFile ? size : 0;
   }
   begin(reply, op, status);
   simReplyByte(reply, h == kSimFileHandles ? 0 : static_cast<std::uint8_t>(h));
@@ -212,28 +214,79 @@ void openWriteAs(SimFlash& flash, const std::uint8_t* p, std::size_t n, SimReply
   openWrite(flash, kOp, p, n, reply);
 }
 
+// OPENAPPENDDATA: the handle and the room the data file has left; the
+// bytes written to it are appended when it is closed.
+void openAppend(SimFlash& flash, const std::uint8_t* p, std::size_t n, SimReply& reply) {
+  const std::size_t h = freeHandle(flash);
+  bool tooLong = false;
+  const std::string pattern = nameField(p, n, tooLong);
+  const bool refused = nameRefused(pattern, tooLong);
+  const std::size_t index = refused ? flash.files.size() : findFrom(flash, pattern, 0);
+  std::size_t writing = 0;
+  bool busy = false;
+  for (const SimFileHandle& handle : flash.handles) {
+    if (handle.use != Use::kWrite) continue;
+    ++writing;
+    if (index < flash.files.size() &&
+        lower(handle.pending.name) == lower(flash.files[index].name)) {
+      busy = true;
+    }
+  }
+  LoaderStatus status = LoaderStatus::kSuccess;
+  std::uint32_t room = 0;
+  if (h == kSimFileHandles) {
+    status = LoaderStatus::kNoMoreHandles;
+  } else if (refused) {
+    status = LoaderStatus::kIllegalFileName;
+  } else if (index == flash.files.size()) {
+    status = LoaderStatus::kFileNotFound;
+  } else if (busy) {
+    status = LoaderStatus::kFileBusy;
+  } else if (!flash.files[index].dataFile) {
+    status = LoaderStatus::kAppendNotPossible;
+  } else if (flash.files[index].bytes.size() >= flash.files[index].capacity) {
+    status = LoaderStatus::kFileIsFull;
+  } else if (writing >= kSimWriteHandles) {
+    status = LoaderStatus::kNoWriteBuffers;
+  } else {
+    const SimFile& file = flash.files[index];
+    room = file.capacity - static_cast<std::uint32_t>(file.bytes.size());
+    SimFileHandle& handle = flash.handles[h];
+    handle = SimFileHandle{};
+    handle.use = Use::kWrite;
+    handle.pending = file;
+    handle.announced = file.capacity;
+    handle.dataFile = true;
+    handle.appending = true;
+  }
+  begin(reply, SystemOpcode::kOpenAppendData, status);
+  simReplyByte(reply, h == kSimFileHandles ? 0 : static_cast<std::uint8_t>(h));
+  simReplyU32(reply, room);
+}
+
 void read(SimFlash& flash, const std::uint8_t* p, std::size_t n, SimReply& reply) {
   const std::uint8_t h = n > 0 ? p[0] : 0;
   const std::uint8_t length[] = {n > 1 ? p[1] : std::uint8_t{0}, n > 2 ? p[2] : std::uint8_t{0}};
   const std::uint16_t asked = nxt::readU16(length);
   const std::size_t room = std::min<std::size_t>(asked, kMaxReadBytes);
   LoaderStatus status = LoaderStatus::kSuccess;
-  std::vector<std::uint8_t> data;
+  const std::uint8_t* data = nullptr;
+  std::size_t count = 0;
   if (h >= kSimFileHandles || flash.handles[h].use != Use::kRead) {
     status = LoaderStatus::kIllegalHandle;
   } else {
     SimFileHandle& handle = flash.handles[h];
     const std::vector<std::uint8_t>& bytes = flash.files[handle.fileIndex].bytes;
     const std::size_t left = bytes.size() - std::min<std::size_t>(handle.position, bytes.size());
-    const std::size_t count = std::min(room, left);
-    data.assign(bytes.begin() + handle.position, bytes.begin() + handle.position + count);
+    count = std::min(room, left);
+    data = bytes.data() + std::min<std::size_t>(handle.position, bytes.size());
     handle.position += static_cast<std::uint32_t>(count);
     if (count < room) status = LoaderStatus::kEndOfFile;
   }
   begin(reply, SystemOpcode::kRead, status);
   simReplyByte(reply, h);
   simReplyU16(reply, asked);  // the count asked for, as the firmware echoes it
-  for (std::size_t i = 0; i < room; ++i) simReplyByte(reply, i < data.size() ? data[i] : 0);
+  for (std::size_t i = 0; i < room; ++i) simReplyByte(reply, i < count ? data[i] : 0);
 }
 
 void write(SimFlash& flash, const std::uint8_t* p, std::size_t n, SimReply& reply) {
@@ -256,6 +309,18 @@ void write(SimFlash& flash, const std::uint8_t* p, std::size_t n, SimReply& repl
   simReplyU16(reply, static_cast<std::uint16_t>(count));
 }
 
+// The appended file takes the place of the one it was opened on (gone
+// meanwhile: the bytes are dropped).
+LoaderStatus closeAppend(SimFlash& flash, SimFileHandle& handle) {
+  const std::size_t index = findFrom(flash, handle.pending.name, 0);
+  if (index == flash.files.size()) return LoaderStatus::kSuccess;
+  if (flash.folder && !simFlashStoreFile(*flash.folder, handle.pending)) {
+    return LoaderStatus::kUndefinedError;
+  }
+  flash.files[index] = std::move(handle.pending);
+  return LoaderStatus::kSuccess;
+}
+
 void close(SimFlash& flash, const std::uint8_t* p, std::size_t n, SimReply& reply) {
   const std::uint8_t h = n > 0 ? p[0] : 0;
   LoaderStatus status = LoaderStatus::kSuccess;
@@ -266,7 +331,9 @@ void close(SimFlash& flash, const std::uint8_t* p, std::size_t n, SimReply& repl
       status = LoaderStatus::kHandleAlreadyClosed;
     } else if (handle.use == Use::kWrite) {
       const bool complete = handle.pending.bytes.size() == handle.announced && !handle.overflowed;
-      if (complete || handle.dataFile) {
+      if (handle.appending) {
+        status = closeAppend(flash, handle);
+      } else if (complete || handle.dataFile) {
         if (flash.folder && !simFlashStoreFile(*flash.folder, handle.pending)) {
           status = LoaderStatus::kUndefinedError;
         } else {
@@ -437,6 +504,7 @@ bool simFilesReceive(SimFlash& flash, std::uint8_t opcode, const std::uint8_t* p
       {SystemOpcode::kOpenWrite, openWriteAs<SystemOpcode::kOpenWrite>},
       {SystemOpcode::kOpenWriteLinear, openWriteAs<SystemOpcode::kOpenWriteLinear>},
       {SystemOpcode::kOpenWriteData, openWriteAs<SystemOpcode::kOpenWriteData>},
+      {SystemOpcode::kOpenAppendData, openAppend},
       {SystemOpcode::kRead, read},
       {SystemOpcode::kWrite, write},
       {SystemOpcode::kClose, close},

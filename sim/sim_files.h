@@ -1,8 +1,15 @@
 // The simulated brick's flash file system, as the firmware's loader keeps
 // it, and the system commands that reach it: OPENREAD, OPENWRITE,
-// OPENWRITELINEAR, OPENWRITEDATA, READ, WRITE, CLOSE, DELETE, FINDFIRST and
-// FINDNEXT, each answered byte for byte as the firmware does, with the
-// loader's status codes (0x81-0x93).
+// OPENWRITELINEAR, OPENWRITEDATA, OPENAPPENDDATA, READ, WRITE, CLOSE,
+// DELETE, FINDFIRST and FINDNEXT, each answered byte for byte as the
+// firmware does, with the loader's status codes (0x81-0x93).
+//
+// Data files: one made by OPENWRITEDATA keeps the size announced for it;
+// closed early, it holds the bytes written so far and the rest of that size
+// stays its own. OPENAPPENDDATA opens it again after its last byte and
+// answers the room left; a file that is no data file answers "append not
+// possible", one without room "file is full". Appended bytes enter the
+// flash when the handle is closed.
 //
 // Files: names of at most 19 characters, looked up without regard to case
 // and with the wildcards "*.*", "NAME.*" and "*.EXT"; listed newest first.
@@ -39,6 +46,8 @@ struct SimFlashFolder;
 struct SimFile {
   std::string name;
   std::vector<std::uint8_t> bytes;
+  bool dataFile = false;       // made by OPENWRITEDATA
+  std::uint32_t capacity = 0;  // a data file's announced size
 };
 
 constexpr std::size_t kSimFileHandles = 16;
@@ -57,6 +66,7 @@ struct SimFileHandle {
   std::uint32_t announced = 0;  // kWrite: the size given when it was opened
   bool dataFile = false;        // kWrite: OPENWRITEDATA, may close early
   bool overflowed = false;      // kWrite: more bytes came than announced
+  bool appending = false;       // kWrite: OPENAPPENDDATA to the file of that name
 };
 
 struct SimFlash {

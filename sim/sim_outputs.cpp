@@ -22,6 +22,12 @@ constexpr int kGainD = 1;
 constexpr int kMaxPositionError = 32000 / (kGainP * 32);
 constexpr int kMaxAccumulatedError = 800;
 constexpr int kMaxDrive = 100;
+// The synchronised regulator's clamps, the least drive a ramp starts from,
+// and the count at which a run without limit starts counting afresh.
+constexpr int kMaxSyncError = 500;
+constexpr int kMaxSyncAccumulated = 900;
+constexpr int kMinMovementPower = 10;
+constexpr std::int64_t kMaxCountToRun = 10000000;
 
 // The friction in terms of the drive's speed; a motor at rest needs twice
 // half as much again (static friction) to start.
@@ -95,8 +101,33 @@ void move(SimOutput& o, double dt) {
   }
 }
 
-// The regulator at a tick: the position error grows by the setpoint and
-// shrinks by the counts moved since the last tick.
+std::int64_t tachoCount(const SimOutput& o) { return wholeDegrees(o) - o.tachoOrigin; }
+std::int64_t blockCount(const SimOutput& o) { return wholeDegrees(o) - o.blockTachoOrigin; }
+void setTachoCount(SimOutput& o, std::int64_t count) { o.tachoOrigin = wholeDegrees(o) - count; }
+
+bool speedRegulated(const SimOutput& o) { return (o.regulation & nxt::kRegulationMotorSpeed) != 0; }
+bool synchronised(const SimOutput& o) { return (o.regulation & nxt::kRegulationSync) != 0; }
+
+// The output that `n` is synchronised with: the first other one with
+// synchronised regulation; -1 for none.
+int partnerOf(const SimOutputs& outputs, int n) {
+  for (int i = 0; i < kSimOutputCount; ++i) {
+    if (i != n && synchronised(outputs.port[i])) return i;
+  }
+  return -1;
+}
+
+// The partner whose drive `n` sets at its tick: A leads B, else C; B leads
+// C unless A is synchronised too; C never leads.
+int ledBy(const SimOutputs& outputs, int n) {
+  const auto sync = [&](int i) { return synchronised(outputs.port[i]); };
+  if (n == 0) return sync(1) ? 1 : sync(2) ? 2 : -1;
+  if (n == 1) return sync(2) && !sync(0) ? 2 : -1;
+  return -1;
+}
+
+// The speed regulator at a tick: the position error grows by the setpoint
+// and shrinks by the counts moved since the last tick.
 void regulate(SimOutput& o, std::int64_t count) {
   const std::int64_t moved = count - o.countAtTick;
   const std::int64_t error = o.positionError - moved + o.targetSpeed;
@@ -111,23 +142,265 @@ void regulate(SimOutput& o, std::int64_t count) {
   o.drive = std::clamp((p + i + d) / 2, -kMaxDrive, kMaxDrive);
 }
 
+// The synchronised regulator at the leader's tick.
+void regulatePair(SimOutputs& outputs, int leader, int follower) {
+  SimOutput& one = outputs.port[leader];
+  SimOutput& two = outputs.port[follower];
+  SimSync& sync = outputs.sync;
+  const std::int64_t blockOne = blockCount(one);
+  const std::int64_t blockTwo = blockCount(two);
+  // The turn ratio's share of the power, counts per tick; before either
+  // has moved, the ratio itself.
+  int share = 0;
+  if (one.turn != 0) {
+    if (blockOne == 0 && blockTwo == 0) {
+      share = one.turn;
+    } else if (one.targetSpeed >= 0) {
+      share = one.turn > 0 ? two.turn * two.targetSpeed / 100 : one.turn * one.targetSpeed / 100;
+    } else {
+      share = one.turn > 0 ? one.turn * -one.targetSpeed / 100 : two.turn * -two.targetSpeed / 100;
+    }
+  }
+  sync.turnDifference += 2 * share;
+  const int error = static_cast<int>(std::clamp<std::int64_t>(
+      blockOne - blockTwo + sync.turnDifference, -kMaxSyncError, kMaxSyncError));
+  const int p = error * kGainP;
+  const int d = (error - sync.lastError) * kGainD;
+  sync.lastError = error;
+  sync.accumulatedError =
+      std::clamp(sync.accumulatedError + error, -kMaxSyncAccumulated, kMaxSyncAccumulated);
+  const int correction = (p + sync.accumulatedError * kGainI + d) / 4;
+  int driveOne = std::clamp(one.targetSpeed - correction, -kMaxDrive, kMaxDrive);
+  int driveTwo = std::clamp(two.targetSpeed + correction, -kMaxDrive, kMaxDrive);
+  if (one.turn != 0) {
+    driveOne = std::clamp(driveOne, -std::abs(one.targetSpeed), std::abs(one.targetSpeed));
+    driveTwo = std::clamp(driveTwo, -std::abs(two.targetSpeed), std::abs(two.targetSpeed));
+  }
+  one.drive = driveOne;
+  two.drive = driveTwo;
+}
+
+void regulateAtTick(SimOutputs& outputs, int n, std::int64_t count) {
+  SimOutput& o = outputs.port[n];
+  if (speedRegulated(o)) {
+    regulate(o, count);
+  } else if (synchronised(o)) {
+    const int follower = ledBy(outputs, n);
+    if (follower >= 0) regulatePair(outputs, n, follower);
+  }
+}
+
+void stop(SimOutput& o) {
+  o.setSpeed = 0;
+  o.targetSpeed = 0;
+  o.drive = 0;
+  o.runState = SimRunState::kIdle;
+  o.regulation = nxt::kRegulationIdle;
+}
+
+// The tacho limit reached at the end of a ramp down: a synchronised pair
+// stops together.
+void reachedLimit(SimOutputs& outputs, int n) {
+  SimOutput& o = outputs.port[n];
+  if (synchronised(o)) {
+    const int partner = partnerOf(outputs, n);
+    stop(o);
+    if (partner >= 0) stop(outputs.port[partner]);
+    return;
+  }
+  if (o.setSpeed == 0) {
+    o.targetSpeed = 0;
+    o.drive = 0;
+  }
+  o.runState = SimRunState::kIdle;
+  o.regulation = nxt::kRegulationIdle;
+}
+
+// The tacho limit of a synchronised pair: with a turn ratio the one ahead
+// decides, and the other takes over its counts; without, either.
+void pairLimit(SimOutputs& outputs, int n) {
+  const int partner = partnerOf(outputs, n);
+  if (partner < 0) return;
+  SimOutput& one = outputs.port[n];
+  SimOutput& two = outputs.port[partner];
+  const auto both = [&](SimOutput* from, SimOutput* to) {
+    one.runState = SimRunState::kIdle;
+    two.runState = SimRunState::kIdle;
+    if (from != nullptr) {
+      setTachoCount(*to, tachoCount(*from));
+      to->countToRun = from->countToRun;
+    }
+  };
+  if (one.turn != 0) {
+    const bool forward = one.turn > 0 ? two.targetSpeed >= 0 : one.targetSpeed >= 0;
+    SimOutput& ahead = (one.turn > 0) == forward ? two : one;
+    SimOutput& behind = &ahead == &two ? one : two;
+    const std::int64_t count = tachoCount(ahead);
+    if (forward ? count >= ahead.countToRun : count <= ahead.countToRun) both(&ahead, &behind);
+  } else if (one.setSpeed > 0) {
+    if (tachoCount(one) >= one.countToRun || tachoCount(two) >= two.countToRun) {
+      both(nullptr, nullptr);
+    }
+  } else if (one.setSpeed < 0) {
+    if (tachoCount(one) <= one.countToRun || tachoCount(two) <= two.countToRun) {
+      both(nullptr, nullptr);
+    }
+  }
+}
+
+// A step of the drive for a ramp, the divisor 0 read as no step size (the
+// firmware would divide by zero).
+int rampStep(std::int64_t counts, int steps) {
+  return steps == 0 ? 0 : static_cast<std::int16_t>(counts / steps);
+}
+
+void rampUp(SimOutput& o) {
+  const std::int64_t count = tachoCount(o);
+  const int direction = o.setSpeed > 0 ? 1 : -1;
+  if (o.targetSpeed == 0) {
+    o.targetSpeed = direction * kMinMovementPower;
+  } else {
+    if (o.rampIncrement == 0) {
+      o.rampIncrement =
+          direction * rampStep(o.countToRun - o.rampCountStart, o.setSpeed - o.targetSpeed);
+      o.rampCountOld = count;
+    }
+    if (direction > 0 ? count > o.rampCountOld + o.rampIncrement
+                      : count < o.rampCountOld + o.rampIncrement) {
+      o.targetSpeed += direction;
+      o.rampCountOld = count;
+      o.rampCount = 0;
+    } else if (!speedRegulated(o) && ++o.rampCount > 100) {
+      o.rampCount = 0;
+      o.targetSpeed += direction;
+    }
+  }
+  if (direction > 0 ? count - o.rampCountStart >= o.countToRun - o.rampCountStart
+                    : count + o.rampCountStart <= o.countToRun + o.rampCountStart) {
+    o.targetSpeed = o.setSpeed;
+    o.runState = SimRunState::kIdle;
+  }
+  o.targetSpeed =
+      direction > 0 ? std::min(o.targetSpeed, o.setSpeed) : std::max(o.targetSpeed, o.setSpeed);
+  if (o.regulation == nxt::kRegulationIdle) o.drive = o.targetSpeed;
+}
+
+// A partner turning against the leader during its ramp down is slowed too.
+void rampDownPartner(SimOutputs& outputs, int n) {
+  const SimOutput& one = outputs.port[n];
+  const int partner = partnerOf(outputs, n);
+  if (partner < 0 || one.turn == 0) return;
+  SimOutput& two = outputs.port[partner];
+  if (one.targetSpeed >= 0) {
+    if (two.drive < 0) --two.targetSpeed;
+  } else if (two.drive > 0) {
+    ++two.targetSpeed;
+  }
+}
+
+void rampDown(SimOutputs& outputs, int n) {
+  SimOutput& o = outputs.port[n];
+  const std::int64_t count = tachoCount(o);
+  if (o.rampIncrement == 0) {
+    const std::int64_t left = o.countToRun - count;
+    const int span = o.targetSpeed - o.setSpeed;
+    if (o.targetSpeed > 0) {
+      const bool toRest = o.targetSpeed > kMinMovementPower && o.setSpeed == 0;
+      o.rampIncrement = rampStep(left, toRest ? span - kMinMovementPower : span);
+    } else {
+      const bool toRest = o.targetSpeed < -kMinMovementPower && o.setSpeed == 0;
+      o.rampIncrement = -rampStep(left, toRest ? span + kMinMovementPower : span);
+    }
+    o.rampCountOld = count;
+  }
+  const bool forward = o.targetSpeed > 0;
+  if (forward ? count > o.rampCountOld + o.rampIncrement
+              : count < o.rampCountOld + o.rampIncrement) {
+    o.targetSpeed = forward ? std::max(o.targetSpeed - 1, kMinMovementPower)
+                            : std::min(o.targetSpeed + 1, -kMinMovementPower);
+    o.rampCountOld = count;
+    o.rampCount = 0;
+    rampDownPartner(outputs, n);
+  } else if (!speedRegulated(o)) {
+    // Stalled: pushed on again, then given time.
+    const int increment = forward ? o.rampIncrement : -o.rampIncrement;
+    if (++o.rampCount > static_cast<std::uint16_t>(30 * increment)) {
+      o.rampCount = static_cast<std::uint16_t>(20 * increment);
+      o.targetSpeed += forward ? 1 : -1;
+    }
+  }
+  if (synchronised(o) && o.turn != 0) {
+    pairLimit(outputs, n);
+    if (o.runState == SimRunState::kIdle) reachedLimit(outputs, n);
+  } else if (forward ? count >= o.countToRun : count <= o.countToRun) {
+    reachedLimit(outputs, n);
+  }
+  if (o.regulation == nxt::kRegulationIdle) o.drive = o.targetSpeed;
+}
+
+void runningLimit(SimOutputs& outputs, int n) {
+  SimOutput& o = outputs.port[n];
+  if (!o.runForever) {
+    if (synchronised(o)) {
+      pairLimit(outputs, n);
+    } else if ((o.setSpeed > 0 && tachoCount(o) >= o.countToRun) ||
+               (o.setSpeed < 0 && tachoCount(o) <= o.countToRun)) {
+      o.runState = SimRunState::kIdle;
+      o.regulation = nxt::kRegulationIdle;
+    }
+  } else {
+    if (tachoCount(o) > kMaxCountToRun) setTachoCount(o, 0);
+    if (o.targetSpeed != 0) o.countToRun = tachoCount(o);
+  }
+  if (o.regulation == nxt::kRegulationIdle) o.drive = o.targetSpeed;
+}
+
 // The firmware's speed setting: from a standstill setpoint the errors and
-// the tick counter start afresh.
-void setSpeed(SimOutput& o, std::uint8_t runState, int speed, std::int64_t count) {
-  SimRunState next = runState == nxt::kRunStateIdle ? SimRunState::kIdle : SimRunState::kRunning;
-  if (o.setSpeed == speed && o.runState == next && next != SimRunState::kIdle) return;
+// the tick counter start afresh; a ramp toward a speed already passed runs
+// at once.
+void setSpeed(SimOutput& o, SimRunState next, int speed, int turn) {
+  if (o.setSpeed == speed && o.runState == next && next != SimRunState::kIdle && o.turn == turn) {
+    return;
+  }
   if (o.targetSpeed == 0) {
     o.accumulatedError = 0;
     o.positionError = 0;
     o.passesSinceTick = 0;
-    o.countAtTick = count;
+    o.countAtTick = wholeDegrees(o);
   }
-  if (next == SimRunState::kIdle) {
-    o.regulated = false;
-  } else {
+  const auto startRamp = [&] {
     o.setSpeed = speed;
-    o.targetSpeed = speed;
-    if (speed == 0) next = SimRunState::kHold;
+    o.turn = turn;
+    o.rampIncrement = 0;
+    o.rampCountStart = tachoCount(o);
+    o.rampCount = 0;
+  };
+  switch (next) {
+    case SimRunState::kIdle:
+      o.regulation = nxt::kRegulationIdle;
+      break;
+    case SimRunState::kRampUp:
+      if (o.setSpeed != 0 && (speed > 0 ? o.setSpeed >= speed : o.setSpeed <= speed)) {
+        next = SimRunState::kRunning;
+      } else {
+        startRamp();
+      }
+      break;
+    case SimRunState::kRunning:
+      o.setSpeed = speed;
+      o.targetSpeed = speed;
+      o.turn = turn;
+      if (speed == 0) next = SimRunState::kHold;
+      break;
+    case SimRunState::kRampDown:
+      if (o.targetSpeed >= 0 ? o.setSpeed <= speed : o.setSpeed >= speed) {
+        next = SimRunState::kRunning;
+      } else {
+        startRamp();
+      }
+      break;
+    default:
+      break;
   }
   o.runState = next;
 }
@@ -142,98 +415,130 @@ void setTachoLimit(SimOutput& o, std::uint32_t limit) {
   o.countToRun += direction > 0 ? limit : -static_cast<std::int64_t>(limit);
 }
 
-void setOutputState(SimOutput& o, const std::uint8_t* fields) {
+// SETOUTPUTSTATE as the firmware's output module takes it: the speed and
+// run state, then the tacho limit, then the mode and regulation.
+void setOutputState(SimOutputs& outputs, int n, const std::uint8_t* fields) {
+  SimOutput& o = outputs.port[n];
   o.power = static_cast<std::int8_t>(fields[0]);
   o.mode = fields[1];
   o.regulationMode = fields[2];
   o.turnRatio = static_cast<std::int8_t>(fields[3]);
   o.runStateSet = fields[4];
   o.tachoLimit = nxt::readU32(fields + 5);
-  const std::int64_t count = wholeDegrees(o);
-  const int speed = std::clamp<int>(o.power, -100, 100);
   const bool on = (o.mode & nxt::kModeMotorOn) != 0;
-  if (on) setSpeed(o, o.runStateSet, speed, count);
+  if (on) {
+    setSpeed(o, static_cast<SimRunState>(o.runStateSet), std::clamp<int>(o.power, -100, 100),
+             o.turnRatio);
+  }
+  setTachoLimit(o, o.tachoLimit);
   o.brake = (o.mode & nxt::kModeBrake) != 0;
-  if (on && (o.mode & nxt::kModeRegulated) != 0) {
-    o.regulated = (o.regulationMode & 0x03) != 0;
-    if (o.regulated && o.setSpeed == 0) {
+  if (!on) {
+    setSpeed(o, SimRunState::kIdle, 0, 0);
+    o.regulation = nxt::kRegulationIdle;
+  } else if ((o.mode & nxt::kModeRegulated) == 0) {
+    o.regulation = nxt::kRegulationIdle;
+  } else {
+    o.regulation = o.regulationMode;
+    const bool rampingDown = o.runState == SimRunState::kRampDown;
+    if (speedRegulated(o) && o.setSpeed == 0 && !rampingDown) {
       o.accumulatedError = 0;
       o.positionError = 0;
     }
-  } else {
-    if (!on) setSpeed(o, nxt::kRunStateIdle, 0, count);
-    o.regulated = false;
+    if (synchronised(o) && !rampingDown) outputs.sync = SimSync{};
   }
-  setTachoLimit(o, o.tachoLimit);
 }
 
-// One pass of the output module: the motor turns a millisecond with the
-// drive of the pass before, then the firmware looks at the count.
-void pass(SimOutput& o) {
-  move(o, std::chrono::duration<double>(kSimOutputPass).count());
-  const std::int64_t count = wholeDegrees(o);
-  ++o.passes;
-  ++o.passesSinceTick;
-  if (o.runState == SimRunState::kRunning) {
-    const std::int64_t tacho = count - o.tachoOrigin;
-    if (!o.runForever) {
-      if ((o.setSpeed > 0 && tacho >= o.countToRun) || (o.setSpeed < 0 && tacho <= o.countToRun)) {
-        o.runState = SimRunState::kIdle;
-        o.regulated = false;
-      }
-    } else if (o.targetSpeed != 0) {
-      o.countToRun = tacho;
+// One pass of the output module: every motor turns a millisecond with the
+// drive of the pass before, then the firmware looks at each count in turn.
+void pass(SimOutputs& outputs) {
+  const double dt = std::chrono::duration<double>(kSimOutputPass).count();
+  for (SimOutput& o : outputs.port) move(o, dt);
+  ++outputs.passes;
+  for (int n = 0; n < kSimOutputCount; ++n) {
+    SimOutput& o = outputs.port[n];
+    const std::int64_t count = wholeDegrees(o);
+    ++o.passesSinceTick;
+    if (o.runState == SimRunState::kRampUp) rampUp(o);
+    if (o.runState == SimRunState::kRampDown) rampDown(outputs, n);
+    if (o.runState == SimRunState::kRunning) runningLimit(outputs, n);
+    if (o.runState == SimRunState::kIdle) {
+      // Coasting: the windings open, the drive falls 1 % a pass.
+      o.brake = false;
+      o.drive = towardZero(o.drive);
+      o.targetSpeed = towardZero(o.targetSpeed);
+      o.setSpeed = towardZero(o.setSpeed);
     }
-    if (!o.regulated) o.drive = o.targetSpeed;
-  }
-  if (o.runState == SimRunState::kIdle) {
-    // Coasting: the windings open, the drive falls 1 % a pass.
-    o.brake = false;
-    o.drive = towardZero(o.drive);
-    o.targetSpeed = towardZero(o.targetSpeed);
-    o.setSpeed = towardZero(o.setSpeed);
-  }
-  if (o.runState == SimRunState::kHold) {
-    o.setSpeed = 0;
-    o.targetSpeed = 0;
-    o.drive = 0;
-    o.passesSinceTick = 0;
-    o.countAtTick = count;
-    o.runState = SimRunState::kRunning;
-  }
-  if (o.passesSinceTick >= kSimRegulationPasses) {
-    o.passesSinceTick = 0;
-    if (o.regulated) regulate(o, count);
-    o.countAtTick = count;
+    if (o.runState == SimRunState::kHold) {
+      o.setSpeed = 0;
+      o.targetSpeed = 0;
+      o.drive = 0;
+      o.passesSinceTick = 0;
+      o.countAtTick = count;
+      o.runState = SimRunState::kRunning;
+    }
+    if (o.passesSinceTick >= kSimRegulationPasses) {
+      o.passesSinceTick = 0;
+      regulateAtTick(outputs, n, count);
+      o.countAtTick = count;
+    }
   }
 }
 
-// True when further passes change nothing but the pass counters: the motor
-// rests and stays at rest, and a tick would leave the regulator as it is.
-bool settled(const SimOutput& o) {
-  if (o.speed != 0 || startsFromRest(o) || o.runState == SimRunState::kHold) return false;
-  if (o.runState == SimRunState::kIdle) {
-    return o.drive == 0 && o.targetSpeed == 0 && o.setSpeed == 0;
+// True when further passes change nothing but the pass counters: every
+// motor rests and stays at rest, and a tick would leave its regulator, and
+// the synchronised pair's, as they are.
+bool settled(const SimOutputs& outputs) {
+  for (int n = 0; n < kSimOutputCount; ++n) {
+    const SimOutput& o = outputs.port[n];
+    if (o.speed != 0 || startsFromRest(o)) return false;
+    switch (o.runState) {
+      case SimRunState::kIdle:
+        if (o.drive != 0 || o.targetSpeed != 0 || o.setSpeed != 0) return false;
+        break;
+      case SimRunState::kRunning:
+        if (o.regulation == nxt::kRegulationIdle && o.drive != o.targetSpeed) return false;
+        break;
+      case SimRunState::kRampUp:
+      case SimRunState::kRampDown:
+      case SimRunState::kHold:
+        return false;
+      default:
+        break;
+    }
+    if (speedRegulated(o)) {
+      if (wholeDegrees(o) != o.countAtTick) return false;
+      SimOutput next = o;
+      regulate(next, o.countAtTick);
+      if (next.positionError != o.positionError || next.accumulatedError != o.accumulatedError ||
+          next.drive != o.drive) {
+        return false;
+      }
+    } else if (synchronised(o) && ledBy(outputs, n) >= 0) {
+      const int follower = ledBy(outputs, n);
+      SimOutputs next = outputs;
+      regulatePair(next, n, follower);
+      if (!(next.sync == outputs.sync) || next.port[n].drive != o.drive ||
+          next.port[follower].drive != outputs.port[follower].drive) {
+        return false;
+      }
+    }
   }
-  if (!o.regulated) return o.drive == o.targetSpeed;
-  if (wholeDegrees(o) != o.countAtTick) return false;
-  SimOutput next = o;
-  regulate(next, o.countAtTick);
-  return next.positionError == o.positionError && next.accumulatedError == o.accumulatedError &&
-         next.drive == o.drive;
+  return true;
 }
 
-void advance(const SimOutputs& outputs, SimOutput& o, SimTime now) {
+void advance(SimOutputs& outputs, SimTime now) {
   if (now <= outputs.poweredUp) return;
   const std::int64_t due = (now - outputs.poweredUp) / kSimOutputPass;
-  while (o.passes < due) {
-    if (settled(o)) {
-      const std::int64_t skipped = due - o.passes;
-      o.passesSinceTick = static_cast<int>((o.passesSinceTick + skipped) % kSimRegulationPasses);
-      o.passes = due;
+  while (outputs.passes < due) {
+    if (settled(outputs)) {
+      const std::int64_t skipped = due - outputs.passes;
+      for (SimOutput& o : outputs.port) {
+        o.passesSinceTick = static_cast<int>((o.passesSinceTick + skipped) % kSimRegulationPasses);
+      }
+      outputs.passes = due;
       return;
     }
-    pass(o);
+    pass(outputs);
   }
 }
 
@@ -252,8 +557,8 @@ BrickStatus getOutputState(SimOutputs& outputs, std::uint8_t port, SimTime now, 
     for (std::size_t i = 0; i < kOutputStateFields; ++i) simReplyByte(reply, 0);
     return BrickStatus::kOutOfRange;
   }
-  SimOutput& o = outputs.port[port];
-  advance(outputs, o, now);
+  advance(outputs, now);
+  const SimOutput& o = outputs.port[port];
   simReplyBegin(reply, opcode, BrickStatus::kSuccess);
   simReplyByte(reply, port);
   simReplyByte(reply, static_cast<std::uint8_t>(o.power));
@@ -302,16 +607,14 @@ void simOutputsSupply(SimOutputs& outputs, const std::uint8_t (&loadPercent)[kSi
 
 void simOutputsProgramReset(SimOutputs& outputs, SimTime now) {
   static const std::uint8_t kCoast[9] = {};
-  for (SimOutput& o : outputs.port) {
-    advance(outputs, o, now);
-    setOutputState(o, kCoast);
-    zeroCounters(o);
+  advance(outputs, now);
+  for (int n = 0; n < kSimOutputCount; ++n) {
+    setOutputState(outputs, n, kCoast);
+    zeroCounters(outputs.port[n]);
   }
 }
 
-void simOutputsAdvance(SimOutputs& outputs, SimTime now) {
-  for (SimOutput& o : outputs.port) advance(outputs, o, now);
-}
+void simOutputsAdvance(SimOutputs& outputs, SimTime now) { advance(outputs, now); }
 
 std::int32_t simOutputTachoCount(const SimOutput& o) {
   return counterBits(wholeDegrees(o) - o.tachoOrigin);
@@ -326,7 +629,8 @@ std::int32_t simOutputRotationCount(const SimOutput& o) {
 }
 
 std::uint8_t simOutputRunStateByte(const SimOutput& o) {
-  return o.runState == SimRunState::kIdle ? nxt::kRunStateIdle : o.runStateSet;
+  return static_cast<std::uint8_t>(o.runState == SimRunState::kHold ? SimRunState::kRunning
+                                                                    : o.runState);
 }
 
 bool simOutputsHandles(nxt::Opcode op) {
@@ -342,23 +646,18 @@ nxt::BrickStatus simOutputsCommand(SimOutputs& outputs, nxt::Opcode op, const st
   const std::uint8_t port = params[0];
   switch (op) {
     case Opcode::kSetOutputState:
-      if (port == kAllPorts) {
-        for (SimOutput& o : outputs.port) {
-          advance(outputs, o, now);
-          setOutputState(o, params + 1);
-        }
-        return BrickStatus::kSuccess;
+      if (port != kAllPorts && port >= kSimOutputCount) return BrickStatus::kOutOfRange;
+      advance(outputs, now);
+      for (int i = 0; i < kSimOutputCount; ++i) {
+        if (port == kAllPorts || port == i) setOutputState(outputs, i, params + 1);
       }
-      if (port >= kSimOutputCount) return BrickStatus::kOutOfRange;
-      advance(outputs, outputs.port[port], now);
-      setOutputState(outputs.port[port], params + 1);
       return BrickStatus::kSuccess;
     case Opcode::kGetOutputState:
       return getOutputState(outputs, port, now, reply);
     case Opcode::kResetMotorPosition: {
       if (port >= kSimOutputCount) return BrickStatus::kOutOfRange;
+      advance(outputs, now);
       SimOutput& o = outputs.port[port];
-      advance(outputs, o, now);
       if (params[1] != 0) {
         o.blockTachoOrigin = wholeDegrees(o);
       } else {

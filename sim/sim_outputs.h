@@ -30,10 +30,26 @@
 //   braking began and holds it there.
 // - A coast (no MOTORON, or run state IDLE) lets the drive fall by 1 % a
 //   millisecond toward 0 with the windings open; the run state reads IDLE.
-// - Without REGULATED the drive is the power itself. A tacho limit above 0
+// - Without regulation the drive is the power itself. A tacho limit above 0
 //   (cumulative from the previous target) ends the run as a coast when the
-//   count reaches it. RAMPUP and RAMPDOWN run as RUNNING; synchronised
-//   regulation runs as speed regulation; turn ratios are only reported.
+//   count reaches it.
+// - Synchronised regulation (MOTOR_SYNC without MOTOR_SPEED) pairs two
+//   outputs that both have it (A with B, else A with C, else B with C; the
+//   first is the pair's leader) and drives each at its power less or plus a
+//   correction, a PID (P 3, I 1, D 1, the sum quartered) on the difference
+//   of their BlockTachoCounts, taken at the leader's tick: the faster motor
+//   yields and the slower one gets more. A turn ratio adds, at every tick,
+//   twice its share of the power to the difference they must keep, so that
+//   the second motor turns ahead at a positive ratio and the leader at a
+//   negative one (50: one stands, 100: they turn against each other); then
+//   neither is driven beyond its power. A tacho limit stops both together,
+//   when either reaches it (ratio 0) or when the one ahead does.
+// - RAMPUP raises the drive from 10 % to the power, a step each time the
+//   count has moved its share of the tacho limit, and ends as a coast at the
+//   limit; RAMPDOWN lowers it toward 10 % likewise and stops at the limit.
+//   Speed regulation follows the ramp's power; without it a stalled ramp is
+//   pushed on every 100 ms.
+// - GETOUTPUTSTATE reports the live run state (RUNNING while braked).
 //
 // The motor: a DC motor with a mechanical time constant of 15 ms and dry
 // friction. At full drive it reaches its free speed, 0.111 degrees per
@@ -68,9 +84,16 @@ constexpr std::uint16_t kSimDriveCeilingMillivolts = 10500;
 constexpr auto kSimOutputPass = std::chrono::milliseconds(1);
 constexpr int kSimRegulationPasses = 101;
 
-// The regulator's run state as the firmware keeps it; kHold is the moment
-// between a braked stop and the next pass.
-enum class SimRunState : std::uint8_t { kIdle, kRunning, kHold };
+// The regulator's run state as the firmware keeps it, with the firmware's
+// values; kHold is the moment between a braked stop and the next pass. Any
+// other value a client sends is kept and does nothing.
+enum class SimRunState : std::uint8_t {
+  kIdle = 0x00,
+  kRampUp = 0x10,
+  kRunning = 0x20,
+  kRampDown = 0x40,
+  kHold = 0x60,
+};
 
 struct SimOutput {
   // As the last SETOUTPUTSTATE set them (GETOUTPUTSTATE echoes them, the
@@ -84,22 +107,27 @@ struct SimOutput {
 
   // The firmware's regulator.
   SimRunState runState = SimRunState::kIdle;
-  bool regulated = false;
-  bool brake = false;   // windings shorted while the drive is 0
-  int setSpeed = 0;     // power units
-  int targetSpeed = 0;  // power units
-  int drive = 0;        // -100..100, what the motor gets
+  std::uint8_t regulation = nxt::kRegulationIdle;  // in force: speed, sync bits
+  bool brake = false;                              // windings shorted while the drive is 0
+  int setSpeed = 0;                                // power units
+  int targetSpeed = 0;                             // power units
+  int turn = 0;                                    // the turn ratio in force
+  int drive = 0;                                   // -100..100, what the motor gets
   int positionError = 0;
   int accumulatedError = 0;
   int passesSinceTick = 0;
   std::int64_t countAtTick = 0;  // whole degrees at the last tick
   bool runForever = true;
   std::int64_t countToRun = 0;  // in TachoCount units
+  // The ramps: counts between steps of the drive, where they counted from.
+  int rampIncrement = 0;
+  std::uint16_t rampCount = 0;  // passes without a step
+  std::int64_t rampCountOld = 0;
+  std::int64_t rampCountStart = 0;
 
   // The motion as of the last pass: degrees since power-up, deg/s.
   double position = 0;
   double speed = 0;
-  std::int64_t passes = 0;  // passes run since power-up
 
   // Each counter is the whole degrees of `position` less its origin.
   std::int64_t tachoOrigin = 0;
@@ -112,9 +140,22 @@ struct SimOutput {
   std::uint8_t loadPercent = 100;
 };
 
+// The synchronised pair's shared regulator.
+struct SimSync {
+  std::int64_t turnDifference = 0;  // the difference the turn ratio asks for
+  int lastError = 0;
+  int accumulatedError = 0;
+  bool operator==(const SimSync& other) const {
+    return turnDifference == other.turnDifference && lastError == other.lastError &&
+           accumulatedError == other.accumulatedError;
+  }
+};
+
 struct SimOutputs {
   SimOutput port[kSimOutputCount];
-  SimTime poweredUp{};  // pass n runs at poweredUp + n ms
+  SimSync sync;
+  SimTime poweredUp{};      // pass n runs at poweredUp + n ms
+  std::int64_t passes = 0;  // passes run since power-up
   std::uint16_t batteryMillivolts = 0;
 };
 

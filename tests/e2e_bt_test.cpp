@@ -3,14 +3,19 @@
 // injects on the line: replies split byte by byte, a reply held past the
 // deadline, a line that hangs up, a frame of the wrong length; and over
 // device paths with nothing behind them.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -233,12 +238,16 @@ TEST_F(BtPty, ALineWithNothingBehindItAnswersErrAtOnce) {
 // nxt-brick-sim on a pseudo-terminal linked at `link`, stopped at the end.
 struct BrickOnPty {
   pid_t pid = -1;
-  explicit BrickOnPty(const std::string& link) {
+  explicit BrickOnPty(const std::string& link, std::vector<std::string> options = {}) {
+    std::vector<std::string> args = {NXT_BRICK_SIM_PATH, "--pty", "--link", link};
+    args.insert(args.end(), options.begin(), options.end());
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
     pid = ::fork();
     if (pid == 0) {
       if (std::freopen("/dev/null", "w", stdout) == nullptr) ::_exit(127);
-      ::execl(NXT_BRICK_SIM_PATH, NXT_BRICK_SIM_PATH, "--pty", "--link", link.c_str(),
-              static_cast<char*>(nullptr));
+      ::execv(argv[0], argv.data());
       ::_exit(127);
     }
     for (int i = 0; i < 500; ++i) {
@@ -314,6 +323,88 @@ TEST(BtDevice, BadArgumentsEndWithOneLineAndStatus2) {
   const std::string usage = runCommand(std::string(NXT_BRIDGE_BT_PATH) + " --help", status, 10);
   EXPECT_EQ(status, 0);
   EXPECT_NE(usage.find("nxt-bridge-bt [--port N] BRICK"), std::string::npos) << usage;
+}
+
+// The Bluetooth framing spoken straight to the brick on its terminal: a
+// telegram with its two length bytes; a reply read within a second.
+struct BrickLine {
+  int fd = -1;
+  explicit BrickLine(const std::string& path) {
+    fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+    termios mode{};
+    if (fd >= 0 && ::tcgetattr(fd, &mode) == 0) {
+      ::cfmakeraw(&mode);
+      ::tcsetattr(fd, TCSANOW, &mode);
+    }
+  }
+  ~BrickLine() {
+    if (fd >= 0) ::close(fd);
+  }
+  bool send(std::vector<std::uint8_t> telegram) {
+    telegram.insert(telegram.begin(), {static_cast<std::uint8_t>(telegram.size()), 0});
+    return ::write(fd, telegram.data(), telegram.size()) == static_cast<ssize_t>(telegram.size());
+  }
+  std::vector<std::uint8_t> reply() {
+    std::vector<std::uint8_t> bytes;
+    const auto deadline = Clock::now() + seconds(1);
+    std::size_t wanted = 2;
+    while (bytes.size() < wanted && Clock::now() < deadline) {
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 100) <= 0) continue;
+      std::uint8_t b = 0;
+      if (::read(fd, &b, 1) != 1) break;
+      bytes.push_back(b);
+      if (bytes.size() == 2) wanted = 2 + bytes[0] + 256 * bytes[1];
+    }
+    if (bytes.size() < wanted) return {};
+    return std::vector<std::uint8_t>(bytes.begin() + 2, bytes.end());
+  }
+  // GETOUTPUTSTATE: the port's RotationCount, or a sentinel for no reply.
+  std::int32_t rotation(std::uint8_t port) {
+    if (!send({0x00, 0x06, port})) return INT32_MIN;
+    const std::vector<std::uint8_t> r = reply();
+    if (r.size() != 25 || r[2] != 0x00) return INT32_MIN;
+    return static_cast<std::int32_t>(r[21] | r[22] << 8 | r[23] << 16 |
+                                     static_cast<std::uint32_t>(r[24]) << 24);
+  }
+};
+
+TEST(BrickSimMotors, ASynchronisedTurnKeepsTheMotorsTogetherUnderALoad) {
+  // As a client library drives a two-wheeled robot: both motors
+  // synchronised at power 75, turn ratio 0, the count of B polled every
+  // 0.1 s until it passes 720, then a braked stop of both; C carries 60 %.
+  const char* tmp = std::getenv("TMPDIR");
+  std::string dir = std::string(tmp != nullptr ? tmp : "/tmp") + "/nxt-sync-test-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+  const std::string link = dir + "/brick";
+  {
+    BrickOnPty brick(link, {"--load", "out_c=60"});
+    BrickLine line(link);
+    ASSERT_GE(line.fd, 0);
+    for (std::uint8_t port : {1, 2}) {
+      ASSERT_TRUE(line.send({0x00, 0x0A, port, 0x01}));  // BlockTachoCount to 0
+      EXPECT_EQ(line.reply(), (std::vector<std::uint8_t>{0x02, 0x0A, 0x00}));
+    }
+    for (std::uint8_t port : {1, 2}) {
+      ASSERT_TRUE(line.send({0x80, 0x04, port, 75, 0x07, 0x02, 0, 0x20, 0, 0, 0, 0}));
+    }
+    std::int32_t b = 0;
+    for (int poll = 0; poll < 100 && b <= 720; ++poll) {
+      std::this_thread::sleep_for(milliseconds(100));
+      b = line.rotation(1);
+      ASSERT_NE(b, INT32_MIN);
+    }
+    ASSERT_GT(b, 720);
+    for (std::uint8_t port : {1, 2}) {
+      ASSERT_TRUE(line.send({0x80, 0x04, port, 0, 0x07, 0x01, 0, 0x20, 0, 0, 0, 0}));
+    }
+    std::this_thread::sleep_for(milliseconds(500));
+    b = line.rotation(1);
+    const std::int32_t c = line.rotation(2);
+    EXPECT_GT(b, 720);
+    EXPECT_LE(std::abs(b - c), 30) << "B " << b << ", C " << c;
+  }
+  ::rmdir(dir.c_str());
 }
 
 // A --file that is a folder, or too big for the flash, ends either program

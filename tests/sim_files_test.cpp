@@ -152,6 +152,33 @@ TEST_F(SimFilesTest, WritingRefusals) {
              });
 }
 
+TEST_F(SimFilesTest, AppendsToADataFileUpToItsAnnouncedSize) {
+  run(*this, {
+                 // Made with room for 6 bytes, closed after 2.
+                 {"01 8b" + name("log.dat") + " 06 00 00 00", "< 02 8b 00 00"},
+                 {"01 83 00 61 62", "< 02 83 00 00 02 00"},
+                 {"01 84 00", "< 02 84 00 00"},
+                 // Opened again after its last byte: the room left.
+                 {"01 8c" + name("LOG.DAT"), "< 02 8c 00 00 04 00 00 00"},
+                 {"01 8c" + name("log.dat"), "< 02 8c 8b 01 00 00 00 00"},  // in progress
+                 {"01 83 00 63", "< 02 83 00 00 01 00"},
+                 {"01 84 00", "< 02 84 00 00"},
+                 {"01 80" + name("log.dat"), "< 02 80 00 00 03 00 00 00"},
+                 {"01 82 00 03 00", "< 02 82 00 00 03 00 61 62 63"},
+                 {"01 84 00", "< 02 84 00 00"},
+                 // Written past its room: cut at the announced size, then full.
+                 {"01 8c" + name("log.dat"), "< 02 8c 00 00 03 00 00 00"},
+                 {"01 83 00 64 65 66 67", "< 02 83 84 00 03 00"},
+                 {"01 84 00", "< 02 84 00 00"},
+                 {"01 86" + name("log.dat"), "< 02 86 00 00" + name("log.dat") + " 06 00 00 00"},
+                 {"01 84 00", "< 02 84 00 00"},
+                 {"01 8c" + name("log.dat"), "< 02 8c 8e 00 00 00 00 00"},
+                 // No data file, no such file.
+                 {"01 8c" + name("a.rxe"), "< 02 8c 8d 00 00 00 00 00"},
+                 {"01 8c" + name("none.dat"), "< 02 8c 87 00 00 00 00 00"},
+             });
+}
+
 // A name byte outside printable ASCII is an illegal name for every command
 // that takes one, a C1 code and a UTF-8 letter as much as a control code.
 TEST_F(SimFilesTest, NamesOutsidePrintableAsciiAreIllegal) {
@@ -163,6 +190,7 @@ TEST_F(SimFilesTest, NamesOutsidePrintableAsciiAreIllegal) {
                    {"01 81" + name(bad) + " 01 00 00 00", "< 02 81 92 00"},
                    {"01 89" + name(bad) + " 01 00 00 00", "< 02 89 92 00"},
                    {"01 8b" + name(bad) + " 01 00 00 00", "< 02 8b 92 00"},
+                   {"01 8c" + name(bad), "< 02 8c 92 00 00 00 00 00"},
                    {"01 85" + name(bad), "< 02 85 92" + name(bad)},
                    {"01 86" + name(bad), "< 02 86 92 00" + zeros(24)},
                });

@@ -25,6 +25,7 @@ SimTime at(double seconds) {
 struct OutputState {
   int power = 0;  // signed, as set
   int mode = 0;
+  int turn = 0;
   int runState = 0;
   std::int32_t tacho = 0;
   std::int32_t block = 0;
@@ -47,11 +48,26 @@ struct Bench {
     return traceLine('<', reply.bytes, reply.length).substr(2);
   }
 
-  void run(std::uint8_t port, int power, double t, std::uint32_t limit = 0) {
-    Bytes telegram = {0x80, 0x04, port, static_cast<std::uint8_t>(power), 0x05, 0x01, 0x00, 0x20, 0,
-                      0,    0,    0};
+  // SETOUTPUTSTATE with MOTORON|REGULATED: `regulation` 1 speed, 2 sync.
+  void set(std::uint8_t port, int power, int regulation, int turn, std::uint8_t runState,
+           std::uint32_t limit, double t) {
+    Bytes telegram = {0x80,
+                      0x04,
+                      port,
+                      static_cast<std::uint8_t>(power),
+                      0x05,
+                      static_cast<std::uint8_t>(regulation),
+                      static_cast<std::uint8_t>(turn),
+                      runState,
+                      0,
+                      0,
+                      0,
+                      0};
     nxt::writeU32(telegram.data() + 8, limit);
     send(telegram, t);
+  }
+  void run(std::uint8_t port, int power, double t, std::uint32_t limit = 0) {
+    set(port, power, 0x01, 0, 0x20, limit, t);
   }
   void brake(std::uint8_t port, double t) {
     send({0x80, 0x04, port, 0x00, 0x07, 0x01, 0x00, 0x20, 0, 0, 0, 0}, t);
@@ -71,6 +87,12 @@ struct Bench {
     return send(telegram, t);
   }
 
+  // B and C synchronised, as a client library sets a pair: B, then C.
+  void sync(int power, int turn, double t, std::uint32_t limit = 0) {
+    set(1, power, 0x02, turn, 0x20, limit, t);
+    set(2, power, 0x02, turn, 0x20, limit, t);
+  }
+
   OutputState state(std::uint8_t port, double t) {
     SimReply reply;
     const std::uint8_t telegram[] = {0x00, 0x06, port};
@@ -81,6 +103,7 @@ struct Bench {
     OutputState s;
     s.power = static_cast<std::int8_t>(b[4]);
     s.mode = b[5];
+    s.turn = static_cast<std::int8_t>(b[7]);
     s.runState = b[8];
     s.tacho = s32(13);
     s.block = s32(17);
@@ -288,6 +311,121 @@ TEST(SimOutputs, TachoLimitEndsTheRunByCoasting) {
     EXPECT_LE(turned, static_cast<std::int32_t>(c.limit) + 100) << c.power << " " << c.limit;
     EXPECT_EQ(bench.rotation(1, 5.0), done.rotation) << "at rest";
   }
+}
+
+TEST(SimOutputs, SyncPairKeepsInStepOrInTheTurnRatiosShare) {
+  // At ratio 0 the pair's block counts stay together, the loaded motor
+  // driven harder; at a ratio the second motor (C) gains twice the ratio's
+  // share of the power each 101 ms tick (counts), the leader (B) at a
+  // negative one; neither is driven beyond its power, so at 100, where that
+  // is more than they can, they turn against each other at their power.
+  struct Case {
+    int power, turn;
+    int loadedPort;  // 60 %, -1 for none
+  };
+  const Case cases[] = {{75, 0, -1}, {75, 0, 2},    {50, 0, 1},   {50, 50, -1},
+                        {75, 50, 2}, {75, 100, -1}, {75, -50, -1}};
+  for (const Case& c : cases) {
+    SimBrickConfig config;
+    if (c.loadedPort >= 0) config.motorLoadPercent[c.loadedPort] = 60;
+    Bench bench(config);
+    bench.sync(c.power, c.turn, 0.0);
+    const std::string what = std::to_string(c.power) + " turn " + std::to_string(c.turn) +
+                             " loaded " + std::to_string(c.loadedPort);
+    const OutputState b1 = bench.state(1, 1.0);
+    const OutputState c1 = bench.state(2, 1.0);
+    EXPECT_EQ(b1.turn, c.turn) << what;
+    EXPECT_EQ(b1.runState, 0x20) << what;
+    const OutputState b3 = bench.state(1, 3.0);
+    const OutputState c3 = bench.state(2, 3.0);
+    const double ticks = 2.0 / 0.101;
+    const double gained = (c3.block - c1.block) - (b3.block - b1.block);
+    const double share = 2.0 * c.turn * c.power / 100;
+    if (c.turn == 100) {
+      EXPECT_NEAR(b3.block - b1.block, -(c3.block - c1.block), 10) << what;
+    } else {
+      EXPECT_NEAR(gained, share * ticks, std::abs(share) + 6) << what;
+    }
+    // Ahead of the slower, never beyond the power's speed.
+    for (const std::int32_t moved : {b3.block - b1.block, c3.block - c1.block}) {
+      EXPECT_LE(std::abs(moved), c.turn == 0 ? 2 * 9.0 * 100 : 2 * 9.0 * c.power + 20) << what;
+    }
+    if (c.turn == 0) {
+      EXPECT_GT(b3.block - b1.block, 2 * 9.0 * c.power * 0.6) << what << ": the pair runs";
+      for (double t = 0.01; t <= 3.0; t += 0.01) {
+        const std::int32_t apart = bench.state(1, t).block - bench.state(2, t).block;
+        EXPECT_LE(std::abs(apart), t < 1.0 ? 25 : 3) << what << " at " << t;
+      }
+    }
+  }
+}
+
+TEST(SimOutputs, SyncPairWithTachoLimitStopsTogether) {
+  for (const int turn : {0, 50}) {
+    SimBrickConfig config;
+    config.motorLoadPercent[2] = 60;
+    Bench bench(config);
+    bench.sync(75, turn, 0.0, 720);
+    double t = 0.0;
+    OutputState b;
+    OutputState c;
+    do {
+      t += 0.001;
+      b = bench.state(1, t);
+      c = bench.state(2, t);
+    } while (b.runState == 0x20 && c.runState == 0x20 && t < 5.0);
+    EXPECT_EQ(b.runState, 0x00) << turn;
+    EXPECT_EQ(c.runState, 0x00) << turn << ": in the same pass";
+    // The one ahead (C at a positive ratio, either at 0) ends at the limit,
+    // and the other takes over its count.
+    const std::int32_t ahead = turn == 0 ? std::max(b.tacho, c.tacho) : c.tacho;
+    EXPECT_GE(ahead, 720) << turn;
+    EXPECT_LE(ahead, 723) << turn;
+    if (turn == 0) {
+      EXPECT_LE(std::abs(b.tacho - c.tacho), 3);
+    } else {
+      EXPECT_EQ(b.tacho, c.tacho);
+      EXPECT_LT(b.block, 0) << "B turned back";
+    }
+  }
+}
+
+TEST(SimOutputs, RampsMoveTheDriveAlongTheLimit) {
+  // Power 75 ramped up over 720 degrees from rest: slow at first, near its
+  // speed at the end, then a coast; ramped down to 0 over 360 degrees from
+  // a run: near its speed at first, slow at the end, at rest near the limit.
+  // Counts and run states a millisecond apart from `from` for 3 s.
+  auto record = [](Bench& bench, std::uint8_t port, double from, std::vector<OutputState>& out) {
+    for (int ms = 0; ms <= 3000; ++ms) out.push_back(bench.state(port, from + ms / 1000.0));
+  };
+  // Degrees a second over the 100 ms before the first millisecond at which
+  // `reached` holds.
+  auto speedWhen = [](const std::vector<OutputState>& s, auto reached) {
+    std::size_t ms = 100;
+    while (ms + 1 < s.size() && !reached(s[ms])) ++ms;
+    return (s[ms].rotation - s[ms - 100].rotation) * 10.0;
+  };
+  Bench bench;
+  std::vector<OutputState> up;
+  bench.set(0, 75, 0x01, 0, 0x10, 720, 0.0);
+  record(bench, 0, 0.0, up);
+  EXPECT_LT(speedWhen(up, [](const OutputState& s) { return s.rotation >= 100; }), 0.35 * 750);
+  EXPECT_GT(speedWhen(up, [](const OutputState& s) { return s.rotation >= 720; }), 0.7 * 750);
+  for (const OutputState& s : up) {
+    EXPECT_EQ(s.runState, s.rotation < 720 ? 0x10 : 0x00) << s.rotation;
+  }
+
+  std::vector<OutputState> down;
+  bench.run(1, 75, 0.0);
+  const std::int32_t from = bench.rotation(1, 1.0);
+  bench.set(1, 0, 0x01, 0, 0x40, 360, 1.0);
+  record(bench, 1, 1.0, down);
+  EXPECT_GT(speedWhen(down, [&](const OutputState& s) { return s.rotation >= from + 60; }),
+            0.7 * 750);
+  EXPECT_LT(speedWhen(down, [](const OutputState& s) { return s.runState == 0x00; }), 0.3 * 750);
+  EXPECT_EQ(down[50].runState, 0x40);
+  EXPECT_GE(down.back().rotation - from, 360);
+  EXPECT_LE(down.back().rotation - from, 375);
 }
 
 TEST(SimOutputs, ResetMotorPositionResetsOneCounterTachoCountNever) {
