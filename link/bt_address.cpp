@@ -46,11 +46,24 @@ RfcommSocketAddress rfcommSocketAddress(const BluetoothAddress& address, std::ui
   return socketAddress;
 }
 
+// "COM5", "com12" or "\\.\COM12": a Windows COM port.
+bool isComPort(const std::string& text) {
+  const std::string name = text.rfind("\\\\.\\", 0) == 0 ? text.substr(4) : text;
+  if (name.size() < 4 || name.size() > 6) return false;
+  for (std::size_t i = 0; i < 3; ++i) {
+    if ((name[i] & ~0x20) != "COM"[i]) return false;
+  }
+  for (std::size_t i = 3; i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9') return false;
+  }
+  return name[3] != '0';
+}
+
 bool parseBtBrick(const std::string& text, BtBrick& brick) {
   BtBrick parsed;
   if (parseBluetoothAddress(text, parsed.address)) {
     parsed.isAddress = true;
-  } else if (text.find('/') != std::string::npos) {
+  } else if (text.find('/') != std::string::npos || isComPort(text)) {
     parsed.devicePath = text;
   } else {
     return false;

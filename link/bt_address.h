@@ -43,7 +43,8 @@ RfcommSocketAddress rfcommSocketAddress(const BluetoothAddress& address, std::ui
 
 // The brick as nxt-bridge-bt's command line names it: a Bluetooth address,
 // or the path of a serial device that leads to it (/dev/rfcomm0, a
-// pseudo-terminal). Any word with a '/' is a path.
+// pseudo-terminal; on Windows a COM port, COM5 or \\.\COM12). Any word
+// with a '/' is a path.
 struct BtBrick {
   bool isAddress = false;
   BluetoothAddress address{};
@@ -52,3 +53,7 @@ struct BtBrick {
 
 // False when `text` is neither an address nor a path.
 bool parseBtBrick(const std::string& text, BtBrick& brick);
+
+// True for a Windows COM port's name: COM1 to COM999, either case, alone or
+// after \\.\ .
+bool isComPort(const std::string& text);

@@ -1,31 +1,9 @@
 #include "link/bt_frame.h"
 
-#include <errno.h>
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 
-namespace {
-
 using Clock = std::chrono::steady_clock;
-
-// Waits until `fd` is ready for `events` or has hung up. False at the
-// deadline.
-bool waitFor(int fd, short events, Clock::time_point deadline) {
-  for (;;) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() < 0) return false;
-    pollfd p{fd, events, 0};
-    const int n = ::poll(&p, 1, static_cast<int>(left.count()));
-    if (n > 0) return true;
-    if (n == 0 && Clock::now() >= deadline) return false;
-    // n == 0 early (rounding), or EINTR: wait again.
-  }
-}
-
-}  // namespace
 
 std::size_t btEncodeFrame(const std::uint8_t* telegram, std::size_t length, std::uint8_t* frame) {
   nxt::writeU16(frame, static_cast<std::uint16_t>(length));
@@ -33,9 +11,9 @@ std::size_t btEncodeFrame(const std::uint8_t* telegram, std::size_t length, std:
   return length + kBtFrameHeader;
 }
 
-BtIoResult btReadFrame(int fd, BtFrameReader& reader, std::uint8_t* buffer, std::size_t capacity,
-                       std::size_t& received, Clock::time_point deadline, int& error,
-                       BtFrameCheck check) {
+BtIoResult btReadFrame(BtHandle link, BtFrameReader& reader, std::uint8_t* buffer,
+                       std::size_t capacity, std::size_t& received, Clock::time_point deadline,
+                       int& error, BtFrameCheck check) {
   received = 0;
   error = 0;
   for (;;) {
@@ -57,37 +35,23 @@ BtIoResult btReadFrame(int fd, BtFrameReader& reader, std::uint8_t* buffer, std:
         return BtIoResult::kOk;
       }
     }
-    const ssize_t n = ::read(fd, reader.bytes + reader.have, wanted - reader.have);
-    if (n > 0) {
-      reader.have += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n == 0) return BtIoResult::kClosed;
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) {
-      error = errno;
-      return BtIoResult::kError;
-    }
-    if (!waitFor(fd, POLLIN, deadline)) return BtIoResult::kTimeout;
+    std::size_t got = 0;
+    const BtIoResult result =
+        btReadSome(link, reader.bytes + reader.have, wanted - reader.have, got, deadline, error);
+    if (result != BtIoResult::kOk) return result;
+    reader.have += got;
   }
 }
 
-BtIoResult btWriteAll(int fd, const std::uint8_t* bytes, std::size_t length,
+BtIoResult btWriteAll(BtHandle link, const std::uint8_t* bytes, std::size_t length,
                       Clock::time_point deadline, int& error) {
   error = 0;
-  std::size_t done = 0;
-  while (done < length) {
-    const ssize_t n = ::write(fd, bytes + done, length - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-      error = errno;
-      return BtIoResult::kError;
-    }
-    if (!waitFor(fd, POLLOUT, deadline)) return BtIoResult::kTimeout;
+  for (std::size_t done = 0; done < length;) {
+    std::size_t written = 0;
+    const BtIoResult result =
+        btWriteSome(link, bytes + done, length - done, written, deadline, error);
+    if (result != BtIoResult::kOk) return result;
+    done += written;
   }
   return BtIoResult::kOk;
 }

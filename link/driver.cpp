@@ -8,6 +8,7 @@
 
 #include "link/transport.h"
 #include "protocol/nxt_protocol.h"
+#include "protocol/program_name.h"
 #include "protocol/reply_shape.h"
 
 struct BrickIterator {
@@ -68,7 +69,7 @@ std::int32_t exchange(TransportDevice* device, nxt::TelegramType type, const std
     if (fit == Fit::kAnswers) return kDriverSuccess;
     if (fit == Fit::kMalformed) break;
     if (!told) {
-      std::cerr << program_invocation_short_name << ": a late reply to " << nxt::replyAnswers(reply)
+      std::cerr << runningProgramName() << ": a late reply to " << nxt::replyAnswers(reply)
                 << " was dropped" << std::endl;
       told = true;
     }

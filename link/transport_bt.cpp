@@ -1,31 +1,25 @@
 // The transport over Bluetooth: an NXT's Serial Port Profile, through an
-// RFCOMM socket or a serial device (transport_bt.h).
+// RFCOMM socket or a serial device, or a COM port on Windows
+// (transport_bt.h, bt_port.h).
 //
 // Every handle opened while a connection is up shares it; it is closed
 // with the last handle. A connection whose other side hangs up (end of
-// file, ECONNRESET, ENOTCONN, EIO), or whose stream loses step (a frame
-// that cannot be a reply: of length 0 or above 64, or of a length that the
-// firmware never gives the opcode in its byte 1, protocol/reply_shape.h),
-// is closed at once: every later call on its
+// file, or an error such as ECONNRESET, ENOTCONN, EIO), or whose stream
+// loses step (a frame that cannot be a reply: of length 0 or above 64, or
+// of a length that the firmware never gives the opcode in its byte 1,
+// protocol/reply_shape.h), is closed at once: every later call on its
 // handles fails at once, and the next open connects afresh. After a reply
 // that did not come in time, whole frames already waiting are dropped
 // before the next telegram goes out, so that a late reply is not taken for
 // the next one (the driver drops a reply to another opcode as well).
 #include "link/transport_bt.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <cstring>
 #include <iostream>
 #include <string>
 
 #include "link/bt_address.h"
 #include "link/bt_frame.h"
+#include "link/bt_port.h"
 #include "link/transport.h"
 #include "protocol/nxt_protocol.h"
 #include "protocol/reply_shape.h"
@@ -38,9 +32,9 @@ using Clock = std::chrono::steady_clock;
 constexpr int kMaxDrainFrames = 8;
 
 struct BtConnection {
-  int fd = -1;                // closed (-1) once gone
-  int handles = 0;            // TransportDevice objects sharing this connection
-  bool drainPending = false;  // a reply was late: drop waiting frames first
+  BtHandle link = kNoBtHandle;  // closed once gone
+  int handles = 0;              // TransportDevice objects sharing this connection
+  bool drainPending = false;    // a reply was late: drop waiting frames first
   BtFrameReader reader;
 };
 
@@ -68,199 +62,14 @@ void tellOpenFailure(const std::string& reason) {
   tellOperator("cannot open the NXT brick at " + brickName() + ": " + reason);
 }
 
-// The symbolic name of the errors we name to the operator.
-std::string errorName(int error) {
-  switch (error) {
-    case EHOSTDOWN:
-      return "EHOSTDOWN";
-    case EHOSTUNREACH:
-      return "EHOSTUNREACH";
-    case ECONNREFUSED:
-      return "ECONNREFUSED";
-    case ECONNRESET:
-      return "ECONNRESET";
-    case ENOTCONN:
-      return "ENOTCONN";
-    case EBUSY:
-      return "EBUSY";
-    case EACCES:
-      return "EACCES";
-    case EPERM:
-      return "EPERM";
-    case ENOENT:
-      return "ENOENT";
-    case EIO:
-      return "EIO";
-    case ENOTTY:
-      return "ENOTTY";
-    case ENXIO:
-      return "ENXIO";
-    case ENODEV:
-      return "ENODEV";
-    case EAFNOSUPPORT:
-      return "EAFNOSUPPORT";
-    case ENETDOWN:
-      return "ENETDOWN";
-    case ETIMEDOUT:
-      return "ETIMEDOUT";
-    default:
-      return std::strerror(error);
-  }
-}
-
-std::int32_t resultOf(int error) {
-  switch (error) {
-    case EACCES:
-    case EPERM:
-      return kTransportAccessDenied;
-    case EBUSY:
-      return kTransportBusy;
-    case ETIMEDOUT:
-      return kTransportTimeout;
-    case EHOSTDOWN:
-    case ECONNREFUSED:
-    case ENOENT:
-    case ENXIO:
-    case ENODEV:
-    case EIO:
-      return kTransportNoDevice;
-    default:
-      return kTransportIoError;
-  }
-}
-
-// Why a connect to the brick's address failed, in the operator's words.
-std::string socketFailureReason(int error) {
-  const std::string name = " (" + errorName(error) + ")";
-  switch (error) {
-    case EHOSTDOWN:
-      return "it is switched off or out of range" + name +
-             ": switch it on, bring it closer, check that it is paired";
-    case ECONNREFUSED:
-      return "nothing answers on its RFCOMM channel 1" + name +
-             ": is it an NXT, switched on, with Bluetooth on?";
-    case EBUSY:
-      return "a stale link to it is still up" + name +
-             ": wait a few seconds, or switch the brick's Bluetooth off and on";
-    case EHOSTUNREACH:
-    case ENETDOWN:
-      return "no Bluetooth adapter reaches it" + name + ": is the adapter powered on?";
-    case EAFNOSUPPORT:
-    case EPROTONOSUPPORT:
-      return "this system has no Bluetooth" + name + ": load the bluetooth and rfcomm modules";
-    case EACCES:
-    case EPERM:
-      return "not allowed" + name;
-    case ETIMEDOUT:
-      return "no answer within " + std::to_string(kBtConnectTimeout.count() / 1000) +
-             " s: is it switched on and in range?";
-    default:
-      return "connect failed" + name;
-  }
-}
-
-// Why opening the serial device failed, in the operator's words.
-std::string deviceFailureReason(int error) {
-  const std::string name = " (" + errorName(error) + ")";
-  switch (error) {
-    case ENOENT:
-      return "no such device" + name + ": make it with sudo rfcomm bind 0 ADDRESS 1";
-    case EACCES:
-    case EPERM:
-      return "no permission to open it" + name +
-             ": add your user to the group dialout, then log in again";
-    case EIO:
-    case ENXIO:
-    case ENODEV:
-      return "nothing answers behind it" + name +
-             ": is the brick switched on, in range and paired?";
-    case EBUSY:
-      return "another program holds it" + name;
-    case ENOTTY:
-      return "it is not a serial device" + name;
-    default:
-      return "cannot open it" + name;
-  }
-}
-
-// A connect to the brick's channel 1 that gives up after kBtConnectTimeout.
-// The descriptor, or -1 with `error` set.
-int connectSocket(const BluetoothAddress& address, int& error) {
-  const int fd = ::socket(kAfBluetooth, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, kBtProtoRfcomm);
-  if (fd < 0) {
-    error = errno;
-    return -1;
-  }
-  // The address goes to the kernel from storage aligned for any.
-  const RfcommSocketAddress peer = rfcommSocketAddress(address, kNxtRfcommChannel);
-  sockaddr_storage storage{};
-  std::memcpy(&storage, &peer, sizeof peer);
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&storage), sizeof peer) == 0) return fd;
-  error = errno;
-  if (error == EINPROGRESS) {
-    const auto deadline = Clock::now() + kBtConnectTimeout;
-    error = ETIMEDOUT;
-    for (;;) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-      if (left.count() <= 0) break;
-      pollfd p{fd, POLLOUT, 0};
-      const int n = ::poll(&p, 1, static_cast<int>(left.count()));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) continue;
-      socklen_t size = sizeof error;
-      if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
-      if (error == 0) return fd;
-      break;
-    }
-  }
-  ::close(fd);
-  return -1;
-}
-
-// Opens the serial device without blocking and puts it in raw mode, with
-// nothing waiting in either direction. The descriptor, or -1 with `error`.
-int openDevice(const std::string& path, int& error) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    error = errno;
-    return -1;
-  }
-  // A bound rfcomm device with nothing answering opens, then fails here.
-  termios mode{};
-  if (::tcgetattr(fd, &mode) != 0) {
-    error = errno;
-    ::close(fd);
-    return -1;
-  }
-  ::cfmakeraw(&mode);
-  mode.c_cflag |= CLOCAL | CREAD;
-  mode.c_cc[VMIN] = 1;
-  mode.c_cc[VTIME] = 0;
-  if (::tcsetattr(fd, TCSANOW, &mode) != 0) {
-    error = errno;
-    ::close(fd);
-    return -1;
-  }
-  ::tcflush(fd, TCIOFLUSH);
-  return fd;
-}
-
-// Closes the link's descriptor at once: output that a serial device still
-// holds is dropped first, or closing would wait for it to drain (up to
-// 30 s on a device whose brick is gone).
-void closeLink(int fd) {
-  ::tcflush(fd, TCIOFLUSH);  // fails harmlessly on a socket
-  ::close(fd);
-}
-
 // The link is lost: the descriptor is closed, every handle fails from now
 // on, and the next open connects afresh.
 void markGone(BtConnection& connection, const std::string& why) {
-  if (connection.fd >= 0) {
+  if (connection.link != kNoBtHandle) {
     tellOperator("the link to the NXT brick is lost (" + why + "); nxt;open connects again");
-    closeLink(connection.fd);
+    btCloseLink(connection.link);
   }
-  connection.fd = -1;
+  connection.link = kNoBtHandle;
   connection.drainPending = false;
   connection.reader.have = 0;
   if (state().current == &connection) state().current = nullptr;
@@ -275,7 +84,7 @@ std::string lostReason(BtIoResult result, int error, const BtFrameReader& reader
     case BtIoResult::kTimeout:
       return "it takes no more data";
     default:
-      return errorName(error);
+      return btErrorName(error);
   }
 }
 
@@ -287,14 +96,6 @@ bool replyFrameFits(const std::uint8_t* head, std::size_t known, std::size_t len
   return nxt::firmwareReplyLength(head, known) == length;
 }
 
-// True when the connection's other side has hung up while it was idle
-// (whatever it left unread is stale by now).
-bool hungUp(const BtConnection& connection) {
-  pollfd p{connection.fd, POLLIN, 0};
-  if (::poll(&p, 1, 0) <= 0) return false;
-  return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-}
-
 // Drops the whole frames already waiting. A partial frame stays in the
 // reader, to be finished (and dropped by the driver) later.
 void drain(BtConnection& connection) {
@@ -303,8 +104,8 @@ void drain(BtConnection& connection) {
   for (int i = 0; i < kMaxDrainFrames; ++i) {
     std::size_t got = 0;
     int error = 0;
-    const BtIoResult result = btReadFrame(connection.fd, connection.reader, scratch, sizeof scratch,
-                                          got, Clock::now(), error, replyFrameFits);
+    const BtIoResult result = btReadFrame(connection.link, connection.reader, scratch,
+                                          sizeof scratch, got, Clock::now(), error, replyFrameFits);
     if (result == BtIoResult::kOk || result == BtIoResult::kOverflow) continue;
     if (result != BtIoResult::kTimeout)
       markGone(connection, lostReason(result, error, connection.reader));
@@ -332,19 +133,19 @@ TransportDevice* transportOpenFirstBrick(std::int32_t& result) {
     tellOperator("cannot open the NXT brick: none named");
     return nullptr;
   }
-  if (bt.current != nullptr && hungUp(*bt.current)) markGone(*bt.current, "the brick hung up");
+  if (bt.current != nullptr && btLinkHungUp(bt.current->link)) {
+    markGone(*bt.current, "the brick hung up");
+  }
   BtConnection* connection = bt.current;
   if (connection == nullptr) {
-    int error = 0;
-    const int fd = bt.brick.isAddress ? connectSocket(bt.brick.address, error)
-                                      : openDevice(bt.brick.devicePath, error);
-    if (fd < 0) {
-      result = resultOf(error);
-      tellOpenFailure(bt.brick.isAddress ? socketFailureReason(error) : deviceFailureReason(error));
+    std::string reason;
+    const BtHandle link = btOpenLink(bt.brick, result, reason);
+    if (link == kNoBtHandle) {
+      tellOpenFailure(reason);
       return nullptr;
     }
     connection = new BtConnection;
-    connection->fd = fd;
+    connection->link = link;
     bt.current = connection;
   }
   ++connection->handles;
@@ -356,7 +157,7 @@ void transportCloseBrick(TransportDevice* device) {
   if (device == nullptr) return;
   BtConnection* connection = transportDropHandle(device, state().current);
   if (connection == nullptr) return;
-  if (connection->fd >= 0) closeLink(connection->fd);
+  if (connection->link != kNoBtHandle) btCloseLink(connection->link);
   delete connection;
 }
 
@@ -365,15 +166,15 @@ std::int32_t transportSend(TransportDevice* device, const std::uint8_t* telegram
   if (device == nullptr) return kTransportIoError;
   if (length == 0 || length > nxt::kMaxTelegramLength) return kTransportIoError;
   BtConnection& connection = *device->connection;
-  if (connection.fd < 0) return kTransportGone;
+  if (connection.link == kNoBtHandle) return kTransportGone;
   if (connection.drainPending) drain(connection);
-  if (connection.fd < 0) return kTransportGone;
+  if (connection.link == kNoBtHandle) return kTransportGone;
 
   std::uint8_t frame[kBtFrameHeader + nxt::kMaxTelegramLength];
   const std::size_t size = btEncodeFrame(telegram, length, frame);
   int error = 0;
   const BtIoResult result =
-      btWriteAll(connection.fd, frame, size, Clock::now() + kBtSendTimeout, error);
+      btWriteAll(connection.link, frame, size, Clock::now() + kBtSendTimeout, error);
   if (result == BtIoResult::kOk) return kTransportOk;
   // A frame half written leaves the brick out of step: the link is dropped
   // on a timeout as on an error.
@@ -388,10 +189,10 @@ std::int32_t transportReceive(TransportDevice* device, std::uint8_t* buffer, std
   received = 0;
   if (device == nullptr || capacity == 0) return kTransportIoError;
   BtConnection& connection = *device->connection;
-  if (connection.fd < 0) return kTransportGone;
+  if (connection.link == kNoBtHandle) return kTransportGone;
 
   int error = 0;
-  const BtIoResult result = btReadFrame(connection.fd, connection.reader, buffer, capacity,
+  const BtIoResult result = btReadFrame(connection.link, connection.reader, buffer, capacity,
                                         received, deadline, error, replyFrameFits);
   switch (result) {
     case BtIoResult::kOk:

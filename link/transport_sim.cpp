@@ -130,6 +130,7 @@ bool simTransportSetUp(const SimTransportSettings& settings) {
   traceClose(t.trace);
   t.trace.lines.clear();
   t.trace.keepLines = settings.keepTrace;
+  t.trace.programName = settings.programName;
   {
     std::lock_guard<std::mutex> lock(published().mutex);
     published().snapshot = SimSnapshot{};

@@ -18,6 +18,7 @@ struct SimTransportSettings {
   bool brickAttached = true;             // false: no brick is found
   std::chrono::microseconds latency{0};  // spent sleeping on every exchange
   std::string traceFile;                 // empty: no trace file
+  std::string programName;               // for the trace's messages
   bool keepTrace = false;                // keep trace lines in memory
   SimBrickConfig brick;
   // A scripted brick for tests: sees every telegram first (type byte

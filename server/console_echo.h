@@ -7,7 +7,8 @@
 // - the echo never waits: when the console takes no more (a full pipe that
 //   nobody reads, a terminal that is stopped or whose reader is gone),
 //   lines are dropped and counted, and once it takes bytes again one line
-//   says how many were dropped before the next echo.
+//   says how many were dropped before the next echo. On Windows a writer
+//   thread takes the bytes through a bounded queue (console_echo_windows.cpp).
 #pragma once
 
 #include <cstddef>

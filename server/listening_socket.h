@@ -6,7 +6,8 @@
 // The server then accepts on that socket, whatever its address and port,
 // and leaves it open in the manager's hands when it exits, so that clients
 // queued on it meanwhile wait for the next run. With no socket handed over,
-// the server makes its own on every IPv4 address.
+// the server makes its own on every IPv4 address. Windows hands no socket
+// over.
 #pragma once
 
 #include <boost/asio/io_context.hpp>

@@ -6,22 +6,22 @@
 // RFCOMM channel 1, or the path of a serial device that leads to it
 // (/dev/rfcomm0 made by rfcomm bind, or a pseudo-terminal). Nothing is
 // connected before the client's nxt;open.
-#include <csignal>
 #include <iostream>
 #include <string>
 
 #include "link/bt_address.h"
+#include "link/bt_port.h"
 #include "link/transport_bt.h"
 #include "server/program_start.h"
 #include "server/server_loop.h"
 
 namespace {
 
-const char kUsageHead[] =
+const char kUsage[] =
     "Usage: nxt-bridge-bt [--port N] BRICK\n"
-    "Serves the nxt-bridge text protocol on TCP port 2056 for an NXT brick on Bluetooth.\n"
-    "BRICK is the brick's Bluetooth address (00:16:53:0A:0B:0C), reached on RFCOMM\n"
-    "channel 1, or the path of a serial device that leads to it (/dev/rfcomm0).\n"
+    "Serves the nxt-bridge text protocol on TCP port 2056 for an NXT brick on Bluetooth.\n";
+// Between the forms of BRICK and the options.
+const char kOptionsHead[] =
     "The link is made by the client's nxt;open.\n"
     "\n";
 
@@ -53,9 +53,9 @@ bool parseOptions(int argc, const char* const* argv, BtProgramOptions& options,
     if (haveBrick) {
       refusal = "one BRICK only, got a second: " + word;
     } else if (!parseBtBrick(word, options.brick)) {
-      refusal = "'" + word +
-                "' is neither a Bluetooth address (00:16:53:0A:0B:0C) nor a device path "
-                "(/dev/rfcomm0)";
+      refusal = "'" + word + "' names no brick: give " + kBtBrickForms;
+    } else {
+      btBrickSupported(options.brick, refusal);
     }
     if (brickError.empty()) brickError = refusal;
     haveBrick = true;
@@ -87,15 +87,14 @@ bool parseOptions(int argc, const char* const* argv, BtProgramOptions& options,
 }  // namespace
 
 int main(int argc, char** argv) {
-  // A client or a brick that goes away mid-write must not end the server.
-  std::signal(SIGPIPE, SIG_IGN);
   BtProgramOptions options;
   std::string error;
   const bool parsed = parseOptions(argc, argv, options, error);
   BtProgramOptions scratch;
-  const int status =
-      answerCommandLine("nxt-bridge-bt", parsed, error, options.help, options.version,
-                        kUsageHead + commandLineHelp(optionTable(scratch), 13));
+  const std::string usage = std::string(kUsage) + kBtBrickUsage + kOptionsHead +
+                            commandLineHelp(optionTable(scratch), 13);
+  const int status = answerCommandLine("nxt-bridge-bt", parsed, error, options.help,
+                                       options.version, usage.c_str());
   if (status != kGoOn) return status;
   btTransportSetUp(options.brick);
   return serveOneClient(ServerSettings{"nxt-bridge-bt", options.port, "Bluetooth"});

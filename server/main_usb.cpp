@@ -1,6 +1,5 @@
 // nxt-bridge: the server over a real NXT brick on USB. It takes no options:
 // it serves TCP port 2056 on every IPv4 address.
-#include <csignal>
 #include <cstring>
 #include <string>
 
@@ -25,7 +24,5 @@ int main(int argc, char** argv) {
       parsed ? "" : std::string("takes no options, and '") + argv[1] + "' is none";
   const int status = answerCommandLine("nxt-bridge", parsed, error, help, version, kUsage);
   if (status != kGoOn) return status;
-  // A client that goes away mid-reply must not end the server.
-  std::signal(SIGPIPE, SIG_IGN);
   return serveOneClient(ServerSettings{"nxt-bridge", kDefaultPort, "USB"});
 }

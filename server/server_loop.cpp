@@ -1,8 +1,5 @@
 #include "server/server_loop.h"
 
-#include <poll.h>
-#include <sys/ioctl.h>
-
 #include <boost/asio.hpp>
 #include <cerrno>
 #include <exception>
@@ -24,30 +21,14 @@ using boost::system::error_code;
 
 namespace {
 
-enum class Ready { kReady, kStopSignal, kTimedOut };
-
-// Waits until `fd` is ready for `events` (or has failed), a stop signal is
-// caught, or `timeoutMs` passes (negative: no limit).
-Ready waitFor(int fd, short events, int timeoutMs) {
-  pollfd fds[2] = {{fd, events, 0}, {stopSignalFd(), POLLIN, 0}};
-  for (;;) {
-    if (caughtStopSignal() != 0) return Ready::kStopSignal;
-    const int n = ::poll(fds, 2, timeoutMs);
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0) return Ready::kTimedOut;
-    if (fds[1].revents != 0) return Ready::kStopSignal;
-    return Ready::kReady;
-  }
-}
-
 enum class SessionEnd { kBye, kClientGone, kReplyNotTaken, kStopSignal };
 
 // How long the start of a line kept from a full read waits for the rest.
 constexpr int kUnfinishedLineWaitMs = 200;
 
-// The client of the session being served, for the check below; -1 when
+// The client of the session being served, for the check below; null when
 // none is.
-int servedSocket = -1;
+tcp::socket* servedSocket = nullptr;
 // Set when the check cut a wait short in the request being served.
 bool waitWasCancelled = false;
 // Whether requests that the client sent wait in our buffer behind the one
@@ -60,21 +41,18 @@ std::optional<std::chrono::steady_clock::time_point> endOfStreamSeen;
 // the brick: a stop signal, or the client's end of stream once nothing it
 // sent is left to serve (a client that shut down its sending side after a
 // script still gets every reply), or kScriptEndBound after it. A broken
-// connection ends the wait at once. Nothing of the client's input is read:
-// poll() and FIONREAD tell.
+// connection ends the wait at once. Nothing of the client's input is read.
 bool sessionMustEnd() {
   bool end = caughtStopSignal() != 0;
-  if (!end && servedSocket >= 0) {
-    pollfd p{servedSocket, POLLRDHUP, 0};
-    const short events = ::poll(&p, 1, 0) > 0 ? p.revents : 0;
-    if ((events & (POLLHUP | POLLERR)) != 0) {
+  if (!end && servedSocket != nullptr) {
+    const PeerState peer = peerState(servedSocket->native_handle());
+    if (peer == PeerState::kBroken) {
       end = true;
-    } else if ((events & POLLRDHUP) != 0) {
+    } else if (peer == PeerState::kEndOfStream) {
       const auto now = std::chrono::steady_clock::now();
       if (!endOfStreamSeen) endOfStreamSeen = now;
-      int unread = 0;
-      const bool sentMore =
-          requestsWaiting || (::ioctl(servedSocket, FIONREAD, &unread) == 0 && unread > 0);
+      error_code error;
+      const bool sentMore = requestsWaiting || servedSocket->available(error) > 0;
       end = !sentMore || now - *endOfStreamSeen >= kScriptEndBound;
     }
   }
@@ -103,7 +81,8 @@ std::optional<SessionEnd> writeReply(tcp::socket& socket, const std::string& res
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return SessionEnd::kReplyNotTaken;
-    const Ready ready = waitFor(socket.native_handle(), POLLOUT, static_cast<int>(left) + 1);
+    const Ready ready =
+        waitForSocket(socket.native_handle(), SocketEvent::kWritable, static_cast<int>(left) + 1);
     if (ready == Ready::kStopSignal) return SessionEnd::kStopSignal;
   }
   return std::nullopt;
@@ -118,8 +97,8 @@ SessionEnd serveRequests(tcp::socket& socket, CommandInterpreter& interpreter,
   for (bool endOfStream = false; !endOfStream;) {
     // The start of a line that a full read left waits for its end a moment
     // only: a client that sent just that much is served all the same.
-    const Ready ready =
-        waitFor(socket.native_handle(), POLLIN, lineEnds.kept.empty() ? -1 : kUnfinishedLineWaitMs);
+    const Ready ready = waitForSocket(socket.native_handle(), SocketEvent::kReadable,
+                                      lineEnds.kept.empty() ? -1 : kUnfinishedLineWaitMs);
     if (ready == Ready::kStopSignal) return SessionEnd::kStopSignal;
     std::size_t n = 0;
     if (ready == Ready::kReady) {
@@ -217,7 +196,10 @@ int serveOneClient(const ServerSettings& settings) {
     std::cerr << settings.programName << ": serving TCP port "
               << (error ? settings.port : listening.port()) << " over " << settings.brickLink
               << std::endl;
-    if (waitFor(acceptor->native_handle(), POLLIN, -1) == Ready::kStopSignal) endByStopSignal();
+    if (waitForSocket(acceptor->native_handle(), SocketEvent::kReadable, -1) ==
+        Ready::kStopSignal) {
+      endByStopSignal();
+    }
     tcp::socket socket(io_service);
     acceptor->accept(socket, error);
     if (!error) socket.non_blocking(true, error);
@@ -226,11 +208,11 @@ int serveOneClient(const ServerSettings& settings) {
     CommandInterpreter interpreter;
     ConsoleEcho console;
     openConsole(console);
-    servedSocket = socket.native_handle();
+    servedSocket = &socket;
     setWaitCancelCheck(sessionMustEnd);
     const SessionEnd end = serveRequests(socket, interpreter, console);
     setWaitCancelCheck(nullptr);
-    servedSocket = -1;
+    servedSocket = nullptr;
     closeConsole(console);
     if (end != SessionEnd::kBye) {
       const bool linkOpen = interpreter.isInterfaceEnabled();

@@ -16,8 +16,9 @@
 //   before it is served and answered in order. A "goto" or a sonar wait
 //   ends at once when the end of stream shows while it is the last
 //   request, and kScriptEndBound after it otherwise.
-// - SIGINT, SIGTERM or SIGHUP: the same stop, then the process ends by the
-//   signal (stop_signals.h).
+// - SIGINT, SIGTERM or SIGHUP (on Windows Ctrl-C, Ctrl-Break or closing the
+//   console): the same stop, then the process ends as the signal would
+//   have ended it (stop_signals.h).
 // - the port cannot be listened on, or the accept fails: 1, after one line
 //   on standard error naming the program, the port and the reason.
 #pragma once

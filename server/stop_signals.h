@@ -1,9 +1,14 @@
-// SIGINT, SIGTERM and SIGHUP end serving in order instead of at once: the
-// handler only records the signal and wakes the request loop through a
-// pipe; the loop stops the motors and then the process ends by the same
-// signal, as it would without a handler, so that its parent sees which. A
+// Stop signals end serving in order instead of at once: SIGINT, SIGTERM and
+// SIGHUP on POSIX systems; Ctrl-C, Ctrl-Break and closing the console on
+// Windows. The handler only records the signal and wakes the request loop,
+// which waits on its sockets through waitForSocket below; the loop stops
+// the motors and then the process ends as it would have without a handler,
+// so that its parent sees why: by the same signal, or on Windows with the
+// status of a console program ended by Ctrl-C (STATUS_CONTROL_C_EXIT). A
 // second signal of the same kind ends the process at once.
 #pragma once
+
+#include <boost/asio/ip/tcp.hpp>
 
 // Installs the handlers. Call once, before any other thread starts.
 void catchStopSignals();
@@ -11,12 +16,25 @@ void catchStopSignals();
 // The signal caught, or 0 while none was. Safe from any thread.
 int caughtStopSignal();
 
-// The read end of a pipe that becomes readable once a signal is caught, for
-// poll().
-int stopSignalFd();
-
-// Ends the process by the caught signal (its default action).
+// Ends the process as the caught signal would have.
 [[noreturn]] void endByStopSignal();
 
-// "SIGTERM" and the like, for messages.
+// "SIGTERM", "Ctrl-C" and the like, for messages.
 const char* stopSignalName(int signal);
+
+using NativeSocket = boost::asio::ip::tcp::socket::native_handle_type;
+
+enum class SocketEvent { kReadable, kWritable };
+enum class Ready { kReady, kStopSignal, kTimedOut };
+
+// Waits until `socket` is ready for `event` (or has failed), a stop signal
+// is caught, or `timeoutMs` passes (negative: no limit).
+Ready waitForSocket(NativeSocket socket, SocketEvent event, int timeoutMs);
+
+// How the peer of a connected socket stands. A POSIX system tells an end
+// of stream even with data before it unread; Windows only once that data
+// is read.
+enum class PeerState { kConnected, kEndOfStream, kBroken };
+
+// Reads nothing, never waits.
+PeerState peerState(NativeSocket socket);

@@ -18,7 +18,8 @@ std::string traceLine(char direction, const std::uint8_t* bytes, std::size_t len
 
 bool traceOpenFile(SimTrace& trace, const std::string& path) {
   traceClose(trace);
-  trace.file = std::fopen(path.c_str(), "w");
+  // Binary: lines end with a line feed alone on every system.
+  trace.file = std::fopen(path.c_str(), "wb");
   trace.path = path;
   return trace.file != nullptr;
 }
@@ -38,7 +39,7 @@ void traceWrite(SimTrace& trace, const std::string& line) {
     if (!written) {
       const int error = errno;
       std::fprintf(stderr, "%s: cannot write the trace file %s: %s; tracing stops\n",
-                   program_invocation_short_name, trace.path.c_str(),
+                   trace.programName.c_str(), trace.path.c_str(),
                    error != 0 ? std::strerror(error) : "write failed");
       traceClose(trace);
     }

@@ -15,6 +15,7 @@
 struct SimTrace {
   std::FILE* file = nullptr;  // owned; null when not tracing to a file
   std::string path;           // of the file, for messages
+  std::string programName;    // the first word of its messages
   bool keepLines = false;
   std::vector<std::string> lines;
 };

@@ -1,5 +1,4 @@
 // nxt-bridge-sim: the server over the simulated brick.
-#include <csignal>
 #include <iostream>
 
 #include "server/program_start.h"
@@ -8,7 +7,6 @@
 #include "sim_programs/sim_program.h"
 
 int main(int argc, char** argv) {
-  std::signal(SIGPIPE, SIG_IGN);
   SimProgramOptions options;
   std::string error;
   const bool parsed = parseSimOptions(argc, argv, options, error);

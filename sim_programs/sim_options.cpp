@@ -1,8 +1,7 @@
 #include "sim_programs/sim_options.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
+#include <boost/asio/ip/address.hpp>
 #include <cctype>
 #include <cstdlib>
 #include <functional>
@@ -81,11 +80,9 @@ CommandLineTable simOptionTable(SimProgramOptions& o) {
        [&o](const std::string& v) { return parseTcpPort(v, o.viewPort); }},
       {"--view-bind", "ADDR", "serve the page on IP address ADDR instead of 127.0.0.1",
        [&o](const std::string& v) {
-         unsigned char address[16];
-         if (::inet_pton(AF_INET, v.c_str(), address) != 1 &&
-             ::inet_pton(AF_INET6, v.c_str(), address) != 1) {
-           return false;
-         }
+         boost::system::error_code notAnAddress;
+         boost::asio::ip::make_address(v, notAnAddress);
+         if (notAnAddress) return false;
          o.viewBind = v;
          return true;
        }},

@@ -14,7 +14,9 @@ int startSimProgram(const char* program, bool parsed, const std::string& error,
       answerCommandLine(program, parsed, error, options.help, options.version, usage);
   if (status != kGoOn) return status;
   if (checkOnly) return kExitServed;
-  if (simTransportSetUp(options.transport)) return kGoOn;
+  SimTransportSettings transport = options.transport;
+  transport.programName = program;
+  if (simTransportSetUp(transport)) return kGoOn;
   std::cerr << program << ": cannot write the trace file " << options.transport.traceFile << ": "
             << std::strerror(errno) << std::endl;
   return kExitUsage;

@@ -1,6 +1,5 @@
 #include "sim_programs/sim_view.h"
 
-#include <arpa/inet.h>
 #include <unistd.h>
 
 #include <boost/asio.hpp>
@@ -74,9 +73,15 @@ std::string lower(std::string text) {
   return text;
 }
 
-bool isAddress(int family, const std::string& text) {
-  unsigned char address[16];
-  return ::inet_pton(family, text.c_str(), address) == 1;
+// True when `text` is an IPv6 address (`v6`) or an IPv4 one.
+bool isAddress(bool v6, const std::string& text) {
+  boost::system::error_code notOne;
+  if (v6) {
+    asio::ip::make_address_v6(text, notOne);
+  } else {
+    asio::ip::make_address_v4(text, notOne);
+  }
+  return !notOne;
 }
 
 void dropWatcher(View& view, const std::shared_ptr<Watcher>& w) {
@@ -289,14 +294,14 @@ bool viewHostAllowed(const std::string& host, const ViewAddress& page) {
   if (!host.empty() && host[0] == '[') {
     const std::size_t close = host.find(']');
     if (close == std::string::npos) return false;
-    known = isAddress(AF_INET6, host.substr(1, close - 1));
+    known = isAddress(true, host.substr(1, close - 1));
     rest = host.substr(close + 1);
   } else {
     const std::size_t colon = host.find(':');
     name = lower(host.substr(0, colon));
     rest = colon == std::string::npos ? "" : host.substr(colon);
     const std::string machine = lower(page.machine);
-    known = isAddress(AF_INET, name) || name == "localhost" || name == lower(page.bind) ||
+    known = isAddress(false, name) || name == "localhost" || name == lower(page.bind) ||
             (!machine.empty() && (name == machine || name == machine + ".local"));
   }
   if (!known) return false;

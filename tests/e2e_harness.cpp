@@ -17,20 +17,26 @@
 #include <sstream>
 #include <thread>
 
+#include "tools/text_lines.h"
 #include "trace_telegrams.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Appends what `fd` holds now. Lines end with a line feed alone: a Windows
+// program's CR LF loses its CR.
 void drainFd(int fd, std::string& into) {
   if (fd < 0) return;
   char buffer[4096];
+  bool read = false;
   for (;;) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n <= 0) break;
     into.append(buffer, static_cast<std::size_t>(n));
+    read = true;
   }
+  if (read) into = withoutCarriageReturns(into);
 }
 
 std::string tempTracePath() {
@@ -381,6 +387,11 @@ ServerProgramChoice& serverProgramChoice() {
 }  // namespace
 
 std::string serverProgram() { return serverProgramChoice().path; }
+
+bool serverIsWindowsProgram() {
+  const char* windows = std::getenv("NXT_E2E_WINDOWS");
+  return windows != nullptr && std::string(windows) == "1";
+}
 
 std::chrono::seconds serverStartTimeout() { return serverProgramChoice().startTimeout; }
 

@@ -117,6 +117,12 @@ bool consoleInput(SimServer& server, const std::string& line,
 std::string serverProgram();
 std::chrono::seconds serverStartTimeout();
 
+// True when the program is a Windows one under Wine (NXT_E2E_WINDOWS=1):
+// it stops on SIGINT alone (Wine's Ctrl-C; SIGTERM ends Wine at once), and
+// exits then with the low byte of STATUS_CONTROL_C_EXIT.
+bool serverIsWindowsProgram();
+constexpr int kWindowsControlCExit = 0x3a;
+
 // Runs `path` instead of nxt-bridge-sim from now on, waiting up to
 // `startTimeout` for it to accept a client.
 void useServerProgram(const std::string& path, std::chrono::seconds startTimeout);

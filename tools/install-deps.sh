@@ -11,9 +11,10 @@
 # and Bluetooth rigs need on the host: qemu, busybox-static and cpio for the
 # guest, Debian's NXT tools t2n and nbc for the USB rig's tests), browser
 # (chromium, its driver and a font: the live page's browser tests), windows
-# (MinGW-w64 and wine64: the Windows build and its tests). Without a group:
-# build, test, clang and format. Any other word is a package that one
-# command alone needs, installed too.
+# (MinGW-w64, Wine, and what cross-builds libusb from Debian's source
+# package: the Windows programs and their tests). Without a group: build,
+# test, clang and format. Any other word is a package that one command
+# alone needs, installed too.
 set -euo pipefail
 
 build=(cmake ninja-build g++ pkg-config libboost-dev libusb-1.0-0-dev nlohmann-json3-dev)
@@ -22,7 +23,9 @@ clang=(clang libclang-rt-14-dev)
 format=(clang-format)
 rig=(qemu-system-x86 busybox-static cpio t2n nbc)
 browser=(chromium chromium-driver fonts-dejavu-core)
-windows=(g++-mingw-w64-x86-64-posix wine64)
+windows=(cmake ninja-build g++ pkg-config libboost-dev nlohmann-json3-dev googletest
+  g++-mingw-w64-x86-64-posix wine64
+  make dpkg-dev zip netcat-openbsd python3)
 
 packages=()
 groups=0

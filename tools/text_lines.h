@@ -22,3 +22,15 @@ inline std::vector<std::string> splitAt(const std::string& text, char separator)
 
 // The lines of `text`, without their line feeds.
 inline std::vector<std::string> linesOf(const std::string& text) { return splitAt(text, '\n'); }
+
+// `text` with every CR LF made a line feed alone, as a Windows program's
+// output reads on Linux.
+inline std::string withoutCarriageReturns(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i];
+  }
+  return out;
+}

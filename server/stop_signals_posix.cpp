@@ -1,6 +1,5 @@
-#include "server/stop_signals.h"
-
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -8,6 +7,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <initializer_list>
+
+#include "server/stop_signals.h"
 
 namespace {
 
@@ -39,11 +40,11 @@ void catchStopSignals() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESETHAND;  // the second one of a kind ends the process
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+  // A client that goes away mid-reply must not end the server.
+  std::signal(SIGPIPE, SIG_IGN);
 }
 
 int caughtStopSignal() { return caught.load(); }
-
-int stopSignalFd() { return wakePipe[0]; }
 
 void endByStopSignal() {
   const int signal = caught.load();
@@ -63,4 +64,24 @@ const char* stopSignalName(int signal) {
     default:
       return "a signal";
   }
+}
+
+Ready waitForSocket(NativeSocket socket, SocketEvent event, int timeoutMs) {
+  const short events = event == SocketEvent::kReadable ? POLLIN : POLLOUT;
+  pollfd fds[2] = {{socket, events, 0}, {wakePipe[0], POLLIN, 0}};
+  for (;;) {
+    if (caughtStopSignal() != 0) return Ready::kStopSignal;
+    const int n = ::poll(fds, 2, timeoutMs);
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) return Ready::kTimedOut;
+    if (fds[1].revents != 0) return Ready::kStopSignal;
+    return Ready::kReady;
+  }
+}
+
+PeerState peerState(NativeSocket socket) {
+  pollfd p{socket, POLLRDHUP, 0};
+  const short events = ::poll(&p, 1, 0) > 0 ? p.revents : 0;
+  if ((events & (POLLHUP | POLLERR)) != 0) return PeerState::kBroken;
+  return (events & POLLRDHUP) != 0 ? PeerState::kEndOfStream : PeerState::kConnected;
 }

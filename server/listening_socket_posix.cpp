@@ -1,5 +1,3 @@
-#include "server/listening_socket.h"
-
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -8,6 +6,8 @@
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
+
+#include "server/listening_socket.h"
 
 namespace asio = boost::asio;
 using asio::ip::tcp;

@@ -1,0 +1,128 @@
+// Windows has no signals to stop a console program: Ctrl-C, Ctrl-Break and
+// closing the console come to a handler that the system runs on a thread
+// of its own. The handler wakes the request loop through a loopback socket
+// pair, which WSAPoll waits on beside the client's socket.
+#include <windows.h>
+#include <winsock2.h>
+
+#include <atomic>
+#include <csignal>
+#include <iostream>
+
+#include "server/stop_signals.h"
+
+namespace {
+
+// How long the handler of a closing console holds the system off (it ends
+// the process 5 s after the handler was called), so that the loop can stop
+// the motors first.
+constexpr DWORD kConsoleCloseGraceMs = 4000;
+
+std::atomic<int> caught{0};
+SOCKET wakeReader = INVALID_SOCKET;
+SOCKET wakeWriter = INVALID_SOCKET;
+
+// What a console event is called in this program: the C signal that the
+// runtime would have raised for it, closing the console as SIGTERM.
+int signalOf(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+      return SIGINT;
+    case CTRL_BREAK_EVENT:
+      return SIGBREAK;
+    case CTRL_CLOSE_EVENT:
+      return SIGTERM;
+    default:
+      return 0;
+  }
+}
+
+BOOL WINAPI onConsoleEvent(DWORD event) {
+  const int signal = signalOf(event);
+  if (signal == 0) return FALSE;
+  int none = 0;
+  if (!caught.compare_exchange_strong(none, signal)) {
+    // The second one of a kind ends the process at once.
+    return none == signal ? FALSE : TRUE;
+  }
+  const char byte = 1;
+  ::send(wakeWriter, &byte, 1, 0);
+  if (event == CTRL_CLOSE_EVENT) Sleep(kConsoleCloseGraceMs);
+  return TRUE;
+}
+
+// A connected pair of loopback TCP sockets; false when there is none.
+bool makeWakePair() {
+  SOCKET listener = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (listener == INVALID_SOCKET) return false;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof address;
+  bool ok = ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+            ::listen(listener, 1) == 0;
+  if (ok) {
+    wakeWriter = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    ok = wakeWriter != INVALID_SOCKET &&
+         ::connect(wakeWriter, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  if (ok) {
+    wakeReader = ::accept(listener, nullptr, nullptr);
+    ok = wakeReader != INVALID_SOCKET;
+  }
+  ::closesocket(listener);
+  return ok;
+}
+
+}  // namespace
+
+void catchStopSignals() {
+  if (wakeReader != INVALID_SOCKET) return;
+  WSADATA data;
+  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return;
+  if (!makeWakePair()) return;  // without the pair, the defaults stay
+  SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+}
+
+int caughtStopSignal() { return caught.load(); }
+
+void endByStopSignal() {
+  std::cout.flush();
+  std::cerr.flush();
+  ExitProcess(STATUS_CONTROL_C_EXIT);
+}
+
+const char* stopSignalName(int signal) {
+  switch (signal) {
+    case SIGINT:
+      return "Ctrl-C";
+    case SIGBREAK:
+      return "Ctrl-Break";
+    case SIGTERM:
+      return "closing the console";
+    default:
+      return "a console event";
+  }
+}
+
+Ready waitForSocket(NativeSocket socket, SocketEvent event, int timeoutMs) {
+  const SHORT events = event == SocketEvent::kReadable ? POLLRDNORM : POLLWRNORM;
+  WSAPOLLFD fds[2] = {{socket, events, 0}, {wakeReader, POLLRDNORM, 0}};
+  const ULONG count = wakeReader != INVALID_SOCKET ? 2 : 1;
+  if (caughtStopSignal() != 0) return Ready::kStopSignal;
+  const int n = WSAPoll(fds, count, timeoutMs);
+  if (caughtStopSignal() != 0 || (count == 2 && fds[1].revents != 0)) return Ready::kStopSignal;
+  return n == 0 ? Ready::kTimedOut : Ready::kReady;
+}
+
+PeerState peerState(NativeSocket socket) {
+  // The socket is non-blocking. A peek that finds the end of stream reads
+  // 0 bytes; one that finds nothing yet fails with WSAEWOULDBLOCK. Data
+  // still unread hides an end of stream behind it until it is read.
+  char byte = 0;
+  const int n = ::recv(socket, &byte, 1, MSG_PEEK);
+  if (n == 0) return PeerState::kEndOfStream;
+  if (n == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK) return PeerState::kBroken;
+  return PeerState::kConnected;
+}
