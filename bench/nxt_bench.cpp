@@ -6,7 +6,8 @@
 //   nxt-bench [--sim PATH] [--bt-pty PATH | --no-bt] [--csv FILE] [--requests N] [--quick]
 //
 // On the instant link also nxt-bridge-sim with one page open on its live
-// page (--view), beside the same server without one.
+// page (--view), and with the robot driving in the built-in room
+// (--world default), beside the same server without either.
 //
 // Then the same server and nxt-bridge-bt (through nxt-bridge-bt-pty, over
 // the simulated brick on a pseudo-terminal) at 30 ms a telegram, as a
@@ -371,13 +372,25 @@ bool measureRequests(std::vector<Row>& rows, const std::string& simPath, int req
     const int viewPort = freeLoopbackPort();
     Child viewed =
         latency == 0 ? startSim(simPath, 0, {"--view", std::to_string(viewPort)}) : Child{};
+    // And with the robot in the built-in room, driving (into a wall, where
+    // every step meets it), its sensors reading the room.
+    Child worlded = latency == 0 ? startSim(simPath, 0, {"--world", "default"}) : Child{};
     if (bare.sock < 0 || sim.sock < 0 || exchange(sim.sock, "nxt;open") != "ok" ||
-        (latency == 0 && (viewed.sock < 0 || exchange(viewed.sock, "nxt;open") != "ok"))) {
+        (latency == 0 && (viewed.sock < 0 || exchange(viewed.sock, "nxt;open") != "ok")) ||
+        (latency == 0 && (worlded.sock < 0 || exchange(worlded.sock, "nxt;open") != "ok"))) {
       std::cerr << "nxt-bench: cannot start the servers\n";
       stop(bare);
       stop(sim);
       stop(viewed);
+      stop(worlded);
       return false;
+    }
+    if (worlded.sock >= 0) {
+      for (const char* line :
+           {"sensor;settouch;in_1", "sensor;setlight;in_3;true", "sensor;setsonar;in_4",
+            "motor;setforward;out_b;75", "motor;setforward;out_c;75"}) {
+        exchange(worlded.sock, line);
+      }
     }
     PageWatcher page(latency == 0 ? viewPort : -1);
     for (const auto& [kind, line] : kinds) {
@@ -394,6 +407,7 @@ bool measureRequests(std::vector<Row>& rows, const std::string& simPath, int req
       Row floor;
       Row ours;
       Row watched;
+      Row roomed;
       for (int half = 0; half < 2; ++half) {
         const Row f = measure(bare.sock, "bare loopback", kind, line, latency, count / 2);
         const Row o = measure(sim.sock, "nxt-bridge-sim", kind, line, latency, count / 2);
@@ -402,6 +416,10 @@ bool measureRequests(std::vector<Row>& rows, const std::string& simPath, int req
         if (viewed.sock >= 0) {
           const Row w = measure(viewed.sock, "sim + page", kind, line, latency, count / 2);
           watched = half == 0 ? w : merge(watched, w);
+        }
+        if (worlded.sock >= 0) {
+          const Row w = measure(worlded.sock, "sim + world", kind, line, latency, count / 2);
+          roomed = half == 0 ? w : merge(roomed, w);
         }
       }
       // Medians: a compile or a page fault elsewhere on the machine moves the
@@ -429,11 +447,17 @@ bool measureRequests(std::vector<Row>& rows, const std::string& simPath, int req
                        " state messages read so far";
         rows.push_back(watched);
       }
+      if (worlded.sock >= 0) {
+        roomed.note = "x" + fixed(roomed.p50Us / floor.p50Us, 2) +
+                      " floor (p50), the robot in the built-in room, driving";
+        rows.push_back(roomed);
+      }
     }
     stop(bare);
     stop(pacedBare);
     stop(sim);
     stop(viewed);
+    stop(worlded);
   }
   return true;
 }

@@ -47,6 +47,7 @@ struct PendingReplies {
 struct SimTransport {
   SimTransportSettings settings;
   SimBrick brick;
+  SimWorld world;  // no map: no world
   SimTrace trace;
   PendingReplies pending;
   std::deque<std::vector<std::uint8_t>> scripted;  // injected replies
@@ -68,6 +69,8 @@ SimTransport& state() {
 struct PostedChanges {
   std::mutex mutex;
   std::vector<std::function<void(SimBrick&)>> changes;
+  bool placed = false;  // the robot was put down at `placement`
+  SimPose placement;
 };
 
 PostedChanges& posted() {
@@ -75,13 +78,23 @@ PostedChanges& posted() {
   return *changes;
 }
 
-void applyPostedChanges(SimBrick& brick) {
+// Makes the posted changes, then brings the robot in its world up to
+// `now` and lets the sensors read it.
+void applyPostedChanges(SimBrick& brick, SimWorld& world, SimTime now) {
   std::vector<std::function<void(SimBrick&)>> changes;
+  bool placed = false;
+  SimPose placement;
   {
     std::lock_guard<std::mutex> lock(posted().mutex);
     changes.swap(posted().changes);
+    std::swap(placed, posted().placed);
+    placement = posted().placement;
   }
   for (const auto& change : changes) change(brick);
+  if (!world.map) return;
+  simWorldAdvance(world, brick.outputs, now);
+  if (placed) simWorldPlace(world, placement);
+  simWorldSense(world, brick.inputs, brick.config);
 }
 
 // The snapshot that watchers read. Never destroyed, as the changes above.
@@ -104,6 +117,7 @@ void publish(const std::uint8_t* telegram = nullptr, std::size_t length = 0,
   SimSnapshot& s = published().snapshot;
   s.brickAttached = t.settings.brickAttached;
   simSnapshotTake(s, t.brick, t.openHandles > 0, SimClock::now());
+  s.world = t.world;
   if (telegram != nullptr) {
     simSnapshotRecord(s, telegram, length, reply->bytes, reply->length);
   }
@@ -124,7 +138,17 @@ bool simTransportSetUp(const SimTransportSettings& settings) {
 #endif
   SimTransport& t = state();
   t.settings = settings;
-  simBrickReset(t.brick, settings.brick, SimClock::now());
+  const SimTime now = SimClock::now();
+  simBrickReset(t.brick, settings.brick, now);
+  t.world = SimWorld{};
+  if (settings.world) {
+    simWorldStart(t.world, settings.world, t.brick.outputs, now);
+    simWorldSense(t.world, t.brick.inputs, t.brick.config);
+  }
+  {
+    std::lock_guard<std::mutex> lock(posted().mutex);
+    posted().placed = false;
+  }
   t.pending.clear();
   t.scripted.clear();
   traceClose(t.trace);
@@ -152,6 +176,32 @@ void simTransportScriptReplies(std::vector<std::vector<std::uint8_t>> replies) {
 void simTransportSnapshot(SimSnapshot& snapshot) {
   std::lock_guard<std::mutex> lock(published().mutex);
   snapshot = published().snapshot;
+}
+
+bool simTransportPlaceRobot(const SimPose& pose, std::string& error) {
+  std::lock_guard<std::mutex> lock(published().mutex);
+  SimWorld& shown = published().snapshot.world;
+  if (!shown.map) {
+    error = "there is no world (--world)";
+    return false;
+  }
+  if (!simWorldPlace(shown, pose)) {
+    error = "the robot would overlap a wall there";
+    return false;
+  }
+  std::lock_guard<std::mutex> postLock(posted().mutex);
+  posted().placed = true;
+  posted().placement = pose;
+  return true;
+}
+
+bool simTransportRobotPose(SimPose& pose) {
+  SimSnapshot snapshot;
+  simTransportSnapshot(snapshot);
+  if (!snapshot.world.map) return false;
+  simSnapshotAdvance(snapshot, SimClock::now());
+  pose = snapshot.world.pose;
+  return true;
 }
 
 void simTransportPost(std::function<void(SimBrick&)> change) {
@@ -198,8 +248,9 @@ std::int32_t transportSend(TransportDevice* device, const std::uint8_t* telegram
     }
     return kTransportOk;
   }
-  applyPostedChanges(t.brick);
-  if (simBrickReceive(t.brick, telegram, length, SimClock::now(), reply)) {
+  const SimTime now = SimClock::now();
+  applyPostedChanges(t.brick, t.world, now);
+  if (simBrickReceive(t.brick, telegram, length, now, reply)) {
     traceTelegram(t.trace, '<', reply.bytes, reply.length);
     t.pending.push_back(reply);
   }

@@ -13,6 +13,7 @@
 #include "sim/sim_brick.h"
 #include "sim/sim_snapshot.h"
 #include "sim/sim_trace.h"
+#include "sim/sim_world.h"
 
 struct SimTransportSettings {
   bool brickAttached = true;             // false: no brick is found
@@ -21,6 +22,8 @@ struct SimTransportSettings {
   std::string programName;               // for the trace's messages
   bool keepTrace = false;                // keep trace lines in memory
   SimBrickConfig brick;
+  // The robot's room; null: none, the sensors read what `brick` says.
+  std::shared_ptr<const SimWorldMap> world;
   // A scripted brick for tests: sees every telegram first (type byte
   // first) and, when it returns true, answers in place of the model with
   // `reply` (no answer when its length is 0); the model never sees it.
@@ -47,6 +50,15 @@ void simTransportScriptReplies(std::vector<std::vector<std::uint8_t>> replies);
 // console): it is made on the thread that talks to the brick, before the
 // next telegram reaches it.
 void simTransportPost(std::function<void(SimBrick&)> change);
+
+// Puts the robot down at `pose` from any thread (the console, the page):
+// the page shows it there at once, the brick's sensors from the next
+// telegram on. False with a one-line `error`, changing nothing, when there
+// is no world or the robot would overlap a wall there.
+bool simTransportPlaceRobot(const SimPose& pose, std::string& error);
+
+// The robot's pose now, from any thread; false when there is no world.
+bool simTransportRobotPose(SimPose& pose);
 
 // The brick as a watcher sees it: a copy of the snapshot published after the
 // last telegram (or open, close, set-up). Safe from any thread; the thread

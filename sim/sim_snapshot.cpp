@@ -52,5 +52,5 @@ const SimTelegramRecord& simSnapshotRecent(const SimSnapshot& snapshot, std::siz
 }
 
 void simSnapshotAdvance(SimSnapshot& snapshot, SimTime now) {
-  simOutputsAdvance(snapshot.outputs, now);
+  simWorldAdvance(snapshot.world, snapshot.outputs, now);
 }

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "sim/sim_brick.h"
+#include "sim/sim_world.h"
 
 constexpr std::size_t kSimSnapshotTelegrams = 16;
 
@@ -48,6 +49,7 @@ struct SimSnapshot {
   SimInputs inputs;
   std::array<std::uint16_t, kSimInputPorts> sensorRaw{};
   std::array<std::int16_t, kSimInputPorts> sonarCm{};
+  SimWorld world;  // the robot in its room; no map: none
 
   // Every telegram that reached the brick counts. The last
   // kSimSnapshotTelegrams records are kept, the newest at index
@@ -71,5 +73,6 @@ void simSnapshotRecord(SimSnapshot& snapshot, const std::uint8_t* telegram, std:
 // min(recordCount, kSimSnapshotTelegrams).
 const SimTelegramRecord& simSnapshotRecent(const SimSnapshot& snapshot, std::size_t age);
 
-// Moves the snapshot's motors to `now`, as the brick would see them then.
+// Moves the snapshot's motors, and the robot with them, to `now`, as the
+// brick would see them then.
 void simSnapshotAdvance(SimSnapshot& snapshot, SimTime now);

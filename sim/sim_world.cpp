@@ -57,8 +57,9 @@ double segmentDistance(const SimSegment& s, const SimSegment& t) {
   return std::min({distanceTo(s, t.a), distanceTo(s, t.b), distanceTo(t, s.a), distanceTo(t, s.b)});
 }
 
-// The robot's body: four corners, counter-clockwise from the front left.
-std::array<SimPoint, 4> bodyCorners(const SimWorldMap& map, const SimPose& pose) {
+}  // namespace
+
+std::array<SimPoint, 4> simWorldBody(const SimWorldMap& map, const SimPose& pose) {
   const SimRobotGeometry& r = map.robot;
   const double half = r.track / 2 + r.wheelWidth / 2;
   return {simWorldMountPoint(pose, {0, r.bumper, half, 0}),
@@ -66,6 +67,8 @@ std::array<SimPoint, 4> bodyCorners(const SimWorldMap& map, const SimPose& pose)
           simWorldMountPoint(pose, {0, -r.rear, -half, 0}),
           simWorldMountPoint(pose, {0, r.bumper, -half, 0})};
 }
+
+namespace {
 
 bool insideConvex(const std::array<SimPoint, 4>& corners, SimPoint p) {
   for (std::size_t i = 0; i < corners.size(); ++i) {
@@ -432,7 +435,7 @@ SimSegment simWorldBumper(const SimWorldMap& map, const SimPose& pose) {
 }
 
 bool simWorldOverlaps(const SimWorldMap& map, const SimPose& pose) {
-  const auto corners = bodyCorners(map, pose);
+  const auto corners = simWorldBody(map, pose);
   for (const SimPoint& c : corners) {
     if (c.x < 0 || c.y < 0 || c.x > map.width || c.y > map.height) return true;
   }

@@ -158,6 +158,9 @@ SimPose simWorldDrive(const SimPose& pose, double left, double right, double tra
 // Where a mount sits in the room when the robot is at `pose`.
 SimPoint simWorldMountPoint(const SimPose& pose, const SimMount& mount);
 
+// The robot's body: four corners, counter-clockwise from the front left.
+std::array<SimPoint, 4> simWorldBody(const SimWorldMap& map, const SimPose& pose);
+
 // The bumper's two ends in the room.
 SimSegment simWorldBumper(const SimWorldMap& map, const SimPose& pose);
 

@@ -16,5 +16,10 @@ int main(int argc, char** argv) {
   // inherit the handlers' set-up.
   catchStopSignals();
   if (!startSimWatchers("nxt-bridge-sim", options, std::cout)) return kExitCannotServe;
-  return serveOneClient(ServerSettings{"nxt-bridge-sim", options.port, "the simulated brick"});
+  const int served =
+      serveOneClient(ServerSettings{"nxt-bridge-sim", options.port, "the simulated brick"});
+  SimPose pose;
+  if (simTransportRobotPose(pose))
+    std::cerr << "nxt-bridge-sim: " << simWorldPoseText(pose) << std::endl;
+  return served;
 }

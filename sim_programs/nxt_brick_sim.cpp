@@ -425,10 +425,10 @@ int main(int argc, char** argv) {
   std::string error;
   const bool parsed = parseOptions(argc, argv, options, error);
   BrickSimOptions scratch;
-  const int status =
-      startSimProgram("nxt-brick-sim", parsed, error, options.sim, options.check,
-                      kUsageHead + commandLineHelp(optionTable(scratch), 24) +
-                          "The brick options are those of nxt-bridge-sim:\n" + simOptionList());
+  const int status = startSimProgram("nxt-brick-sim", parsed, error, options.sim, options.check,
+                                     kUsageHead + commandLineHelp(optionTable(scratch), 24) +
+                                         "The brick options are those of nxt-bridge-sim:\n" +
+                                         simOptionList(false));
   if (status != kGoOn) return status;
   struct sigaction action {};
   action.sa_handler = onEndSignal;

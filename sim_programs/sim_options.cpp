@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <sstream>
 #include <type_traits>
 #include <vector>
@@ -71,7 +72,8 @@ CommandLineTable simOptionTable(SimProgramOptions& o) {
          return setPortValue(v, kInputPorts, 255, o.transport.brick.sonarCm);
        }},
       {"--console", nullptr,
-       "while serving, read lines 'sensor in_N=RAW', 'sonar in_N=CM', 'battery MV' from stdin",
+       "while serving, read lines 'sensor in_N=RAW', 'sonar in_N=CM', 'battery MV', 'pose' "
+       "from stdin",
        [&o](const std::string&) {
          o.console = true;
          return true;
@@ -84,6 +86,7 @@ CommandLineTable simOptionTable(SimProgramOptions& o) {
          boost::asio::ip::make_address(v, notAnAddress);
          if (notAnAddress) return false;
          o.viewBind = v;
+         o.viewBindGiven = true;
          return true;
        }},
       {"--no-brick", nullptr, "no brick is attached: nxt;open answers err",
@@ -120,6 +123,14 @@ CommandLineTable simOptionTable(SimProgramOptions& o) {
        [&o](const std::string& v) {
          if (v.empty()) return false;
          o.flashFolder = v;
+         return true;
+       }},
+      {"--world", "FILE",
+       "put the robot in the room of FILE (JSON; 'default': the built-in room); its sensors "
+       "read the room",
+       [&o](const std::string& v) {
+         if (v.empty()) return false;
+         o.worldFile = v;
          return true;
        }},
       {"--help", nullptr, "show this list and exit",
@@ -165,7 +176,12 @@ bool assembleFlash(SimProgramOptions& options, std::string& error) {
     files.insert(files.begin(), std::move(file));
   }
   if (!simFlashFits(brick.files)) {
-    error = "the files do not fit in the brick's flash";
+    std::uint64_t bytes = 0;
+    for (const SimFile& file : brick.files) bytes += file.bytes.size();
+    error = "the " + std::to_string(brick.files.size()) + " files on the brick's flash (" +
+            std::to_string(bytes) + " bytes) do not fit in its " +
+            std::to_string(simFlashFree(SimFlash{})) + " bytes and " +
+            std::to_string(kSimMaxFiles) + " files";
     return false;
   }
   return true;
@@ -189,7 +205,19 @@ std::string simFaultText(const CommandLineFault& fault) {
 
 bool finishSimOptions(SimProgramOptions& options, std::string& error) {
   if (options.help) return true;
-  return assembleFlash(options, error);
+  if (options.viewBindGiven && options.viewPort == 0) {
+    error = "--view-bind " + options.viewBind + " without --view PORT: there is no page to serve";
+    return false;
+  }
+  options.fileError = true;  // from here on every refusal is about a file
+  if (!assembleFlash(options, error)) return false;
+  if (!options.worldFile.empty()) {
+    auto world = std::make_shared<SimWorldMap>();
+    if (!simWorldLoad(options.worldFile, *world, error)) return false;
+    options.transport.world = std::move(world);
+  }
+  options.fileError = false;
+  return true;
 }
 
 bool parseSimOptions(int argc, const char* const* argv, SimProgramOptions& options,
@@ -246,7 +274,14 @@ std::string simUsage() {
          simOptionList();
 }
 
-std::string simOptionList() {
+std::string simOptionList(bool withPort) {
   SimProgramOptions scratch;
-  return commandLineHelp(simOptionTable(scratch), 24);
+  CommandLineTable table = simOptionTable(scratch);
+  if (!withPort) {
+    table.erase(std::remove_if(
+                    table.begin(), table.end(),
+                    [](const CommandLineOption& row) { return std::string(row.name) == "--port"; }),
+                table.end());
+  }
+  return commandLineHelp(table, 24);
 }

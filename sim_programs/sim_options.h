@@ -29,6 +29,10 @@ struct SimProgramOptions {
   std::string viewBind = "127.0.0.1";  // the page's address
   std::vector<std::string> hostFiles;  // --file: put on the flash at start
   std::string flashFolder;             // --flash: where the flash is kept
+  std::string worldFile;               // --world: the robot's room; empty: none
+  bool viewBindGiven = false;          // --view-bind was given
+  // The error is about a file (--file, --flash, --world), not the command line.
+  bool fileError = false;
 };
 
 // The brick's options, each applied to `options`: nxt-bridge-sim's table,
@@ -47,8 +51,11 @@ bool finishSimOptions(SimProgramOptions& options, std::string& error);
 // Parses the arguments into `options`, and puts the brick's flash together:
 // the folder of --flash (or the default files), then each --file, which
 // replaces a file of the same name and is written to the folder too.
+// Then loads the world of --world into `options.transport.world`.
 // Returns false with a one-line `error` for an unknown option, a missing or
-// a bad value, a file that cannot be read, or files that do not fit.
+// a bad value, --view-bind without --view, a file that cannot be read,
+// files that do not fit, or a world file that is refused ("FILE: PLACE:
+// REASON"); the last three set `fileError`.
 bool parseSimOptions(int argc, const char* const* argv, SimProgramOptions& options,
                      std::string& error);
 
@@ -56,8 +63,9 @@ bool parseSimOptions(int argc, const char* const* argv, SimProgramOptions& optio
 std::string simUsage();
 
 // The option list of --help alone, one option a line, for the programs
-// that take these options beside their own.
-std::string simOptionList();
+// that take these options beside their own; without --port for those that
+// serve no TCP port (`withPort` false), which accept it and ignore it.
+std::string simOptionList(bool withPort = true);
 
 // One line typed on the sim's console: "sensor in_N=RAW", "sonar in_N=CM"
 // or "battery MV", the options of the same names without their dashes (with

@@ -10,6 +10,11 @@
 
 int startSimProgram(const char* program, bool parsed, const std::string& error,
                     const SimProgramOptions& options, bool checkOnly, const std::string& usage) {
+  // A file that cannot be had is no misuse of the options: no "(try --help)".
+  if (!parsed && options.fileError) {
+    std::cerr << program << ": " << error << std::endl;
+    return kExitUsage;
+  }
   const int status =
       answerCommandLine(program, parsed, error, options.help, options.version, usage);
   if (status != kGoOn) return status;

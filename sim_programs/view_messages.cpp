@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sim/sim_describe.h"
+#include "sim_programs/view_world.h"
 
 namespace {
 
@@ -97,7 +98,8 @@ std::string viewStateMessage(const SimSnapshot& s, double telegramsPerSecond) {
         {"tone", {{"count", s.toneCount}, {"hz", s.toneFrequencyHz}, {"ms", s.toneDurationMs}}}}},
       {"motors", motors(s)},
       {"sensors", sensors(s)},
-      {"log", log(s)}};
+      {"log", log(s)},
+      {"world", viewWorld(s.world, s.inputs)}};
   // A name, a program or a file name is whatever a client sent the brick:
   // bytes that are not UTF-8 become U+FFFD instead of an exception.
   return message.dump(-1, ' ', false, Json::error_handler_t::replace);

@@ -8,7 +8,8 @@
 //    "motors": [{"port", "power", "state", "regulated", "speed",
 //                "tacho", "block", "rotation", "load"}, ... A, B, C],
 //    "sensors": [{"port", "type", "mode", "raw", "scaled", "sonar"}, ... 1-4],
-//    "log": ["SETOUTPUTSTATE A power 75 regulated running", ...]}
+//    "log": ["SETOUTPUTSTATE A power 75 regulated running", ...],
+//    "world": the robot's room (view_world.h), null without one}
 // A motor's state is "running", "braked", "coasting" or "blocked"; a
 // sensor's raw and scaled values are what the brick reads now from what it
 // was told (null for a low-speed port); "sonar" is the distance that an

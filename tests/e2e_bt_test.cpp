@@ -423,8 +423,15 @@ TEST(SimPrograms, ABadFileEndsWithOneLineAndStatus2) {
       EXPECT_EQ(status, 2) << program << " " << file;
       ASSERT_EQ(linesOf(out).size(), 1u) << out;
       EXPECT_NE(out.find(file + " " + why), std::string::npos) << out;
+      EXPECT_EQ(out.find("try --help"), std::string::npos) << out;  // no misused option
     }
   }
+  // nxt-brick-sim serves no TCP port: its --help does not offer one.
+  int status = -1;
+  const std::string usage = runCommand(std::string(NXT_BRICK_SIM_PATH) + " --help", status, 10);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(usage.find("--name TEXT"), std::string::npos) << usage;
+  EXPECT_EQ(usage.find("--port"), std::string::npos) << usage;
   std::system(("rm -rf '" + std::string(dir) + "'").c_str());
 }
 

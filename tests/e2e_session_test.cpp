@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -90,6 +91,38 @@ TEST(SessionEnd, AStopSignalMidGoToCoastsEveryMotorAndEndsByTheSignal) {
     EXPECT_EQ(waitForExit(s), windows ? kWindowsControlCExit : -1) << signal;
     EXPECT_EQ(s.exitSignal, windows ? 0 : signal);
     EXPECT_EQ(lastSent(s, 3), kEveryMotorCoasts) << signal;
+  }
+}
+
+// A thread of the server other than the one serving: the live page's.
+int otherThread(int pid) {
+  for (int tries = 0; tries < 100; ++tries) {
+    int status = -1;
+    const std::string tasks = runCommand("ls /proc/" + std::to_string(pid) + "/task", status, 5);
+    for (const std::string& task : linesOf(tasks)) {
+      if (!task.empty() && std::stoi(task) != pid) return std::stoi(task);
+    }
+    ::usleep(10000);
+  }
+  return -1;
+}
+
+// Between requests the server waits in the read itself; a stop signal ends
+// that wait at once, also when another of its threads takes the signal.
+TEST(SessionEnd, AStopSignalBetweenRequestsEndsTheWaitAtOnce) {
+  for (const bool otherThreadTakesIt : {false, true}) {
+    SimServer s;
+    ASSERT_TRUE(startServer(s, {"--view", std::to_string(freeLoopbackPort())}));
+    ASSERT_EQ(request(s, "nxt;open"), "ok");
+    ASSERT_EQ(request(s, "motor;setforward;out_b;30"), "ok");
+    ASSERT_TRUE(nothingArrives(s, milliseconds(50)));
+    const int thread = otherThreadTakesIt ? otherThread(s.pid) : s.pid;
+    ASSERT_GT(thread, 0);
+    ASSERT_EQ(::syscall(SYS_tgkill, s.pid, thread, SIGTERM), 0);
+    EXPECT_EQ(readLine(s), "<closed>") << otherThreadTakesIt;
+    EXPECT_EQ(waitForExit(s), -1) << otherThreadTakesIt;
+    EXPECT_EQ(s.exitSignal, SIGTERM);
+    EXPECT_EQ(lastSent(s, 3), kEveryMotorCoasts) << otherThreadTakesIt;
   }
 }
 

@@ -1,6 +1,8 @@
 // The example clients, run against nxt-bridge-sim as a user would run them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <regex>
 
 #include "e2e_harness.h"
@@ -56,6 +58,64 @@ TEST(Examples, ShellSendsOneRequestAtATime) {
     EXPECT_EQ(out, std::string("battery: 8100 mV\ntouch sensor: ") + word + "\n");
     EXPECT_EQ(waitForExit(s), 0);
   }
+}
+
+// The robot's pose as nxt-bridge-sim tells it when serving ends.
+struct Pose {
+  double x = 0, y = 0, heading = 0;
+};
+
+bool poseOf(const std::string& stderrText, Pose& pose) {
+  std::smatch m;
+  if (!std::regex_search(stderrText, m,
+                         std::regex("robot at x (-?[0-9]+) mm, y (-?[0-9]+) mm, heading "
+                                    "([0-9]+) degrees\n"))) {
+    return false;
+  }
+  pose = {std::stod(m[1]), std::stod(m[2]), std::stod(m[3])};
+  return true;
+}
+
+TEST(Examples, PythonStopsTheRobotBeforeTheWall) {
+  SimServer s;
+  ASSERT_TRUE(
+      startServerListening(s, {"--world", example("worlds/wall.json"), "--latency-us", "2000"}))
+      << s.stderrText;
+  int status = -1;
+  const std::string out = runCommand(
+      "python3 " + example("python/stop_before_wall.py") + " --port " + std::to_string(s.port),
+      status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("wall ahead at 154 cm\n"), std::string::npos) << out;
+  EXPECT_EQ(waitForExit(s), 0);
+  Pose pose;
+  ASSERT_TRUE(poseOf(s.stderrText, pose)) << s.stderrText;
+  // The wall stands at x = 2000; the sonar's mount 60 mm ahead of the axle.
+  const double h = pose.heading * 3.14159265358979 / 180;
+  const double alongAxis = (2000 - (pose.x + 60 * std::cos(h))) / std::cos(h);
+  EXPECT_GE(alongAxis, 170) << s.stderrText;
+  EXPECT_LE(alongAxis, 230) << s.stderrText;
+}
+
+TEST(Examples, PythonFollowsTheLineForOneLap) {
+  SimServer s;
+  ASSERT_TRUE(
+      startServerListening(s, {"--world", example("worlds/oval.json"), "--latency-us", "2000"}))
+      << s.stderrText;
+  int status = -1;
+  const std::string out = runCommand(
+      "python3 " + example("python/follow_line.py") + " --port " + std::to_string(s.port), status,
+      60);
+  EXPECT_EQ(status, 0) << out;
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(out, m, std::regex("one lap in ([0-9.]+) s\n"))) << out;
+  EXPECT_LE(std::stod(m[1]), 30.0);
+  EXPECT_EQ(waitForExit(s), 0);
+  // Round once and back where it started, at (600, 290) facing +x.
+  Pose pose;
+  ASSERT_TRUE(poseOf(s.stderrText, pose)) << s.stderrText;
+  EXPECT_LT(std::hypot(pose.x - 600, pose.y - 290), 100) << s.stderrText;
+  EXPECT_LT(std::min(pose.heading, 360 - pose.heading), 15) << s.stderrText;
 }
 
 }  // namespace

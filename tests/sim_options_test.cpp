@@ -186,6 +186,16 @@ TEST(SimOptions, FileAndFlashPutHostFilesOnTheBrick) {
     EXPECT_NE(error.find(bad), std::string::npos) << error;
     EXPECT_NE(error.find(why), std::string::npos) << error;
   }
+  // Each fits alone, not both: the sizes are told.
+  const std::string halves[] = {std::string(dir) + "/a.rxe", std::string(dir) + "/b.rxe"};
+  for (const std::string& half : halves) {
+    std::fclose(std::fopen(half.c_str(), "wb"));
+    ASSERT_EQ(::truncate(half.c_str(), 60000), 0);
+  }
+  SimProgramOptions both;
+  EXPECT_FALSE(parse({"--file", halves[0].c_str(), "--file", halves[1].c_str()}, both, error));
+  EXPECT_NE(error.find("bytes) do not fit in its"), std::string::npos) << error;
+  EXPECT_TRUE(both.fileError);
   std::system(("rm -rf '" + std::string(dir) + "'").c_str());
 }
 

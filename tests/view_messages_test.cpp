@@ -99,6 +99,45 @@ TEST(ViewControls, ConsoleLinesReachTheBrick) {
   transportCloseBrick(device);
 }
 
+// With a world, "pose" tells and places the robot; the page's message and
+// the brick's sensors follow the placement.
+TEST(ViewControls, PoseLinesTellAndPlaceTheRobot) {
+  std::string error;
+  std::string answer;
+  freshSimBrick();
+  EXPECT_FALSE(simConsoleApply("pose", error, answer));
+  EXPECT_EQ(error, "there is no world (--world)");
+  SimSnapshot s;
+  simTransportSnapshot(s);
+  EXPECT_TRUE(Json::parse(viewStateMessage(s, 0))["world"].is_null());
+
+  const char* argv[] = {"nxt-bridge-sim", "--world", "default"};
+  SimProgramOptions o;
+  ASSERT_TRUE(parseSimOptions(3, argv, o, error)) << error;
+  freshSimBrick(o.transport);
+  ASSERT_TRUE(simConsoleApply("pose", error, answer)) << error;
+  EXPECT_EQ(answer, "robot at x 150 mm, y 300 mm, heading 90 degrees");
+  for (const char* line : {"pose 20 300 90", "pose 1 2", "pose 1 2 3 4", "pose x 2 3"}) {
+    EXPECT_FALSE(simConsoleApply(line, error, answer)) << line;
+  }
+  // Facing the right-hand wall (x 2000) from 500 mm: the sonar's mount is
+  // 60 mm ahead of the axle.
+  ASSERT_TRUE(simConsoleApply("pose 1500 1000 0", error, answer)) << error;
+  simTransportSnapshot(s);
+  const Json robot = Json::parse(viewStateMessage(s, 0))["world"]["robot"];
+  EXPECT_EQ(robot["blocked"], false);
+  EXPECT_EQ(robot["sonar"]["cm"], 44);
+  std::int32_t result = 0;
+  TransportDevice* device = transportOpenFirstBrick(result);
+  ASSERT_NE(device, nullptr);
+  const std::uint8_t keepAlive[] = {0x00, 0x0d};
+  ASSERT_EQ(transportSend(device, keepAlive, sizeof keepAlive), kTransportOk);
+  EXPECT_EQ(simTransportBrick().config.sonarCm[3], 44);
+  EXPECT_EQ(simTransportBrick().config.sensorRaw[0], kSimTouchReleasedRaw);
+  transportCloseBrick(device);
+  freshSimBrick();
+}
+
 TEST(ViewOptions, PortAndAddress) {
   const std::vector<std::pair<std::vector<const char*>, bool>> cases = {
       {{"--view", "8080"}, true},
@@ -107,6 +146,7 @@ TEST(ViewOptions, PortAndAddress) {
       {{"--view", "0"}, false},
       {{"--view", "70000"}, false},
       {{"--view-bind", "localhost"}, false},
+      {{"--view-bind", "0.0.0.0"}, false},  // no page to serve
       {{"--view-bind", "127.0.0.256"}, false},
   };
   for (const auto& [args, ok] : cases) {

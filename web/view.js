@@ -231,7 +231,202 @@ function showLog(lines) {
   $("log").replaceChildren(...lines.map((t) => el("li", {}, t)));
 }
 
+// ----- the robot's room, seen from above
+
+const TRAIL_POINTS = 3000;
+const world = {
+  last: null,      // the last world message
+  trail: [],       // [x, y] of the axle's middle, oldest first
+  drag: null,      // {turn, dx, dy, x, y, heading} while the robot is held
+  held: null,      // the pose it was put down at, until a message shows it there
+};
+
+// The canvas's mapping from the room's millimetres (y up) to pixels.
+function worldScale(canvas, room) {
+  const pad = 8;
+  const scale = Math.min((canvas.width - 2 * pad) / room[0], 480 / room[1]);
+  const height = Math.round(room[1] * scale + 2 * pad);
+  if (canvas.height !== height) canvas.height = height;
+  return {
+    px: (x) => pad + x * scale,
+    py: (y) => pad + (room[1] - y) * scale,
+    mm: (px, py) => [(px - pad) / scale, room[1] - (py - pad) / scale],
+    scale,
+  };
+}
+
+function polygon(g, m, points) {
+  g.beginPath();
+  points.forEach(([x, y], i) => (i === 0 ? g.moveTo(m.px(x), m.py(y)) : g.lineTo(m.px(x), m.py(y))));
+  g.closePath();
+}
+
+// The robot's outline moved to `pose` from where the message shows it.
+function movedBody(r, pose) {
+  const a = ((pose.heading - r.heading) * Math.PI) / 180;
+  const c = Math.cos(a), s = Math.sin(a);
+  return r.body.map(([x, y]) => {
+    const dx = x - r.x, dy = y - r.y;
+    return [pose.x + dx * c - dy * s, pose.y + dx * s + dy * c];
+  });
+}
+
+function drawWorld(w) {
+  const canvas = $("world-map");
+  const g = canvas.getContext("2d");
+  const m = worldScale(canvas, w.room);
+  const r = w.robot;
+  g.clearRect(0, 0, canvas.width, canvas.height);
+  const shade = (reflectance) => {
+    const v = Math.round(40 + 215 * reflectance);
+    return `rgb(${v},${v},${v})`;
+  };
+  g.fillStyle = shade(w.floor);
+  g.fillRect(m.px(0), m.py(w.room[1]), w.room[0] * m.scale, w.room[1] * m.scale);
+  g.lineCap = "round";
+  g.lineJoin = "round";
+  for (const line of w.lines) {
+    g.strokeStyle = shade(line.reflectance);
+    g.lineWidth = Math.max(1, line.width * m.scale);
+    g.beginPath();
+    line.points.forEach(([x, y], i) => (i === 0 ? g.moveTo(m.px(x), m.py(y)) : g.lineTo(m.px(x), m.py(y))));
+    g.stroke();
+  }
+  g.fillStyle = "#8b5a2b";
+  for (const [x, y, bw, bh] of w.obstacles) g.fillRect(m.px(x), m.py(y + bh), bw * m.scale, bh * m.scale);
+  g.strokeStyle = "#263042";
+  g.lineWidth = 4;
+  g.strokeRect(m.px(0), m.py(w.room[1]), w.room[0] * m.scale, w.room[1] * m.scale);
+  for (const [x1, y1, x2, y2] of w.walls) {
+    g.beginPath(); g.moveTo(m.px(x1), m.py(y1)); g.lineTo(m.px(x2), m.py(y2)); g.stroke();
+  }
+  // The trail.
+  g.strokeStyle = "rgba(228, 120, 27, 0.6)";
+  g.lineWidth = 1.5;
+  g.beginPath();
+  world.trail.forEach(([x, y], i) => (i === 0 ? g.moveTo(m.px(x), m.py(y)) : g.lineTo(m.px(x), m.py(y))));
+  g.stroke();
+  // The sonar's cone out to what it sees (or its range).
+  if (r.sonar) {
+    const reach = r.sonar.cm === 255 ? r.sonar.range : r.sonar.cm * 10;
+    const a0 = (-(r.sonar.heading + r.sonar.halfCone) * Math.PI) / 180;
+    const a1 = (-(r.sonar.heading - r.sonar.halfCone) * Math.PI) / 180;
+    g.fillStyle = "rgba(31, 157, 85, 0.18)";
+    g.strokeStyle = "rgba(31, 157, 85, 0.8)";
+    g.lineWidth = 1;
+    g.beginPath();
+    g.moveTo(m.px(r.sonar.x), m.py(r.sonar.y));
+    g.arc(m.px(r.sonar.x), m.py(r.sonar.y), reach * m.scale, a0, a1);
+    g.closePath();
+    g.fill();
+    g.stroke();
+  }
+  // The robot: where it is, and a ghost where the mouse holds it.
+  polygon(g, m, r.body);
+  g.fillStyle = r.blocked ? "rgba(192, 57, 43, 0.85)" : "rgba(38, 48, 66, 0.85)";
+  g.fill();
+  const h = (r.heading * Math.PI) / 180;
+  g.strokeStyle = "#fff";
+  g.lineWidth = 2;
+  g.beginPath();
+  g.moveTo(m.px(r.x), m.py(r.y));
+  g.lineTo(m.px(r.x + 60 * Math.cos(h)), m.py(r.y + 60 * Math.sin(h)));
+  g.stroke();
+  g.strokeStyle = r.bumper.pressed ? "#c0392b" : "#f5c518";
+  g.lineWidth = 4;
+  g.beginPath();
+  g.moveTo(m.px(r.bumper.from[0]), m.py(r.bumper.from[1]));
+  g.lineTo(m.px(r.bumper.to[0]), m.py(r.bumper.to[1]));
+  g.stroke();
+  if (r.light) {
+    g.fillStyle = r.light.lamp ? "rgba(255, 60, 40, 0.9)" : "rgba(255, 160, 150, 0.9)";
+    g.beginPath();
+    g.arc(m.px(r.light.x), m.py(r.light.y), Math.max(2, r.light.radius * m.scale), 0, 2 * Math.PI);
+    g.fill();
+  }
+  const ghost = world.drag || world.held;
+  if (ghost) {
+    polygon(g, m, movedBody(r, ghost));
+    g.strokeStyle = "#e4781b";
+    g.lineWidth = 2;
+    g.setLineDash([5, 4]);
+    g.stroke();
+    g.setLineDash([]);
+  }
+}
+
+function showWorld(w) {
+  $("world").hidden = !w;
+  world.last = w;
+  if (!w) return;
+  const r = w.robot;
+  const t = world.trail;
+  const last = t[t.length - 1];
+  const step = last ? Math.hypot(r.x - last[0], r.y - last[1]) : Infinity;
+  if (step > 200) t.length = 0;  // picked up and put down elsewhere
+  if (step >= 5) t.push([r.x, r.y]);
+  if (t.length > TRAIL_POINTS) t.splice(0, t.length - TRAIL_POINTS);
+  if (world.held && Math.hypot(r.x - world.held.x, r.y - world.held.y) < 1) world.held = null;
+  const canvas = $("world-map");
+  canvas.dataset.x = r.x;
+  canvas.dataset.y = r.y;
+  canvas.dataset.heading = r.heading;
+  $("world-pose").textContent =
+    `x ${Math.round(r.x)} mm, y ${Math.round(r.y)} mm, heading ${Math.round(r.heading) % 360}°` +
+    (r.blocked ? " (against a wall)" : "");
+  $("world-sonar").textContent = r.sonar ? (r.sonar.cm === 255 ? "nothing in range" : `${r.sonar.cm} cm`) : "none";
+  $("world-bumper").textContent = r.bumper.pressed ? "pressed" : "free";
+  $("world-light").textContent = r.light ? `${r.light.percent} %${r.light.lamp ? "" : " (lamp off)"}` : "none";
+  drawWorld(w);
+}
+
+function worldPointer(e) {
+  const canvas = $("world-map");
+  const box = canvas.getBoundingClientRect();
+  const m = worldScale(canvas, world.last.room);
+  return m.mm((e.clientX - box.left) * (canvas.width / box.width),
+              (e.clientY - box.top) * (canvas.height / box.height));
+}
+
+function buildWorld() {
+  const canvas = $("world-map");
+  canvas.addEventListener("pointerdown", (e) => {
+    if (!world.last) return;
+    const r = world.last.robot;
+    const [x, y] = worldPointer(e);
+    if (Math.hypot(x - r.x, y - r.y) > 150) return;
+    canvas.setPointerCapture(e.pointerId);
+    canvas.classList.add("dragging");
+    world.drag = { turn: e.shiftKey, dx: r.x - x, dy: r.y - y, x: r.x, y: r.y, heading: r.heading };
+  });
+  canvas.addEventListener("pointermove", (e) => {
+    const d = world.drag;
+    if (!d) return;
+    const [x, y] = worldPointer(e);
+    if (d.turn) {
+      d.heading = (Math.atan2(y - d.y, x - d.x) * 180) / Math.PI;
+    } else {
+      d.x = x + d.dx;
+      d.y = y + d.dy;
+    }
+    drawWorld(world.last);
+  });
+  const drop = () => {
+    const d = world.drag;
+    if (!d) return;
+    world.drag = null;
+    canvas.classList.remove("dragging");
+    const heading = ((Math.round(d.heading) % 360) + 360) % 360;
+    world.held = { x: Math.round(d.x), y: Math.round(d.y), heading };
+    send(`pose ${world.held.x} ${world.held.y} ${heading}`);
+    setTimeout(() => { world.held = null; }, 1000);
+  };
+  canvas.addEventListener("pointerup", drop);
+  canvas.addEventListener("pointercancel", drop);
+}
+
 function show(state) {
+  showWorld(state.world);
   showLink(state.link);
   showBrick(state.brick);
   showMotors(state.motors);
@@ -266,6 +461,7 @@ $("sound-toggle").addEventListener("click", (e) => {
   e.target.textContent = `Play tones: ${audio ? "on" : "off"}`;
 });
 
+buildWorld();
 buildMotors();
 buildSensors();
 connect();

@@ -6,52 +6,12 @@ library. Try it against the simulator:
 
     nxt-bridge-sim --sonar in_4=37 &
     python3 drive_and_sense.py            # or: --host HOST --port PORT
-
-The server takes each read from the connection as one request, so this
-client sends one line, waits for its reply, and only then sends the next.
 """
 
 import argparse
-import socket
 import sys
 
-
-class NxtBridge:
-    """One connection to the server: request() sends a line, returns the reply."""
-
-    def __init__(self, host, port, timeout=10.0):
-        self.sock = socket.create_connection((host, port), timeout=timeout)
-        self.sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        self.pending = b""
-
-    def request(self, line):
-        self.sock.sendall(line.encode("ascii") + b"\n")
-        while b"\n" not in self.pending:
-            chunk = self.sock.recv(512)
-            if not chunk:
-                raise ConnectionError("the server closed the connection")
-            self.pending += chunk
-        reply, _, self.pending = self.pending.partition(b"\n")
-        return reply.decode("latin-1")
-
-    def ok(self, line):
-        """Sends an action and fails loudly unless the reply is "ok"."""
-        reply = self.request(line)
-        if reply != "ok":
-            raise RuntimeError(f"{line!r} answered {reply!r}")
-
-    def number(self, line):
-        """Sends a query whose reply is a number."""
-        reply = self.request(line)
-        try:
-            return int(reply)
-        except ValueError:
-            raise RuntimeError(f"{line!r} answered {reply!r}") from None
-
-    def close(self):
-        # "bye" gets no reply: the server closes the connection.
-        self.sock.sendall(b"bye\n")
-        self.sock.close()
+from nxt_bridge import NxtBridge
 
 
 def main():

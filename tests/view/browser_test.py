@@ -8,11 +8,13 @@ the same brick: a goto turns motor A's dial, the touch button and the sonar
 slider change what the client reads, a tone shows on the page; and that a
 WebSocket client that never reads costs the TCP client nothing. With
 --bt-pty, the page of nxt-brick-sim too, behind nxt-bridge-bt on a
-pseudo-terminal: the dial and the touch button as above. Every wait is
-bounded; every process started is stopped.
+pseudo-terminal: the dial and the touch button as above. With --world
+default, the robot drives across the room on the page, and a drag with the
+mouse puts it down elsewhere, where the client's sonar then measures from.
+Every wait is bounded; every process started is stopped.
 
   browser_test.py --sim build/nxt-bridge-sim [--bt-pty build/nxt-bridge-bt-pty]
-                  [--screenshot FILE]
+                  [--screenshot FILE] [--world-screenshot FILE]
 """
 import argparse
 import base64
@@ -293,6 +295,53 @@ def test_stalled_watchers_cost_nothing(sim, browser):
     stalled.close()
 
 
+def world_pose(browser):
+    return browser.js("const d = document.getElementById('world-map').dataset;"
+                      "return d.x === undefined ? null : [Number(d.x), Number(d.y), Number(d.heading)];")
+
+
+def test_world_robot_drives(sim, browser):
+    # The built-in room: the robot starts at (150, 300) facing up (+y).
+    c = sim.client
+    wait_until("the room shown", lambda: world_pose(browser) == [150, 300, 90])
+    assert c.ask("nxt;open") == "ok"
+    assert c.ask("sensor;setsonar;in_4") == "ok"
+    assert c.ask("motor;setforward;out_b;50") == "ok"
+    assert c.ask("motor;setforward;out_c;50") == "ok"
+    wait_until("the robot moves up the page", lambda: world_pose(browser)[1] > 500)
+    assert c.ask("motor;stop;out_b;true") == "ok"
+    assert c.ask("motor;stop;out_c;true") == "ok"
+    x, y, heading = world_pose(browser)
+    assert abs(x - 150) < 30 and (heading < 10 or heading > 350 or abs(heading - 90) < 10), (x, y, heading)
+    # The page's sonar and the client's agree once the robot rests.
+    time.sleep(0.5)
+    wait_until("page and client see the same distance",
+               lambda: browser.text("world-sonar") == c.ask("sensor;getsonarvalue;in_4") + " cm")
+
+
+def test_world_drag_places_robot(sim, browser):
+    # Drag the robot by the mouse to the room's middle; the client's sonar
+    # then measures from there.
+    c = sim.client
+    x0, y0, _ = world_pose(browser)
+    start, target = browser.js(
+        "const c = document.getElementById('world-map'); const b = c.getBoundingClientRect();"
+        "const s = b.width / c.width; const m = worldScale(c, world.last.room);"
+        "const at = (x, y) => [Math.round(b.x + m.px(x) * s), Math.round(b.y + m.py(y) * s)];"
+        "return [at(arguments[0], arguments[1]), at(1000, 700)];", x0, y0)
+    actions = [{"type": "pointerMove", "duration": 0, "x": start[0], "y": start[1], "origin": "viewport"},
+               {"type": "pointerDown", "button": 0},
+               {"type": "pointerMove", "duration": 200, "x": target[0], "y": target[1], "origin": "viewport"},
+               {"type": "pointerUp", "button": 0}]
+    browser.call("POST", "/actions", {"actions": [
+        {"type": "pointer", "id": "mouse", "parameters": {"pointerType": "mouse"}, "actions": actions}]})
+    browser.call("DELETE", "/actions")
+    wait_until("the robot put down near (1000, 700)",
+               lambda: (lambda p: p and abs(p[0] - 1000) < 25 and abs(p[1] - 700) < 25)(world_pose(browser)))
+    wait_until("the client's sonar measures from there",
+               lambda: browser.text("world-sonar") == c.ask("sensor;getsonarvalue;in_4") + " cm")
+
+
 CASES = [test_goto_turns_dial, test_touch_button, test_sonar_slider, test_playtone_shows,
          test_battery_edit, test_stalled_watchers_cost_nothing]
 
@@ -300,6 +349,9 @@ CASES = [test_goto_turns_dial, test_touch_button, test_sonar_slider, test_playto
 # The page of nxt-brick-sim, behind nxt-bridge-bt: the same page, the same
 # brick model, reached through the Bluetooth framing.
 BT_PTY_CASES = [test_goto_turns_dial, test_touch_button]
+
+# The robot in the built-in room.
+WORLD_CASES = [test_world_robot_drives, test_world_drag_places_robot]
 
 
 def run_cases(cases, sim, browser, label=""):
@@ -317,6 +369,23 @@ def run_cases(cases, sim, browser, label=""):
     return passed, failed
 
 
+def world_screenshot(sim, browser, path):
+    """The built-in room with the robot on the line, driving an arc."""
+    c = sim.client
+    browser.js("send('pose 420 470 0');")
+    wait_until("robot on the line", lambda: (world_pose(browser) or [0])[0] == 420)
+    c.ask("sensor;settouch;in_1")
+    c.ask("sensor;setlight;in_3;true")
+    c.ask("motor;setforward;out_b;30")
+    c.ask("motor;setforward;out_c;45")
+    time.sleep(2.5)
+    c.ask("motor;stop;out_b;true")
+    c.ask("motor;stop;out_c;true")
+    time.sleep(0.5)
+    browser.screenshot(path)
+    print(f"screenshot: {path}")
+
+
 def open_page(browser, sim):
     browser.open(sim.url)
     wait_until("page live", lambda: browser.text("page-state") == "live", 10)
@@ -327,6 +396,7 @@ def main():
     parser.add_argument("--sim", required=True)
     parser.add_argument("--bt-pty", help="nxt-bridge-bt-pty: check nxt-brick-sim's page too")
     parser.add_argument("--screenshot", help="write the page as the cases left it to FILE")
+    parser.add_argument("--world-screenshot", help="write the page with the built-in room to FILE")
     args = parser.parse_args()
 
     sim = Sim(args.sim, "--sonar", "in_4=200")
@@ -341,6 +411,13 @@ def main():
             time.sleep(1.0)
             browser.screenshot(args.screenshot)
             print(f"screenshot: {args.screenshot}")
+        sim.stop()
+        sim = Sim(args.sim, "--world", "default")
+        open_page(browser, sim)
+        more = run_cases(WORLD_CASES, sim, browser, "world: ")
+        passed, failed = passed + more[0], failed + more[1]
+        if args.world_screenshot:
+            world_screenshot(sim, browser, args.world_screenshot)
         sim.stop()
         if args.bt_pty:
             sim = Sim(args.bt_pty)

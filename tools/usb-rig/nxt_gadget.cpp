@@ -403,7 +403,7 @@ int main(int argc, char** argv) {
   // the live page (--view) and the console (--console), whose lines are
   // acknowledged on standard output.
   const int status = startSimProgram("nxt-gadget", parsed, error, options.sim, options.check,
-                                     kUsageHead + simOptionList());
+                                     kUsageHead + simOptionList(false));
   if (status != kGoOn) return status;
   if (!startSimWatchers("nxt-gadget", options.sim, std::cerr)) return kExitCannotServe;
   if (!options.sim.transport.brickAttached) {
