@@ -33,10 +33,12 @@
 constexpr std::size_t kSimMessagesPerMailbox = 5;
 
 // A mailbox of the running program: a ring of at most five messages, the
-// oldest at `first`; it holds them in place, without allocating.
+// oldest at `first`; it holds them in place, without allocating. Only the
+// `count` messages from `first` on are ever read, so a new brick leaves
+// the rest as it finds it.
 struct SimMailbox {
-  std::uint8_t messages[kSimMessagesPerMailbox][nxt::kMessageField] = {};
-  std::uint8_t sizes[kSimMessagesPerMailbox] = {};
+  std::uint8_t messages[kSimMessagesPerMailbox][nxt::kMessageField];
+  std::uint8_t sizes[kSimMessagesPerMailbox];
   std::size_t first = 0;
   std::size_t count = 0;
 };

@@ -403,7 +403,7 @@ LoaderStatus closeWrite(SimFlash& flash, const SimFileHandle& handle) {
     release(flash, handle.offset, handle.announced);
     return LoaderStatus::kNoMoreFiles;
   }
-  SimFlashFile file;
+  SimFlashFile file{};
   simNameCopy(file.name, nameOf(handle.name));
   file.offset = handle.offset;
   file.size = handle.written;
@@ -545,7 +545,7 @@ void simFlashReset(SimFlash& flash, const std::vector<SimFile>* files,
   if (files == nullptr) return;
   for (const SimFile& given : *files) {
     const auto size = static_cast<std::uint32_t>(given.bytes.size());
-    SimFlashFile file;
+    SimFlashFile file{};
     file.size = size;
     file.dataFile = given.dataFile;
     file.capacity = given.dataFile ? std::max(given.capacity, size) : 0;

@@ -63,13 +63,13 @@ constexpr std::size_t kSimNameBytes = nxt::kFileNameField + 1;
 
 // A file in the flash: its name, zero-terminated, and its bytes, which lie
 // in SimFlash::bytes from `offset`, followed by the rest of a data file's
-// announced size.
+// announced size. Plain data: a flash sets only the entries it uses.
 struct SimFlashFile {
-  char name[kSimNameBytes] = {};
-  std::uint32_t offset = 0;
-  std::uint32_t size = 0;
-  bool dataFile = false;
-  std::uint32_t capacity = 0;  // a data file's announced size
+  char name[kSimNameBytes];
+  std::uint32_t offset;
+  std::uint32_t size;
+  bool dataFile;
+  std::uint32_t capacity;  // a data file's announced size
 };
 
 struct SimFileHandle {
