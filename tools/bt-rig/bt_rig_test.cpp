@@ -122,6 +122,14 @@ TEST_P(BtRig, AHeldReplyAndTheBrickProgramKilledMidRequestLeaveEveryRequestAnswe
   EXPECT_EQ(waitForExit(s, milliseconds(30000)), 0);
 }
 
+// A stop signal to the launcher reaches nxt-bridge-bt in the guest.
+TEST_P(BtRig, AStopSignalMidGoToLetsTheStopsReachTheBrick) {
+  SimServer s;
+  ASSERT_TRUE(start(s)) << s.stderrText;
+  EXPECT_EQ(request(s, "nxt;open"), "ok");
+  expectAStopSignalLetsTheStopsReachTheBrick(s);
+}
+
 INSTANTIATE_TEST_SUITE_P(Link, BtRig, ::testing::Values(false, true), linkName);
 
 // Only with the socket, and only as the guest's last step: paging a

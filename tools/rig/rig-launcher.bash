@@ -174,16 +174,32 @@ cleanup() {
   [ -n "$tmp_dir" ] && rm -rf "$tmp_dir"
 }
 trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM HUP
+
+# SIGINT, SIGTERM and SIGHUP go on to the guest's server once it serves:
+# it stops the motors and ends, and the guest halts with its status. Before
+# that they end this script (and qemu) at once.
+interrupted=0
+pass_on() {
+  interrupted=1
+  if [ -n "$qemu_pid" ] && [ -e "$share/ready" ]; then
+    echo "signal $1" >"$rig_dir/control.in"
+  else
+    exit "$2"
+  fi
+}
+trap 'pass_on INT 130' INT
+trap 'pass_on TERM 143' TERM
+trap 'pass_on HUP 129' HUP
 
 tail_console() {
   say "the guest's console ends with:"
   tail -n 20 "$rig_dir/console.log" | sed 's/^/  /' >&2
 }
 
-# qemu dies with this script, whichever way it ends (--pdeathsig).
-setpriv --pdeathsig KILL -- qemu-system-x86_64 \
+# qemu dies with this script, whichever way it ends (--pdeathsig), and has
+# a session of its own: a signal to this script's process group (Ctrl-C)
+# reaches the guest's server through this script, not qemu.
+setpriv --pdeathsig KILL -- setsid qemu-system-x86_64 \
   -accel "$accel" -m 512M -smp 1 -nodefaults -no-user-config -display none -no-reboot \
   -kernel "$image/vmlinuz" -initrd "$image/initramfs.cpio.gz" \
   -append "console=ttyS0 panic=-1 quiet loglevel=4" \
@@ -260,7 +276,13 @@ if [ $console = 1 ]; then
   console_relay=$!
 fi
 
-wait "$qemu_pid"
+# A signal passed on cuts the wait short: wait again until the guest, its
+# server's stops sent, has halted.
+while :; do
+  interrupted=0
+  wait "$qemu_pid"
+  [ "$interrupted" = 1 ] && kill -0 "$qemu_pid" 2>/dev/null || break
+done
 qemu_pid=""
 if [ ! -f "$share/status" ]; then
   say "the guest stopped without its server's exit status"

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -121,6 +122,17 @@ std::vector<std::string> since(const std::vector<std::string>& lines, std::size_
 
 std::vector<std::string> lastLines(const std::vector<std::string>& lines, std::size_t count) {
   return since(lines, lines.size() < count ? 0 : lines.size() - count);
+}
+
+void expectAStopSignalLetsTheStopsReachTheBrick(SimServer& server) {
+  ASSERT_TRUE(sendRaw(server, "motor;goto;out_a;50;99999999999999999999;true\n"));
+  ASSERT_TRUE(nothingArrives(server, milliseconds(500)));
+  ::kill(server.pid, SIGTERM);
+  EXPECT_EQ(waitForExit(server, milliseconds(30000)), 128 + SIGTERM) << server.stderrText;
+  EXPECT_EQ(lastLines(traceLines(server), 3),
+            (std::vector<std::string>{"> 80 04 00 00 00 00 00 00 00 00 00 00",
+                                      "> 80 04 01 00 00 00 00 00 00 00 00 00",
+                                      "> 80 04 02 00 00 00 00 00 00 00 00 00"}));
 }
 
 namespace {

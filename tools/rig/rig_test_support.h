@@ -59,6 +59,11 @@ extern const char* const kRequestsOfEveryKind[5];
 std::vector<std::string> since(const std::vector<std::string>& lines, std::size_t from);
 std::vector<std::string> lastLines(const std::vector<std::string>& lines, std::size_t count);
 
+// With the link open, starts a goto that never ends and sends the rig's
+// launcher SIGTERM: the launcher ends with the server's status (143) and
+// the brick's trace ends with the coasting stops of motors A, B and C.
+void expectAStopSignalLetsTheStopsReachTheBrick(SimServer& server);
+
 // What a session over every module gave: the replies (those that depend on
 // time as "(varies)"), the telegrams the host sent, the server's standard
 // output and exit status.

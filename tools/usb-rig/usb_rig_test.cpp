@@ -147,6 +147,14 @@ TEST_F(UsbRig, AGadgetThatStopsAnsweringTimesOutAndTheNextRequestIsAnswered) {
   EXPECT_EQ(waitForExit(s, milliseconds(30000)), 0);
 }
 
+// A stop signal to the launcher reaches nxt-bridge in the guest.
+TEST_F(UsbRig, AStopSignalMidGoToLetsTheStopsReachTheBrick) {
+  SimServer s;
+  ASSERT_TRUE(startRig(s, rig)) << s.stderrText;
+  EXPECT_EQ(request(s, "nxt;open"), "ok");
+  expectAStopSignalLetsTheStopsReachTheBrick(s);
+}
+
 TEST_F(UsbRig, NoBrickOnTheBusMeansOpenAnswersErr) {
   SimServer s;
   ASSERT_TRUE(startRig(s, rig, {"--no-brick"})) << s.stderrText;
