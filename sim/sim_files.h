@@ -91,7 +91,7 @@ struct SimFileHandle {
 // The flash's bytes, left as they are when a flash is made (the files
 // tell which bytes count).
 struct SimFlashBytes {
-  SimFlashBytes() {}  // NOLINT: no zeroing of 112 KiB for every brick
+  SimFlashBytes() {}  // so that a new brick does not zero 112 KiB
   std::uint8_t at[kSimUserFlashBytes];
 };
 
