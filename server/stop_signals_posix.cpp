@@ -2,7 +2,6 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -12,13 +11,11 @@
 
 namespace {
 
-std::atomic<int> caught{0};
 int wakePipe[2] = {-1, -1};
 
 void onStopSignal(int signal) {
   const int saved = errno;
-  int none = 0;
-  if (caught.compare_exchange_strong(none, signal)) {
+  if (recordStopSignal(signal) == 0) {
     const char byte = 1;
     const ssize_t ignored = ::write(wakePipe[1], &byte, 1);
     (void)ignored;
@@ -44,27 +41,15 @@ void catchStopSignals() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
-int caughtStopSignal() { return caught.load(); }
-
 void endByStopSignal() {
-  const int signal = caught.load();
+  const int signal = caughtStopSignal();
   std::signal(signal, SIG_DFL);
   std::raise(signal);
   std::_Exit(128 + signal);  // raise() returns only if the signal is blocked
 }
 
-const char* stopSignalName(int signal) {
-  switch (signal) {
-    case SIGINT:
-      return "SIGINT";
-    case SIGTERM:
-      return "SIGTERM";
-    case SIGHUP:
-      return "SIGHUP";
-    default:
-      return "a signal";
-  }
-}
+const StopSignalName kStopSignalNames[] = {
+    {SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}, {0, "a signal"}};
 
 Ready waitForSocket(NativeSocket socket, SocketEvent event, int timeoutMs) {
   const short events = event == SocketEvent::kReadable ? POLLIN : POLLOUT;
