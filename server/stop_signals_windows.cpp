@@ -116,6 +116,42 @@ Ready waitForSocket(NativeSocket socket, SocketEvent event, int timeoutMs) {
   return n == 0 ? Ready::kTimedOut : Ready::kReady;
 }
 
+// The client's socket is non-blocking: each read waits with WSAPoll first,
+// beside the handler's wake socket.
+void startServing(NativeSocket socket) {
+  u_long nonBlocking = 1;
+  ::ioctlsocket(socket, FIONBIO, &nonBlocking);
+}
+
+void stopServing() {}
+
+ClientRead readClient(NativeSocket socket, char* buffer, std::size_t size, int timeoutMs,
+                      std::size_t& count) {
+  count = 0;
+  for (;;) {
+    const Ready ready = waitForSocket(socket, SocketEvent::kReadable, timeoutMs);
+    if (ready == Ready::kStopSignal) return ClientRead::kStopSignal;
+    if (ready == Ready::kTimedOut) return ClientRead::kTimedOut;
+    const int n = ::recv(socket, buffer, static_cast<int>(size), 0);
+    if (n >= 0) {
+      count = static_cast<std::size_t>(n);
+      return ClientRead::kRead;
+    }
+    if (WSAGetLastError() != WSAEWOULDBLOCK) return ClientRead::kFailed;
+  }
+}
+
+ClientWrite writeClientSome(NativeSocket socket, const char* data, std::size_t size,
+                            std::size_t& written) {
+  written = 0;
+  const int n = ::send(socket, data, static_cast<int>(size), 0);
+  if (n != SOCKET_ERROR) {
+    written = static_cast<std::size_t>(n);
+    return ClientWrite::kWritten;
+  }
+  return WSAGetLastError() == WSAEWOULDBLOCK ? ClientWrite::kFull : ClientWrite::kFailed;
+}
+
 PeerState peerState(NativeSocket socket) {
   // The socket is non-blocking. A peek that finds the end of stream reads
   // 0 bytes; one that finds nothing yet fails with WSAEWOULDBLOCK. Data
