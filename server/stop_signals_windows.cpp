@@ -1,7 +1,11 @@
 // Windows has no signals to stop a console program: Ctrl-C, Ctrl-Break and
 // closing the console come to a handler that the system runs on a thread
 // of its own. The handler wakes the request loop through a loopback socket
-// pair, which WSAPoll waits on beside the client's socket.
+// pair, which WSAPoll waits on beside the client's socket, and then waits
+// until the loop has stopped the motors: its thread, not the loop's, ends
+// the process. A process ended from the loop's thread while the handler's
+// thread was still on its way out could hang in its end under Wine, to be
+// killed a second later (by SIGKILL).
 #include <windows.h>
 #include <winsock2.h>
 
@@ -18,9 +22,15 @@ namespace {
 // the motors first.
 constexpr DWORD kConsoleCloseGraceMs = 4000;
 
+// How long endByStopSignal waits for the handler's thread to end the
+// process before it does so itself.
+constexpr DWORD kHandlerEndBoundMs = 5000;
+
 std::atomic<int> caught{0};
 SOCKET wakeReader = INVALID_SOCKET;
 SOCKET wakeWriter = INVALID_SOCKET;
+// Set once the loop has stopped the motors and the process may end.
+HANDLE servingStopped = nullptr;
 
 // What a console event is called in this program: the C signal that the
 // runtime would have raised for it, closing the console as SIGTERM.
@@ -47,8 +57,9 @@ BOOL WINAPI onConsoleEvent(DWORD event) {
   }
   const char byte = 1;
   ::send(wakeWriter, &byte, 1, 0);
-  if (event == CTRL_CLOSE_EVENT) Sleep(kConsoleCloseGraceMs);
-  return TRUE;
+  WaitForSingleObject(servingStopped, event == CTRL_CLOSE_EVENT ? kConsoleCloseGraceMs : INFINITE);
+  // The status the system's own handler would give (Wine's gives 0).
+  ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
 // A connected pair of loopback TCP sockets; false when there is none.
@@ -81,7 +92,9 @@ void catchStopSignals() {
   if (wakeReader != INVALID_SOCKET) return;
   WSADATA data;
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return;
-  if (!makeWakePair()) return;  // without the pair, the defaults stay
+  servingStopped = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  // Without the pair or the event, the defaults stay.
+  if (servingStopped == nullptr || !makeWakePair()) return;
   SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
@@ -90,6 +103,8 @@ int caughtStopSignal() { return caught.load(); }
 void endByStopSignal() {
   std::cout.flush();
   std::cerr.flush();
+  SetEvent(servingStopped);
+  Sleep(kHandlerEndBoundMs);
   ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
