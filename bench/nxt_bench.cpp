@@ -36,6 +36,7 @@
 #include <thread>
 #include <vector>
 
+#include "server/program_start.h"
 #include "tools/loopback_sockets.h"
 
 namespace {
@@ -307,39 +308,60 @@ void gotoOvershoot(std::vector<Row>& rows, const std::string& path, const std::s
   stop(sim);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  ::signal(SIGPIPE, SIG_IGN);
+struct BenchOptions {
   std::string simPath = NXT_BRIDGE_SIM_PATH;
-  std::string btPtyPath = NXT_BT_PTY_PATH;
+  std::string btPtyPath = NXT_BT_PTY_PATH;  // empty: no Bluetooth rows
   std::string csvPath = "nxt-bench.csv";
   int requests = 20000;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (a == "--sim" && i + 1 < argc) {
-      simPath = argv[++i];
-    } else if (a == "--bt-pty" && i + 1 < argc) {
-      btPtyPath = argv[++i];
-    } else if (a == "--no-bt") {
-      btPtyPath.clear();
-    } else if (a == "--csv" && i + 1 < argc) {
-      csvPath = argv[++i];
-    } else if (a == "--requests" && i + 1 < argc) {
-      requests = std::max(100, std::atoi(argv[++i]));
-    } else if (a == "--quick") {
-      requests = 2000;
-    } else {
-      std::cerr << "usage: nxt-bench [--sim PATH] [--bt-pty PATH | --no-bt] [--csv FILE] "
-                   "[--requests N] [--quick]\n";
-      return 2;
-    }
-  }
+};
 
-  std::vector<Row> rows;
-  const std::vector<std::pair<std::string, std::string>> kinds = {
-      {"action", "motor;setforward;out_a;50"}, {"query", "nxt;batterylevel"}, {"error", "robot;x"}};
+// False for any word that is not one of the options.
+bool parseBenchOptions(int argc, const char* const* argv, BenchOptions& o) {
+  const CommandLineTable table = {
+      {"--sim", "PATH", nullptr,
+       [&o](const std::string& v) {
+         o.simPath = v;
+         return true;
+       }},
+      {"--bt-pty", "PATH", nullptr,
+       [&o](const std::string& v) {
+         o.btPtyPath = v;
+         return true;
+       }},
+      {"--no-bt", nullptr, nullptr,
+       [&o](const std::string&) {
+         o.btPtyPath.clear();
+         return true;
+       }},
+      {"--csv", "FILE", nullptr,
+       [&o](const std::string& v) {
+         o.csvPath = v;
+         return true;
+       }},
+      {"--requests", "N", nullptr,
+       [&o](const std::string& v) {
+         long long n = 0;
+         if (!parseDecimal(v, 0, 100000000, n)) return false;
+         o.requests = std::max(100, static_cast<int>(n));
+         return true;
+       }},
+      {"--quick", nullptr, nullptr,
+       [&o](const std::string&) {
+         o.requests = 2000;
+         return true;
+       }},
+  };
+  return parseCommandLine(argc, argv, table).empty();
+}
 
+const std::vector<std::pair<std::string, std::string>> kKinds = {
+    {"action", "motor;setforward;out_a;50"}, {"query", "nxt;batterylevel"}, {"error", "robot;x"}};
+
+// Each kind of request against the bare floor, on the instant link (also
+// with the live page open) and at 1000 us; false when a server does not
+// start.
+bool measureRequests(std::vector<Row>& rows, const std::string& simPath, int requests) {
+  const auto& kinds = kKinds;
   for (int latency : {0, 1000}) {
     const int count = latency == 0 ? requests : std::max(200, requests / 10);
     Child bare = startBare();
@@ -361,7 +383,7 @@ int main(int argc, char** argv) {
       stop(sim);
       stop(viewed);
       stop(worlded);
-      return 1;
+      return false;
     }
     if (worlded.sock >= 0) {
       for (const char* line :
@@ -437,45 +459,49 @@ int main(int argc, char** argv) {
     stop(viewed);
     stop(worlded);
   }
+  return true;
+}
 
-  // A goto and a sonar wait at 1000 us of link latency: CPU burnt, and the
-  // overshoot of goto.
-  {
-    Child sim = startSim(simPath, 1000, {});
-    if (sim.sock >= 0 && exchange(sim.sock, "nxt;open") == "ok") {
-      // Power 50 turns about 500 degrees a second: 900 degrees is 2 s.
-      exchange(sim.sock, "motor;resetrotationcount;out_a;false");
-      rows.push_back(cpuDuring(sim, "goto", "motor;goto;out_a;50;900;true"));
-      rows.push_back(cpuDuring(sim, "sonar wait", "sensor;getsonarvalue;in_4"));
-    }
-    stop(sim);
+// A goto and a sonar wait at 1000 us of link latency: CPU burnt; the
+// overshoot of goto on the instant link and on a brick's (2000 us).
+void measureWaits(std::vector<Row>& rows, const std::string& simPath) {
+  Child sim = startSim(simPath, 1000, {});
+  if (sim.sock >= 0 && exchange(sim.sock, "nxt;open") == "ok") {
+    // Power 50 turns about 500 degrees a second: 900 degrees is 2 s.
+    exchange(sim.sock, "motor;resetrotationcount;out_a;false");
+    rows.push_back(cpuDuring(sim, "goto", "motor;goto;out_a;50;900;true"));
+    rows.push_back(cpuDuring(sim, "sonar wait", "sensor;getsonarvalue;in_4"));
   }
-  // goto on the instant link and on a brick's (the default 2000 us).
+  stop(sim);
   for (int latency : {0, 2000}) gotoOvershoot(rows, simPath, "nxt-bridge-sim", latency);
+}
 
-  // A Bluetooth link: 30 ms a telegram, through the simulated link and
-  // through nxt-bridge-bt over the simulated brick on a pseudo-terminal.
-  if (!btPtyPath.empty()) {
-    const int btLatency = 30000;
-    const int btCount = std::max(20, requests / 400);
-    for (const auto& [target, path] :
-         {std::make_pair(std::string("nxt-bridge-sim"), simPath),
-          std::make_pair(std::string("nxt-bridge-bt pty"), btPtyPath)}) {
-      Child server = startSim(path, btLatency, {});
-      if (server.sock < 0 || exchange(server.sock, "nxt;open") != "ok") {
-        std::cerr << "nxt-bench: cannot start " << path << "\n";
-        stop(server);
-        continue;
-      }
-      for (const auto& [kind, line] : kinds) {
-        if (kind != "error")
-          rows.push_back(measure(server.sock, target, kind, line, btLatency, btCount));
-      }
+// A Bluetooth link: 30 ms a telegram, through the simulated link and
+// through nxt-bridge-bt over the simulated brick on a pseudo-terminal.
+void measureBluetooth(std::vector<Row>& rows, const std::string& simPath,
+                      const std::string& btPtyPath, int requests) {
+  const auto& kinds = kKinds;
+  const int btLatency = 30000;
+  const int btCount = std::max(20, requests / 400);
+  for (const auto& [target, path] : {std::make_pair(std::string("nxt-bridge-sim"), simPath),
+                                     std::make_pair(std::string("nxt-bridge-bt pty"), btPtyPath)}) {
+    Child server = startSim(path, btLatency, {});
+    if (server.sock < 0 || exchange(server.sock, "nxt;open") != "ok") {
+      std::cerr << "nxt-bench: cannot start " << path << "\n";
       stop(server);
-      gotoOvershoot(rows, path, target, btLatency);
+      continue;
     }
+    for (const auto& [kind, line] : kinds) {
+      if (kind != "error")
+        rows.push_back(measure(server.sock, target, kind, line, btLatency, btCount));
+    }
+    stop(server);
+    gotoOvershoot(rows, path, target, btLatency);
   }
+}
 
+// The rows as a table on standard output and in the CSV file `csvPath`.
+void report(const std::vector<Row>& rows, const std::string& csvPath) {
   std::printf("%-17s %-14s %-8s %7s %9s %9s %9s %10s  %s\n", "target", "kind", "link us", "count",
               "req/s", "p50 us", "p99 us", "max us", "note");
   for (const Row& r : rows) {
@@ -492,5 +518,24 @@ int main(int argc, char** argv) {
         << fixed(r.maxUs) << ',' << fixed(r.meanUs) << ",\"" << r.note << "\"\n";
   }
   std::printf("\nwritten to %s\n", csvPath.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::signal(SIGPIPE, SIG_IGN);
+  BenchOptions options;
+  if (!parseBenchOptions(argc, argv, options)) {
+    std::cerr << "usage: nxt-bench [--sim PATH] [--bt-pty PATH | --no-bt] [--csv FILE] "
+                 "[--requests N] [--quick]\n";
+    return 2;
+  }
+  std::vector<Row> rows;
+  if (!measureRequests(rows, options.simPath, options.requests)) return 1;
+  measureWaits(rows, options.simPath);
+  if (!options.btPtyPath.empty()) {
+    measureBluetooth(rows, options.simPath, options.btPtyPath, options.requests);
+  }
+  report(rows, options.csvPath);
   return 0;
 }

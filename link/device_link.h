@@ -1,6 +1,8 @@
-// The device link: this process's one connection to a brick. Opens the first
-// brick found on USB, closes it, and carries one command with its reply. Everything above talks to
-// the brick through these functions; only they call the driver (driver.h).
+// The device link: this process's one connection to a brick. Opens the
+// first brick that the program's transport finds (on USB, over Bluetooth, or
+// the simulated brick), closes it, and carries one command with its reply.
+// Everything above talks to the brick through these functions; only they
+// call the driver (driver.h).
 //
 // Framing of the buffers that callers pass to linkTransact:
 // - `directCommandBuffer` is the opcode and its parameters, without the
@@ -23,7 +25,7 @@ struct DeviceLink {
 
 extern DeviceLink deviceLink;
 
-// Finds the first brick on USB and takes it. Returns true when it was taken.
+// Finds the first brick on the program's transport and takes it. Returns true when it was taken.
 // On failure the brick held before, if any, is kept; on success it is
 // released once the new one is held.
 bool linkOpenUsb();

@@ -20,12 +20,10 @@ namespace {
 const char kUsage[] =
     "Usage: nxt-bridge-bt [--port N] BRICK\n"
     "Serves the nxt-bridge text protocol on TCP port 2056 for an NXT brick on Bluetooth.\n";
-const char kOptions[] =
+// Between the forms of BRICK and the options.
+const char kOptionsHead[] =
     "The link is made by the client's nxt;open.\n"
-    "\n"
-    "  --port N   serve on TCP port N (1-65535) instead of 2056\n"
-    "  --help     show this text\n"
-    "  --version  show the version\n";
+    "\n";
 
 struct BtProgramOptions {
   std::uint16_t port = kDefaultPort;
@@ -34,38 +32,50 @@ struct BtProgramOptions {
   BtBrick brick;
 };
 
+CommandLineTable optionTable(BtProgramOptions& o) {
+  return {
+      {"--port", "N", "serve on TCP port N (1-65535) instead of 2056",
+       [&o](const std::string& v) { return parseTcpPort(v, o.port); }},
+      {"--help", nullptr, "show this text", [&o](const std::string&) { return o.help = true; }},
+      {"--version", nullptr, "show the version",
+       [&o](const std::string&) { return o.version = true; }},
+  };
+}
+
 // False with a one-line `error` for a bad option or BRICK.
 bool parseOptions(int argc, const char* const* argv, BtProgramOptions& options,
                   std::string& error) {
   bool haveBrick = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help") {
-      options.help = true;
-    } else if (arg == "--version") {
-      options.version = true;
-    } else if (isOption(arg, "--port")) {
-      std::string name;
-      std::string value;
-      if (!takeOptionValue(argc, argv, i, name, value, error)) return false;
-      if (!parseTcpPort(value, options.port)) {
-        error = "bad value '" + value + "' for --port N (1-65535)";
-        return false;
-      }
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      error = "unknown option " + arg;
-      return false;
-    } else if (haveBrick) {
-      error = "one BRICK only, got a second: " + arg;
-      return false;
-    } else if (!parseBtBrick(arg, options.brick)) {
-      error = "'" + arg + "' names no brick: give " + kBtBrickForms;
-      return false;
-    } else if (!btBrickSupported(options.brick, error)) {
-      return false;
+  std::string brickError;
+  // The first word refused is the one told.
+  const auto brick = [&](const std::string& word) {
+    std::string refusal;
+    if (haveBrick) {
+      refusal = "one BRICK only, got a second: " + word;
+    } else if (!parseBtBrick(word, options.brick)) {
+      refusal = "'" + word + "' names no brick: give " + kBtBrickForms;
     } else {
-      haveBrick = true;
+      btBrickSupported(options.brick, refusal);
     }
+    if (brickError.empty()) brickError = refusal;
+    haveBrick = true;
+    return refusal.empty();
+  };
+  const CommandLineTable table = optionTable(options);
+  const std::vector<CommandLineFault> faults = parseCommandLine(argc, argv, table, brick);
+  if (!faults.empty()) {
+    const CommandLineFault& fault = faults.front();
+    const bool isWord = fault.argument.size() < 2 || fault.argument[0] != '-';
+    if (fault.kind == CommandLineFault::kUnknown && isWord) {
+      error = brickError;
+    } else if (fault.kind == CommandLineFault::kNeedsValue) {
+      error = "option " + fault.name + " needs a value";
+    } else if (fault.kind == CommandLineFault::kBadValue) {
+      error = "bad value '" + fault.value + "' for --port N (1-65535)";
+    } else {
+      error = "unknown option " + fault.argument;
+    }
+    return false;
   }
   if (!haveBrick && !options.help && !options.version) {
     error = "no BRICK given: a Bluetooth address or a device path";
@@ -80,7 +90,9 @@ int main(int argc, char** argv) {
   BtProgramOptions options;
   std::string error;
   const bool parsed = parseOptions(argc, argv, options, error);
-  const std::string usage = std::string(kUsage) + kBtBrickUsage + kOptions;
+  BtProgramOptions scratch;
+  const std::string usage = std::string(kUsage) + kBtBrickUsage + kOptionsHead +
+                            commandLineHelp(optionTable(scratch), 13);
   const int status = answerCommandLine("nxt-bridge-bt", parsed, error, options.help,
                                        options.version, usage.c_str());
   if (status != kGoOn) return status;

@@ -91,14 +91,7 @@ const char kUsageHead[] =
     "       nxt-brick-sim --rfcomm [--fault KIND@N[=VALUE]]... [BRICK OPTION]...\n"
     "Serves the simulated NXT brick with Bluetooth framing on a pseudo-terminal\n"
     "(its path on standard output) or on RFCOMM channel 1.\n"
-    "\n"
-    "  --pty                 serve on a new pseudo-terminal\n"
-    "  --link PATH           make PATH a symbolic link to the terminal\n"
-    "  --rfcomm              listen on RFCOMM channel 1\n"
-    "  --fault KIND@N[=V]    a fault on the Nth telegram: drop@N, hold@N=MS, split@N,\n"
-    "                        length@N=L (for tests)\n"
-    "  --check               only check the options\n"
-    "The brick options are those of nxt-bridge-sim:\n";
+    "\n";
 
 // A count from 0 to `max`, into a long.
 bool parseCount(const std::string& text, long max, long& value) {
@@ -134,39 +127,65 @@ bool parseFault(const std::string& text, Fault& fault) {
   return false;
 }
 
-// Splits our own options from the brick's; parses the brick's. False with
+// Our own options, ahead of the brick's.
+CommandLineTable optionTable(BrickSimOptions& o) {
+  CommandLineTable table = {
+      {"--pty", nullptr, "serve on a new pseudo-terminal",
+       [&o](const std::string&) { return o.pty = true; }},
+      {"--link", "PATH", "make PATH a symbolic link to the terminal",
+       [&o](const std::string& v) {
+         o.linkPath = v;
+         return true;
+       }},
+      {"--rfcomm", nullptr, "listen on RFCOMM channel 1",
+       [&o](const std::string&) { return o.rfcomm = true; }},
+      {"--fault", "KIND@N[=V]",
+       "a fault on the Nth telegram: drop@N, hold@N=MS, split@N,\n"
+       "                        length@N=L (for tests)",
+       [&o](const std::string& v) {
+         Fault fault{};
+         if (!parseFault(v, fault)) return false;
+         o.faults.push_back(fault);
+         return true;
+       }},
+      {"--check", nullptr, "only check the options",
+       [&o](const std::string&) { return o.check = true; }},
+  };
+  return table;
+}
+
+// The fault told of a command line whose first `own` rows in `table` are
+// ours: a missing or bad value of ours first, as ours are taken before the
+// brick's, else the first fault.
+std::string faultText(const std::vector<CommandLineFault>& faults, const CommandLineTable& table,
+                      std::size_t own) {
+  const auto ours = [&](const CommandLineFault& fault) {
+    return fault.option != nullptr && fault.option < table.data() + own;
+  };
+  for (const CommandLineFault& fault : faults) {
+    if (!ours(fault) || fault.kind == CommandLineFault::kTakesNoValue) continue;
+    if (fault.kind == CommandLineFault::kNeedsValue)
+      return "option " + fault.name + " needs a value";
+    return "bad value '" + fault.value + "' for --fault KIND@N[=VALUE]";
+  }
+  // "--pty=1" is none of ours.
+  if (ours(faults.front())) return "unknown option '" + faults.front().name + "'";
+  return simFaultText(faults.front());
+}
+
+// Parses our own options and the brick's, from one table. False with
 // `error` on a bad option.
 bool parseOptions(int argc, const char* const* argv, BrickSimOptions& options, std::string& error) {
-  std::vector<const char*> simArgs = {"nxt-brick-sim"};
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--pty") {
-      options.pty = true;
-    } else if (arg == "--rfcomm") {
-      options.rfcomm = true;
-    } else if (arg == "--check") {
-      options.check = true;
-    } else if (isOption(arg, "--link") || isOption(arg, "--fault")) {
-      std::string name;
-      std::string value;
-      if (!takeOptionValue(argc, argv, i, name, value, error)) return false;
-      if (name == "--link") {
-        options.linkPath = value;
-        continue;
-      }
-      Fault fault{};
-      if (!parseFault(value, fault)) {
-        error = "bad value '" + value + "' for --fault KIND@N[=VALUE]";
-        return false;
-      }
-      options.faults.push_back(fault);
-    } else {
-      simArgs.push_back(argv[i]);
-    }
-  }
-  if (!parseSimOptions(static_cast<int>(simArgs.size()), simArgs.data(), options.sim, error)) {
+  CommandLineTable table = optionTable(options);
+  const std::size_t own = table.size();
+  const CommandLineTable brick = simOptionTable(options.sim);
+  table.insert(table.end(), brick.begin(), brick.end());
+  const std::vector<CommandLineFault> faults = parseCommandLine(argc, argv, table);
+  if (!faults.empty()) {
+    error = faultText(faults, table, own);
     return false;
   }
+  if (!finishSimOptions(options.sim, error)) return false;
   if (options.sim.help || options.sim.version) return true;
   if (options.pty == options.rfcomm) {
     error = "give one of --pty and --rfcomm";
@@ -405,8 +424,11 @@ int main(int argc, char** argv) {
   BrickSimOptions options;
   std::string error;
   const bool parsed = parseOptions(argc, argv, options, error);
+  BrickSimOptions scratch;
   const int status = startSimProgram("nxt-brick-sim", parsed, error, options.sim, options.check,
-                                     kUsageHead + simOptionList(false));
+                                     kUsageHead + commandLineHelp(optionTable(scratch), 24) +
+                                         "The brick options are those of nxt-bridge-sim:\n" +
+                                         simOptionList(false));
   if (status != kGoOn) return status;
   struct sigaction action {};
   action.sa_handler = onEndSignal;

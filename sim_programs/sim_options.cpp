@@ -45,48 +45,43 @@ bool setPortValue(const std::string& text, const char* const (&ports)[N], long l
   return true;
 }
 
-struct OptionRow {
-  const char* name;
-  const char* value;  // null: takes no value
-  const char* help;
-  std::function<bool(const std::string&, SimProgramOptions&)> apply;
-};
+}  // namespace
 
-const std::vector<OptionRow>& optionTable() {
-  static const std::vector<OptionRow> table = {
+CommandLineTable simOptionTable(SimProgramOptions& o) {
+  return {
       {"--port", "N", "serve on TCP port N (1-65535) instead of 2056",
-       [](const std::string& v, SimProgramOptions& o) { return parseTcpPort(v, o.port); }},
+       [&o](const std::string& v) { return parseTcpPort(v, o.port); }},
       {"--name", "TEXT", "the brick's name (default NXT; 15 characters are sent)",
-       [](const std::string& v, SimProgramOptions& o) {
+       [&o](const std::string& v) {
          o.transport.brick.name = v;
          return true;
        }},
       {"--battery", "MV", "the battery level in millivolts, 0-65535 (default 8100)",
-       [](const std::string& v, SimProgramOptions& o) {
+       [&o](const std::string& v) {
          long long n = 0;
          if (!parseDecimal(v, 0, 65535, n)) return false;
          o.transport.brick.batteryMillivolts = static_cast<std::uint16_t>(n);
          return true;
        }},
       {"--sensor", "in_N=RAW", "input N reads the raw A/D value RAW, 0-1023 (default 1023: open)",
-       [](const std::string& v, SimProgramOptions& o) {
+       [&o](const std::string& v) {
          return setPortValue(v, kInputPorts, 1023, o.transport.brick.sensorRaw);
        }},
       {"--sonar", "in_N=CM", "an ultrasonic sensor on input N sees CM cm, 0-255 (255: nothing)",
-       [](const std::string& v, SimProgramOptions& o) {
+       [&o](const std::string& v) {
          return setPortValue(v, kInputPorts, 255, o.transport.brick.sonarCm);
        }},
       {"--console", nullptr,
        "while serving, read lines 'sensor in_N=RAW', 'sonar in_N=CM', 'battery MV', 'pose' "
        "from stdin",
-       [](const std::string&, SimProgramOptions& o) {
+       [&o](const std::string&) {
          o.console = true;
          return true;
        }},
       {"--view", "PORT", "serve the live page on http://127.0.0.1:PORT/ (1-65535)",
-       [](const std::string& v, SimProgramOptions& o) { return parseTcpPort(v, o.viewPort); }},
+       [&o](const std::string& v) { return parseTcpPort(v, o.viewPort); }},
       {"--view-bind", "ADDR", "serve the page on IP address ADDR instead of 127.0.0.1",
-       [](const std::string& v, SimProgramOptions& o) {
+       [&o](const std::string& v) {
          boost::system::error_code notAnAddress;
          boost::asio::ip::make_address(v, notAnAddress);
          if (notAnAddress) return false;
@@ -95,13 +90,13 @@ const std::vector<OptionRow>& optionTable() {
          return true;
        }},
       {"--no-brick", nullptr, "no brick is attached: nxt;open answers err",
-       [](const std::string&, SimProgramOptions& o) {
+       [&o](const std::string&) {
          o.transport.brickAttached = false;
          return true;
        }},
       {"--latency-us", "N",
        "every telegram exchange takes N microseconds (default 2000, a brick on USB; 0: instant)",
-       [](const std::string& v, SimProgramOptions& o) {
+       [&o](const std::string& v) {
          long long n = 0;
          if (!parseDecimal(v, 0, 10000000, n)) return false;
          o.transport.latency = std::chrono::microseconds(n);
@@ -109,23 +104,23 @@ const std::vector<OptionRow>& optionTable() {
        }},
       {"--load", "out_X=PCT",
        "slow motor X (a, b, c) to PCT% (0-100) of its free speed; 0 blocks it",
-       [](const std::string& v, SimProgramOptions& o) {
+       [&o](const std::string& v) {
          return setPortValue(v, kMotorPorts, 100, o.transport.brick.motorLoadPercent);
        }},
       {"--trace", "FILE", "write every telegram that crosses the link to FILE",
-       [](const std::string& v, SimProgramOptions& o) {
+       [&o](const std::string& v) {
          if (v.empty()) return false;
          o.transport.traceFile = v;
          return true;
        }},
       {"--file", "PATH", "put the host file PATH on the brick's flash at start",
-       [](const std::string& v, SimProgramOptions& o) {
+       [&o](const std::string& v) {
          if (v.empty()) return false;
          o.hostFiles.push_back(v);
          return true;
        }},
       {"--flash", "DIR", "keep the brick's flash in the folder DIR (created if missing)",
-       [](const std::string& v, SimProgramOptions& o) {
+       [&o](const std::string& v) {
          if (v.empty()) return false;
          o.flashFolder = v;
          return true;
@@ -133,24 +128,25 @@ const std::vector<OptionRow>& optionTable() {
       {"--world", "FILE",
        "put the robot in the room of FILE (JSON; 'default': the built-in room); its sensors "
        "read the room",
-       [](const std::string& v, SimProgramOptions& o) {
+       [&o](const std::string& v) {
          if (v.empty()) return false;
          o.worldFile = v;
          return true;
        }},
       {"--help", nullptr, "show this list and exit",
-       [](const std::string&, SimProgramOptions& o) {
+       [&o](const std::string&) {
          o.help = true;
          return true;
        }},
       {"--version", nullptr, "show the version and exit",
-       [](const std::string&, SimProgramOptions& o) {
+       [&o](const std::string&) {
          o.version = true;
          return true;
        }},
   };
-  return table;
 }
+
+namespace {
 
 std::string lowerCase(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -193,43 +189,21 @@ bool assembleFlash(SimProgramOptions& options, std::string& error) {
 
 }  // namespace
 
-bool parseSimOptions(int argc, const char* const* argv, SimProgramOptions& options,
-                     std::string& error) {
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    std::string value;
-    bool hasInlineValue = false;
-    const std::size_t eq = arg.find('=');
-    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-      value = arg.substr(eq + 1);
-      arg = arg.substr(0, eq);
-      hasInlineValue = true;
-    }
-    const OptionRow* row = nullptr;
-    for (const OptionRow& candidate : optionTable()) {
-      if (arg == candidate.name) row = &candidate;
-    }
-    if (row == nullptr) {
-      error = "unknown option '" + arg + "'";
-      return false;
-    }
-    if (row->value == nullptr) {
-      if (hasInlineValue) {
-        error = "option " + arg + " takes no value";
-        return false;
-      }
-    } else if (!hasInlineValue) {
-      if (i + 1 >= argc) {
-        error = "option " + arg + " needs a value " + row->value;
-        return false;
-      }
-      value = argv[++i];
-    }
-    if (!row->apply(value, options)) {
-      error = "bad value '" + value + "' for " + arg + " " + row->value;
-      return false;
-    }
+std::string simFaultText(const CommandLineFault& fault) {
+  switch (fault.kind) {
+    case CommandLineFault::kUnknown:
+      return "unknown option '" + fault.name + "'";
+    case CommandLineFault::kNeedsValue:
+      return "option " + fault.name + " needs a value " + fault.option->value;
+    case CommandLineFault::kTakesNoValue:
+      return "option " + fault.name + " takes no value";
+    case CommandLineFault::kBadValue:
+      break;
   }
+  return "bad value '" + fault.value + "' for " + fault.name + " " + fault.option->value;
+}
+
+bool finishSimOptions(SimProgramOptions& options, std::string& error) {
   if (options.help) return true;
   if (options.viewBindGiven && options.viewPort == 0) {
     error = "--view-bind " + options.viewBind + " without --view PORT: there is no page to serve";
@@ -246,6 +220,17 @@ bool parseSimOptions(int argc, const char* const* argv, SimProgramOptions& optio
   return true;
 }
 
+bool parseSimOptions(int argc, const char* const* argv, SimProgramOptions& options,
+                     std::string& error) {
+  const CommandLineTable table = simOptionTable(options);
+  const std::vector<CommandLineFault> faults = parseCommandLine(argc, argv, table);
+  if (!faults.empty()) {
+    error = simFaultText(faults.front());
+    return false;
+  }
+  return finishSimOptions(options, error);
+}
+
 bool parseConsoleLine(const std::string& line, std::function<void(SimBrickConfig&)>& change,
                       std::string& error) {
   std::istringstream words(line);
@@ -254,24 +239,30 @@ bool parseConsoleLine(const std::string& line, std::function<void(SimBrickConfig
   std::string extra;
   words >> name >> value;
   if (name.rfind("--", 0) != 0) name = "--" + name;
-  const OptionRow* option = nullptr;
-  for (const OptionRow& candidate : optionTable()) {
-    if (name == candidate.name) option = &candidate;
-  }
-  if (option == nullptr || (name != "--sensor" && name != "--sonar" && name != "--battery") ||
-      value.empty() || (words >> extra)) {
+  // The row of `name` in a table over `options`, if a console line may set it.
+  const auto consoleRow = [name](const CommandLineTable& table) -> const CommandLineOption* {
+    if (name != "--sensor" && name != "--sonar" && name != "--battery") return nullptr;
+    for (const CommandLineOption& row : table) {
+      if (name == row.name) return &row;
+    }
+    return nullptr;
+  };
+  SimProgramOptions scratch;
+  const CommandLineTable table = simOptionTable(scratch);
+  const CommandLineOption* option = consoleRow(table);
+  if (option == nullptr || value.empty() || (words >> extra)) {
     error = "not a console line: '" + line + "' (sensor in_N=RAW, sonar in_N=CM or battery MV)";
     return false;
   }
-  SimProgramOptions scratch;
-  if (!option->apply(value, scratch)) {
+  if (!option->apply(value)) {
     error = "bad value '" + value + "' for " + name.substr(2) + " " + option->value;
     return false;
   }
-  change = [option, value](SimBrickConfig& config) {
+  change = [consoleRow, value](SimBrickConfig& config) {
     SimProgramOptions options;
     options.transport.brick = config;
-    option->apply(value, options);
+    const CommandLineTable rows = simOptionTable(options);
+    consoleRow(rows)->apply(value);
     config = options.transport.brick;
   };
   return true;
@@ -284,16 +275,13 @@ std::string simUsage() {
 }
 
 std::string simOptionList(bool withPort) {
-  std::string text;
-  for (const OptionRow& row : optionTable()) {
-    if (!withPort && std::string(row.name) == "--port") continue;
-    std::string left = std::string("  ") + row.name;
-    if (row.value != nullptr) left += std::string(" ") + row.value;
-    if (left.size() < 24)
-      left.resize(24, ' ');
-    else
-      left += ' ';
-    text += left + row.help + "\n";
+  SimProgramOptions scratch;
+  CommandLineTable table = simOptionTable(scratch);
+  if (!withPort) {
+    table.erase(std::remove_if(
+                    table.begin(), table.end(),
+                    [](const CommandLineOption& row) { return std::string(row.name) == "--port"; }),
+                table.end());
   }
-  return text;
+  return commandLineHelp(table, 24);
 }

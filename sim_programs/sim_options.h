@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "link/transport_sim.h"
+#include "server/program_start.h"
 
 // What one telegram exchange costs a brick on USB by default: the
 // firmware takes in one telegram per 1 ms pass and sends the reply with the
@@ -33,6 +34,19 @@ struct SimProgramOptions {
   // The error is about a file (--file, --flash, --world), not the command line.
   bool fileError = false;
 };
+
+// The brick's options, each applied to `options`: nxt-bridge-sim's table,
+// to which nxt-brick-sim and nxt-gadget add rows of their own.
+CommandLineTable simOptionTable(SimProgramOptions& options);
+
+// A fault in the brick's options as one line: "unknown option '--x'",
+// "option --port needs a value N", "bad value '0' for --port N"...
+std::string simFaultText(const CommandLineFault& fault);
+
+// With the options of simOptionTable applied: puts the brick's flash
+// together as parseSimOptions does (unless --help). False with a one-line
+// `error` for a file that cannot be read or files that do not fit.
+bool finishSimOptions(SimProgramOptions& options, std::string& error);
 
 // Parses the arguments into `options`, and puts the brick's flash together:
 // the folder of --flash (or the default files), then each --file, which

@@ -15,7 +15,8 @@
 // was told (null for a low-speed port); "sonar" is the distance that an
 // ultrasonic sensor on the port sees, null for none. The log holds the last
 // telegrams in words, newest first, a telegram repeated at once as one line
-// ending in " (N times)"; "tone.count" grows with every tone.
+// ending in " (N times)"; "tone.count" grows with every tone. Texts are
+// UTF-8: bytes that are not are sent as U+FFFD.
 //
 // From the page: text frames, each one line as the console reads it
 // ("sensor in_1=183", "sonar in_4=40", "battery 7400").
@@ -28,7 +29,3 @@
 // The state message for `snapshot` (its motors already advanced to the
 // moment it shows), with the link's telegrams per second.
 std::string viewStateMessage(const SimSnapshot& snapshot, double telegramsPerSecond);
-
-// `text` as a JSON string, quotes included: '"' and '\' escaped, control
-// bytes as \u00XX, bytes that are not UTF-8 as U+FFFD.
-std::string jsonString(const std::string& text);

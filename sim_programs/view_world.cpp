@@ -54,8 +54,8 @@ Json robot(const SimWorld& world, const SimInputs& inputs) {
 
 }  // namespace
 
-std::string viewWorldJson(const SimWorld& world, const SimInputs& inputs) {
-  if (!world.map) return "null";
+Json viewWorld(const SimWorld& world, const SimInputs& inputs) {
+  if (!world.map) return nullptr;
   const SimWorldMap& map = *world.map;
   Json walls = Json::array();
   for (const SimSegment& w : map.walls) {
@@ -71,11 +71,10 @@ std::string viewWorldJson(const SimWorld& world, const SimInputs& inputs) {
     for (const SimPoint& p : l.points) points.push_back(point(p));
     lines.push_back({{"width", l.width}, {"reflectance", l.reflectance}, {"points", points}});
   }
-  const Json j = {{"room", {map.width, map.height}},
-                  {"floor", map.floorReflectance},
-                  {"walls", walls},
-                  {"obstacles", obstacles},
-                  {"lines", lines},
-                  {"robot", robot(world, inputs)}};
-  return j.dump();
+  return {{"room", {map.width, map.height}},
+          {"floor", map.floorReflectance},
+          {"walls", walls},
+          {"obstacles", obstacles},
+          {"lines", lines},
+          {"robot", robot(world, inputs)}};
 }

@@ -10,11 +10,11 @@
 // The walls are those the file gives; the room's sides are walls too.
 #pragma once
 
-#include <string>
+#include <nlohmann/json_fwd.hpp>
 
 #include "sim/sim_inputs.h"
 #include "sim/sim_world.h"
 
-// The JSON text for `world` (its robot already moved to the moment shown),
-// the light sensor's lamp as `inputs` set it; "null" when there is no world.
-std::string viewWorldJson(const SimWorld& world, const SimInputs& inputs);
+// The JSON value for `world` (its robot already moved to the moment shown),
+// the light sensor's lamp as `inputs` set it; null when there is no world.
+nlohmann::json viewWorld(const SimWorld& world, const SimInputs& inputs);

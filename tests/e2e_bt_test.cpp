@@ -310,7 +310,8 @@ TEST(BtDevice, AnAddressAnswersWithinTheConnectBound) {
 TEST(BtDevice, BadArgumentsEndWithOneLineAndStatus2) {
   for (const char* args :
        {"", "rfcomm0", "00:16:53:0A:0B", "--port", "--port 0 /dev/rfcomm0", "--port= /dev/rfcomm0",
-        "--port=65536 /dev/rfcomm0", "--baud 9600 /dev/rfcomm0", "/dev/rfcomm0 /dev/rfcomm1"}) {
+        "--port=65536 /dev/rfcomm0", "--baud 9600 /dev/rfcomm0", "/dev/rfcomm0 /dev/rfcomm1",
+        "/dev/rfcomm0 --por 3000", "/dev/rfcomm0 --port 0"}) {
     int status = -1;
     const std::string out =
         runCommand(std::string(NXT_BRIDGE_BT_PATH) + " " + args + " 2>&1", status, 10);

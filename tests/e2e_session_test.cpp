@@ -69,7 +69,8 @@ TEST(SessionEnd, AClientThatLeavesLeavesEveryMotorCoasting) {
     const auto closed = Clock::now();
     closeClient(s);
     EXPECT_EQ(waitForExit(s), 0) << c.name;
-    EXPECT_LT(Clock::now() - closed, milliseconds(500)) << c.name;
+    // Below the sonar's own 900 ms wait, with room for a loaded machine.
+    EXPECT_LT(Clock::now() - closed, milliseconds(850)) << c.name;
     EXPECT_EQ(lastSent(s, 3), kEveryMotorCoasts) << c.name;
     EXPECT_NE(s.stderrText.find(": the client went away without bye; motors A, B and C coast\n"),
               std::string::npos)

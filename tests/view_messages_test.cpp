@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "link/transport.h"
 #include "protocol/little_endian.h"
 #include "sim_programs/sim_console.h"
@@ -12,33 +14,11 @@
 
 namespace {
 
-TEST(JsonString, EscapesAndKeepsTextValidUtf8) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"NXT", "\"NXT\""},
-      {"a\"b\\c", "\"a\\\"b\\\\c\""},
-      {"tab\there\n\x1b[2J", "\"tab\\u0009here\\u000a\\u001b[2J\""},
-      {"Rob\xc3\xb4 \xe2\x82\xac \xf0\x9f\xa4\x96",
-       "\"Rob\xc3\xb4 \xe2\x82\xac \xf0\x9f\xa4\x96\""},
-      {"\xff", "\"\xef\xbf\xbd\""},                                  // not UTF-8
-      {"\xc3", "\"\xef\xbf\xbd\""},                                  // cut short
-      {"\xc0\xaf", "\"\xef\xbf\xbd\xef\xbf\xbd\""},                  // overlong
-      {"\xed\xa0\x80", "\"\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\""},  // a surrogate
-  };
-  for (const auto& [text, json] : cases) EXPECT_EQ(jsonString(text), json);
-}
-
-// The member of `message` that starts with `key`, up to the next comma or
-// brace.
-std::string member(const std::string& message, const std::string& key, std::size_t from = 0) {
-  const std::size_t at = message.find("\"" + key + "\":", from);
-  if (at == std::string::npos) return "(none)";
-  const std::size_t end = message.find_first_of(",}]", at);
-  return message.substr(at, end - at);
-}
+using Json = nlohmann::json;
 
 TEST(ViewStateMessage, MotorStatesSensorsAndLog) {
   SimSnapshot s;
-  s.name = "Bot \"1\"";
+  s.name = "Bot \"1\"\t\xff";  // a quote, a control byte, a byte that is not UTF-8
   s.outputs.port[0].mode = nxt::kModeMotorOn | nxt::kModeBrake;
   s.outputs.port[0].runState = SimRunState::kRunning;  // power 0, brake: braked
   s.outputs.port[1].mode = nxt::kModeMotorOn;
@@ -58,27 +38,43 @@ TEST(ViewStateMessage, MotorStatesSensorsAndLog) {
   simSnapshotRecord(s, battery, sizeof battery, level, sizeof level);
   simSnapshotRecord(s, battery, sizeof battery, level, sizeof level);
 
-  const std::string m = viewStateMessage(s, 12.34);
-  EXPECT_EQ(m.front(), '{');
-  EXPECT_EQ(m.back(), '}');
-  EXPECT_EQ(member(m, "name"), "\"name\":\"Bot \\\"1\\\"\"");
-  EXPECT_EQ(member(m, "perSecond"), "\"perSecond\":12.3");
-  EXPECT_EQ(member(m, "telegrams"), "\"telegrams\":3");
-  EXPECT_EQ(member(m, "count"), "\"count\":1");
-  const std::size_t motors = m.find("\"motors\"");
-  EXPECT_EQ(member(m, "state", motors), "\"state\":\"braked\"");
-  EXPECT_NE(m.find("\"port\":\"B\",\"power\":-40,\"state\":\"blocked\""), std::string::npos);
-  EXPECT_NE(m.find("\"port\":\"C\",\"power\":50,\"state\":\"coasting\""), std::string::npos);
+  const std::string text = viewStateMessage(s, 12.34);
+  const Json m = Json::parse(text, nullptr, false);
+  ASSERT_FALSE(m.is_discarded()) << text;
+  EXPECT_EQ(m["brick"]["name"], "Bot \"1\"\t\xef\xbf\xbd");
+  EXPECT_EQ(m["link"]["perSecond"], 12.3);
+  EXPECT_EQ(m["link"]["telegrams"], 3);
+  EXPECT_EQ(m["brick"]["tone"]["count"], 1);
+  const Json& motors = m["motors"];
+  ASSERT_EQ(motors.size(), 3u);
+  EXPECT_EQ(motors[0]["state"], "braked");
+  EXPECT_EQ(motors[1], (Json{{"port", "B"},
+                             {"power", -40},
+                             {"state", "blocked"},
+                             {"regulated", false},
+                             {"speed", 0.0},
+                             {"tacho", 0},
+                             {"block", 0},
+                             {"rotation", 0},
+                             {"load", 100}}));
+  EXPECT_EQ(motors[2]["state"], "coasting");
+  EXPECT_EQ(motors[2]["power"], 50);
   // A pressed touch sensor reads 1; a low-speed port has no analog values.
-  EXPECT_NE(m.find("\"port\":1,\"type\":\"SWITCH\",\"mode\":\"BOOLEAN\",\"raw\":183,\"scaled\":1,"
-                   "\"sonar\":null"),
-            std::string::npos);
-  EXPECT_NE(m.find("\"port\":4,\"type\":\"LOWSPEED_9V\",\"mode\":\"RAW\",\"raw\":null,"
-                   "\"scaled\":null,\"sonar\":37"),
-            std::string::npos);
-  EXPECT_NE(m.find("\"log\":[\"GETBATTERYLEVEL -> 8100 mV (2 times)\",\"PLAYTONE 440 Hz 200 ms\"]"),
-            std::string::npos)
-      << m;
+  const Json& sensors = m["sensors"];
+  ASSERT_EQ(sensors.size(), 4u);
+  EXPECT_EQ(sensors[0], (Json{{"port", 1},
+                              {"type", "SWITCH"},
+                              {"mode", "BOOLEAN"},
+                              {"raw", 183},
+                              {"scaled", 1},
+                              {"sonar", nullptr}}));
+  EXPECT_EQ(sensors[3], (Json{{"port", 4},
+                              {"type", "LOWSPEED_9V"},
+                              {"mode", "RAW"},
+                              {"raw", nullptr},
+                              {"scaled", nullptr},
+                              {"sonar", 37}}));
+  EXPECT_EQ(m["log"], (Json{"GETBATTERYLEVEL -> 8100 mV (2 times)", "PLAYTONE 440 Hz 200 ms"}));
 }
 
 // The page's controls are console lines, applied before the next telegram.
@@ -113,7 +109,7 @@ TEST(ViewControls, PoseLinesTellAndPlaceTheRobot) {
   EXPECT_EQ(error, "there is no world (--world)");
   SimSnapshot s;
   simTransportSnapshot(s);
-  EXPECT_EQ(member(viewStateMessage(s, 0), "world"), "\"world\":null");
+  EXPECT_TRUE(Json::parse(viewStateMessage(s, 0))["world"].is_null());
 
   const char* argv[] = {"nxt-bridge-sim", "--world", "default"};
   SimProgramOptions o;
@@ -128,8 +124,9 @@ TEST(ViewControls, PoseLinesTellAndPlaceTheRobot) {
   // 60 mm ahead of the axle.
   ASSERT_TRUE(simConsoleApply("pose 1500 1000 0", error, answer)) << error;
   simTransportSnapshot(s);
-  EXPECT_NE(viewStateMessage(s, 0).find("\"robot\":{\"blocked\":false,"), std::string::npos);
-  EXPECT_EQ(member(viewStateMessage(s, 0), "cm"), "\"cm\":44");
+  const Json robot = Json::parse(viewStateMessage(s, 0))["world"]["robot"];
+  EXPECT_EQ(robot["blocked"], false);
+  EXPECT_EQ(robot["sonar"]["cm"], 44);
   std::int32_t result = 0;
   TransportDevice* device = transportOpenFirstBrick(result);
   ASSERT_NE(device, nullptr);

@@ -103,38 +103,59 @@ bool readOptionsFile(const std::string& path, std::vector<std::string>& words) {
   return true;
 }
 
-// Splits our own options from the brick's; parses the brick's. False with
-// `error` on a bad option.
+// Our own options, ahead of the brick's; the words of --options-file go
+// to `fileWords`.
+CommandLineTable optionTable(GadgetOptions& o, std::vector<std::string>& fileWords) {
+  return {
+      {"--gadgetfs", "DIR", nullptr,
+       [&o](const std::string& v) {
+         o.gadgetfsDir = v;
+         return true;
+       }},
+      {"--delay-file", "FILE", nullptr,
+       [&o](const std::string& v) {
+         o.delayFile = v;
+         return true;
+       }},
+      {"--options-file", "FILE", nullptr,
+       [&fileWords](const std::string& v) { return readOptionsFile(v, fileWords); }},
+      {"--check", nullptr, nullptr, [&o](const std::string&) { return o.check = true; }},
+  };
+}
+
+// Parses our own options and the brick's, from one table, then the brick's
+// options from --options-file. False with `error` on a bad option: a missing
+// or bad value of ours first, as ours are taken before the brick's.
 bool parseGadgetOptions(int argc, const char* const* argv, GadgetOptions& options,
                         std::string& error) {
-  std::vector<std::string> simArgs = {"nxt-gadget"};
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    std::string name;
-    std::string value;
-    const bool ours = isOption(arg, "--gadgetfs") || isOption(arg, "--delay-file") ||
-                      isOption(arg, "--options-file");
-    if (arg == "--check") {
-      options.check = true;
-    } else if (ours) {
-      if (!takeOptionValue(argc, argv, i, name, value, error)) return false;
-      if (name == "--gadgetfs") {
-        options.gadgetfsDir = value;
-      } else if (name == "--delay-file") {
-        options.delayFile = value;
-      } else if (!readOptionsFile(value, simArgs)) {
-        error = "cannot read " + value;
-        return false;
-      }
-    } else {
-      simArgs.push_back(arg);
-    }
-  }
-  std::vector<const char*> simArgv;
-  for (const std::string& a : simArgs) simArgv.push_back(a.c_str());
-  if (!parseSimOptions(static_cast<int>(simArgv.size()), simArgv.data(), options.sim, error)) {
+  std::vector<std::string> fileWords = {"nxt-gadget"};
+  CommandLineTable table = optionTable(options, fileWords);
+  const std::size_t own = table.size();
+  const CommandLineTable brick = simOptionTable(options.sim);
+  table.insert(table.end(), brick.begin(), brick.end());
+  std::vector<CommandLineFault> faults = parseCommandLine(argc, argv, table);
+  for (const CommandLineFault& fault : faults) {
+    const bool ours = fault.option != nullptr && fault.option < table.data() + own;
+    if (!ours || fault.kind == CommandLineFault::kTakesNoValue) continue;
+    error = fault.kind == CommandLineFault::kNeedsValue ? "option " + fault.name + " needs a value"
+                                                        : "cannot read " + fault.value;
     return false;
   }
+  if (!faults.empty()) {
+    // "--check=1" is none of ours.
+    const CommandLineFault& fault = faults.front();
+    const bool ours = fault.option != nullptr && fault.option < table.data() + own;
+    error = ours ? "unknown option '" + fault.name + "'" : simFaultText(fault);
+    return false;
+  }
+  std::vector<const char*> words;
+  for (const std::string& w : fileWords) words.push_back(w.c_str());
+  faults = parseCommandLine(static_cast<int>(words.size()), words.data(), brick);
+  if (!faults.empty()) {
+    error = simFaultText(faults.front());
+    return false;
+  }
+  if (!finishSimOptions(options.sim, error)) return false;
   if (!options.check && !options.sim.help && !options.sim.version && options.gadgetfsDir.empty()) {
     error = "--gadgetfs DIR is needed";
     return false;
