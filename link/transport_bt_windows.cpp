@@ -113,4 +113,20 @@ void btCloseLink(BtHandle link) {
 // come.
 bool btLinkHungUp(BtHandle) { return false; }
 
-std::string btErrorName(int error) { return "error " + std::to_string(error); }
+std::string btErrorName(int error) {
+  // The errors a COM port whose brick has gone gives, by their names.
+  switch (error) {
+    case ERROR_NOT_READY:
+      return "ERROR_NOT_READY";
+    case ERROR_GEN_FAILURE:
+      return "ERROR_GEN_FAILURE";
+    case ERROR_DEVICE_NOT_CONNECTED:
+      return "ERROR_DEVICE_NOT_CONNECTED";
+    case ERROR_OPERATION_ABORTED:
+      return "ERROR_OPERATION_ABORTED";
+    case ERROR_BAD_COMMAND:
+      return "ERROR_BAD_COMMAND";
+    default:
+      return "error " + std::to_string(error);
+  }
+}

@@ -78,7 +78,7 @@ bool parseOptions(int argc, const char* const* argv, BtProgramOptions& options,
     return false;
   }
   if (!haveBrick && !options.help && !options.version) {
-    error = "no BRICK given: a Bluetooth address or a device path";
+    error = std::string("no BRICK given: ") + kBtBrickForms;
     return false;
   }
   return true;

@@ -7,16 +7,14 @@
 
 namespace {
 
-class BrickTelegrams : public ::testing::Test {
+class BrickTelegrams : public SimLinkTest {
  protected:
   void SetUp() override {
-    linkClose();
-    freshSimBrick(settings);
+    SimLinkTest::SetUp();
     ASSERT_TRUE(brickOpen());
     clearTrace();
   }
   void TearDown() override { brickClose(); }
-  SimTransportSettings settings;
 };
 
 TEST_F(BrickTelegrams, PlayToneSendsRemainderAndQuotientBy256) {
@@ -46,17 +44,14 @@ TEST_F(BrickTelegrams, SingleByteCommands) {
 
 TEST_F(BrickTelegrams, StartProgramPadsTheNameWithZeros) {
   brickStartProgram("a");
-  EXPECT_EQ(hostTelegrams(),
-            std::vector<std::string>{
-                "80 00 61 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"});
+  EXPECT_EQ(hostTelegrams(), std::vector<std::string>{"80 00" + nameField("a")});
 }
 
 TEST_F(BrickTelegrams, PlaySoundFileLoopFlag) {
   brickPlaySoundFile("ab", false);
   brickPlaySoundFile("ab", true);
-  const std::string zeros = " 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00";
   EXPECT_EQ(hostTelegrams(),
-            (std::vector<std::string>{"80 02 00 61 62" + zeros, "80 02 01 61 62" + zeros}));
+            (std::vector<std::string>{"80 02 00" + nameField("ab"), "80 02 01" + nameField("ab")}));
 }
 
 TEST_F(BrickTelegrams, NamesThatDoNotFitAreNeverSent) {
@@ -71,7 +66,7 @@ TEST_F(BrickTelegrams, BatteryLevelDecodesMillivolts) {
   for (std::uint16_t mv : {7516, 0, 65535, 9000}) {
     SimTransportSettings s;
     s.brick.batteryMillivolts = mv;
-    simTransportSetUp(s);
+    freshSimBrick(s);
     EXPECT_EQ(brickBatteryLevel(), mv);
   }
 }
@@ -96,7 +91,7 @@ TEST_F(BrickTelegrams, NameComesFromGetDeviceInfoAndIsCutTo15) {
 TEST_F(BrickTelegrams, NameIsTheOneTheBrickHolds) {
   SimTransportSettings s;
   s.brick.name = "Robo1";
-  simTransportSetUp(s);
+  freshSimBrick(s);
   EXPECT_EQ(brickGetName(), "Robo1");
 }
 

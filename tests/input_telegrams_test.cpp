@@ -27,29 +27,22 @@ struct Script {
   std::map<std::uint8_t, std::size_t> answered;
 };
 
-class InputTelegrams : public ::testing::Test {
+class InputTelegrams : public SimLinkTest {
  protected:
   void useBrick(std::map<std::uint8_t, Lines> replies = {}) {
     auto script = std::make_shared<Script>();
     script->replies = std::move(replies);
-    SimTransportSettings settings;
-    settings.keepTrace = true;
     settings.script = [script](const std::uint8_t* telegram, std::size_t, SimReply& reply) {
       reply.length = 0;
       const Lines& answers = script->replies[telegram[1]];
       if ((telegram[0] & nxt::kNoReplyBit) != 0 || answers.empty()) return true;
       const std::size_t i = std::min(script->answered[telegram[1]]++, answers.size() - 1);
-      for (std::size_t at = 0; at < answers[i].size(); at += 3) {
-        simReplyByte(reply,
-                     static_cast<std::uint8_t>(std::stoul(answers[i].substr(at, 2), nullptr, 16)));
-      }
+      for (std::uint8_t byte : bytesOf(answers[i])) simReplyByte(reply, byte);
       return true;
     };
-    ASSERT_TRUE(simTransportSetUp(settings));
+    freshLink();
     ASSERT_TRUE(linkOpenUsb());
   }
-
-  void TearDown() override { linkClose(); }
 };
 
 constexpr std::uint8_t kGetInputValues = 0x07, kLsGetStatus = 0x0e, kLsWrite = 0x0f, kLsRead = 0x10;

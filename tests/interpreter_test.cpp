@@ -8,21 +8,14 @@
 
 namespace {
 
-class NxtModule : public ::testing::Test {
+class NxtModule : public SimLinkTest {
  protected:
-  void SetUp() override {
-    linkClose();
-    freshSimBrick(settings);
-  }
-  void TearDown() override { linkClose(); }
-
   std::string ask(const std::string& line) { return interpreter.interpretLine(line); }
   void open() {
     ASSERT_EQ(ask("nxt;open"), "ok");
     clearTrace();
   }
 
-  SimTransportSettings settings;
   CommandInterpreter interpreter;
 };
 
@@ -173,9 +166,8 @@ TEST_F(NxtModule, FailedSecondOpenKeepsTheLinkWorking) {
   open();
   SimTransportSettings none;
   none.brickAttached = false;
-  none.keepTrace = true;
   // The brick stays connected, but a new search finds nothing.
-  simTransportSetUp(none);
+  freshSimBrick(none);
   EXPECT_EQ(ask("nxt;open"), "err");
   EXPECT_TRUE(interpreter.isInterfaceEnabled());
   EXPECT_EQ(ask("nxt;batterylevel"), "8100");

@@ -8,14 +8,7 @@
 
 namespace {
 
-class Link : public ::testing::Test {
- protected:
-  void SetUp() override {
-    linkClose();
-    freshSimBrick();
-  }
-  void TearDown() override { linkClose(); }
-};
+class Link : public SimLinkTest {};
 
 TEST_F(Link, TransactWithoutReplySendsTheNoReplyType) {
   ASSERT_TRUE(linkOpenUsb());
@@ -25,9 +18,8 @@ TEST_F(Link, TransactWithoutReplySendsTheNoReplyType) {
 }
 
 TEST_F(Link, ReplyArrivesWithoutItsLeadingReplyByte) {
-  SimTransportSettings settings;
   settings.brick.batteryMillivolts = 7516;
-  freshSimBrick(settings);
+  freshLink();
   ASSERT_TRUE(linkOpenUsb());
   const std::uint8_t battery[] = {0x0b};
   std::uint8_t response[4];
@@ -76,8 +68,7 @@ TEST_F(Link, FailedOpenKeepsTheHeldBrick) {
   BrickHandle* held = deviceLink.brick;
   SimTransportSettings none;
   none.brickAttached = false;
-  none.keepTrace = true;
-  simTransportSetUp(none);
+  freshSimBrick(none);
   EXPECT_FALSE(linkOpenUsb());
   EXPECT_EQ(deviceLink.brick, held);
   EXPECT_LT(deviceLink.status.code, 0);

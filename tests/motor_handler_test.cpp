@@ -15,23 +15,11 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-class MotorHandler : public ::testing::Test {
+class MotorHandler : public SimLinkTest {
  protected:
-  void SetUp() override {
-    SimTransportSettings settings;
-    settings.keepTrace = true;
-    ASSERT_TRUE(simTransportSetUp(settings));
-  }
-  void TearDown() override { linkClose(); }
-
   void open() {
     ASSERT_EQ(interpreter.interpretLine("nxt;open"), "ok");
-    simTransportTrace().lines.clear();
-  }
-
-  static void setRotationCount(int port, std::int32_t count) {
-    SimOutput& o = simTransportBrick().outputs.port[port];
-    o.rotationOrigin = static_cast<std::int64_t>(std::floor(o.position)) - count;
+    clearTrace();
   }
 
   CommandInterpreter interpreter;
@@ -83,7 +71,7 @@ TEST_F(MotorHandler, RequestsGiveTheirReplyAndTelegrams) {
   };
   open();
   for (const Case& c : cases) {
-    simTransportTrace().lines.clear();
+    clearTrace();
     EXPECT_EQ(interpreter.interpretLine(c.request), c.reply) << c.request;
     EXPECT_EQ(hostTelegrams(), c.telegrams) << c.request;
   }
@@ -110,7 +98,7 @@ TEST_F(MotorHandler, RotationCountIsAQueryReply) {
       {720, false, "720"}, {-360, false, "-360"}, {720, true, "ok720"}, {-90, true, "ok-90"}};
   for (const Case& c : cases) {
     if (c.shortReply) interpreter.setShortReplyMode();
-    setRotationCount(1, c.count);
+    simSetRotationCount(1, c.count);
     EXPECT_EQ(interpreter.interpretLine("motor;getrotationcount;out_b"), c.reply);
   }
 }
@@ -125,7 +113,7 @@ TEST_F(MotorHandler, GoToRepliesOkOnceTheStopIsSent) {
 
   // A target that is no number is what toInt makes of it: 0, below the
   // count, so the motor runs back in reverse.
-  simTransportTrace().lines.clear();
+  clearTrace();
   EXPECT_EQ(interpreter.interpretLine("motor;goto;out_b;100;abc;false"), "ok");
   const Lines back = hostTelegrams();
   ASSERT_GE(back.size(), 4u);

@@ -10,6 +10,7 @@
 
 #include "link/device_link.h"
 #include "link/transport_sim.h"
+#include "protocol/little_endian.h"
 #include "sim_test_support.h"
 
 namespace {
@@ -19,35 +20,21 @@ const char kBrakedStopA[] = "80 04 00 00 07 01 00 20 00 00 00 00";
 const char kCoastStopA[] = "80 04 00 00 00 00 00 00 00 00 00 00";
 const char kPollA[] = "00 06 00";
 
-class OutputTelegrams : public ::testing::Test {
+class OutputTelegrams : public SimLinkTest {
  protected:
   void SetUp() override { setUpBrick(SimBrickConfig{}); }
-  void TearDown() override { linkClose(); }
 
   void setUpBrick(const SimBrickConfig& brick) {
-    linkClose();
-    SimTransportSettings settings;
-    settings.keepTrace = true;
     settings.brick = brick;
-    ASSERT_TRUE(simTransportSetUp(settings));
+    freshLink();
     ASSERT_TRUE(linkOpenUsb());
-    simTransportTrace().lines.clear();
-  }
-
-  // Makes the brick's RotationCount on `port` read `count` (the motor at rest).
-  static void setRotationCount(int port, std::int32_t count) {
-    SimOutput& o = simTransportBrick().outputs.port[port];
-    o.rotationOrigin = static_cast<std::int64_t>(std::floor(o.position)) - count;
+    clearTrace();
   }
 
   // The RotationCount in a GETOUTPUTSTATE reply line: its last four bytes.
   static std::int32_t countIn(const std::string& replyLine) {
-    std::uint32_t bits = 0;
-    for (int i = 0; i < 4; ++i) {
-      const std::string byte = replyLine.substr(replyLine.size() - 11 + 3 * i, 2);
-      bits |= static_cast<std::uint32_t>(std::stoul(byte, nullptr, 16)) << (8 * i);
-    }
-    return static_cast<std::int32_t>(bits);
+    const Bytes bytes = bytesOf(replyLine);
+    return nxt::readI32(bytes.data() + bytes.size() - 4);
   }
 };
 
@@ -72,7 +59,7 @@ TEST_F(OutputTelegrams, ActionsSendOneTelegramWithoutReply) {
       {"reset absolute", [] { motorResetRotationCount(1, false); }, "80 0a 01 00"},
   };
   for (const Case& c : cases) {
-    simTransportTrace().lines.clear();
+    clearTrace();
     c.send();
     EXPECT_EQ(telegramsOf(simTransportTrace().lines, '>'), std::vector<std::string>{c.telegram})
         << c.what;
@@ -91,8 +78,8 @@ TEST_F(OutputTelegrams, RotationCountDecodesBytes20To23) {
       {0, "00 00 00 00"},     {2147483647, "ff ff ff 7f"}, {-2147483647 - 1, "00 00 00 80"},
   };
   for (const Case& c : cases) {
-    simTransportTrace().lines.clear();
-    setRotationCount(1, c.count);
+    clearTrace();
+    simSetRotationCount(1, c.count);
     EXPECT_EQ(motorGetRotationCount(1), c.count) << c.bytes;
     EXPECT_EQ(telegramsOf(simTransportTrace().lines, '>'), std::vector<std::string>{"00 06 01"});
     const std::vector<std::string> replies = telegramsOf(simTransportTrace().lines, '<');
@@ -141,7 +128,7 @@ TEST_F(GoTo, ForwardStopsAtTheFirstCountAtOrPastTheTarget) {
 }
 
 TEST_F(GoTo, BelowTheCountRunsInReverseAndCoastsWhenAsked) {
-  setRotationCount(0, 40);
+  simSetRotationCount(0, 40);
   EXPECT_EQ(motorGoTo(0, 100, 10, false), GoToResult::kReached);
   const GoToTrace t = trace();
   ASSERT_GE(t.sent.size(), 4u);
@@ -155,7 +142,7 @@ TEST_F(GoTo, BelowTheCountRunsInReverseAndCoastsWhenAsked) {
 }
 
 TEST_F(GoTo, AtTheTargetStillRunsForwardPollsOnceAndStops) {
-  setRotationCount(0, 250);
+  simSetRotationCount(0, 250);
   EXPECT_EQ(motorGoTo(0, 50, 250, true), GoToResult::kReached);
   const std::vector<std::string> expected = {kPollA, "80 04 00 32 05 01 00 20 00 00 00 00", kPollA,
                                              kBrakedStopA};

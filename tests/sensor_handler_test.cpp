@@ -12,20 +12,17 @@ namespace {
 
 // The "sensor" module over the simulated brick: the reply word and the
 // telegrams that a request puts on the wire.
-class SensorHandler : public ::testing::Test {
+class SensorHandler : public SimLinkTest {
  protected:
   void SetUp() override {
-    SimTransportSettings settings;
-    settings.keepTrace = true;
     settings.brick.sensorRaw[1] = 512;
     settings.brick.sonarCm[3] = 37;
-    ASSERT_TRUE(simTransportSetUp(settings));
+    SimLinkTest::SetUp();
   }
-  void TearDown() override { linkClose(); }
 
   void open() {
     ASSERT_EQ(interpreter.interpretLine("nxt;open"), "ok");
-    simTransportTrace().lines.clear();
+    clearTrace();
   }
 
   // The telegrams sent since the last call.

@@ -13,35 +13,9 @@
 #include "sim/sim_brick.h"
 #include "sim/sim_host_files.h"
 #include "sim/sim_trace.h"
+#include "sim_test_support.h"
 
 namespace {
-
-// "01 80" and the like: bytes as spaced hex.
-std::vector<std::uint8_t> hex(const std::string& text) {
-  std::istringstream in(text);
-  std::vector<std::uint8_t> bytes;
-  unsigned value = 0;
-  while (in >> std::hex >> value) bytes.push_back(static_cast<std::uint8_t>(value));
-  return bytes;
-}
-
-// The 20-byte name field as spaced hex.
-std::string name(const std::string& text) {
-  std::string out;
-  for (std::size_t i = 0; i < 20; ++i) {
-    char buffer[4];
-    std::snprintf(buffer, sizeof buffer, " %02x",
-                  i < text.size() ? static_cast<unsigned char>(text[i]) : 0);
-    out += buffer;
-  }
-  return out;
-}
-
-std::string zeros(std::size_t count) {
-  std::string out;
-  for (std::size_t i = 0; i < count; ++i) out += " 00";
-  return out;
-}
 
 class SimFilesTest : public ::testing::Test {
  public:
@@ -49,15 +23,10 @@ class SimFilesTest : public ::testing::Test {
     config.files = {{"a.rxe", {1, 2, 3, 4, 5}}, {"b.rso", {7, 8, 9}}};
     simBrickReset(brick, config, SimClock::now());
   }
-  // The brick's answer to the telegram given as spaced hex, as a trace line.
-  std::string send(const std::string& telegram) {
-    const std::vector<std::uint8_t> bytes = hex(telegram);
-    SimReply reply;
-    if (!simBrickReceive(brick, bytes.data(), bytes.size(), SimClock::now(), reply)) return "";
-    return traceLine('<', reply.bytes, reply.length);
-  }
+  // The brick's answer to the telegram given as spaced hex.
+  std::string send(const std::string& telegram) { return brickReply(brick, bytesOf(telegram)); }
   std::uint32_t freeFlash() {
-    const std::vector<std::uint8_t> bytes = hex(send("01 9b").substr(2));
+    const std::vector<std::uint8_t> bytes = bytesOf(send("01 9b"));
     return nxt::readU32(&bytes[29]);
   }
   SimBrickConfig config;
@@ -76,107 +45,111 @@ void run(SimFilesTest& test, const std::vector<Step>& steps) {
 }
 
 TEST_F(SimFilesTest, FindsWithWildcardsWithoutRegardToCase) {
-  run(*this, {
-                 {"01 86" + name("*.*"), "< 02 86 00 00" + name("a.rxe") + " 05 00 00 00"},
-                 {"01 87 00", "< 02 87 00 00" + name("b.rso") + " 03 00 00 00"},
-                 {"01 87 00", "< 02 87 87 00" + zeros(24)},  // the handle stays open
-                 {"01 84 00", "< 02 84 00 00"},
-                 {"01 84 00", "< 02 84 88 00"},
-                 {"01 86" + name("*.RSO"), "< 02 86 00 00" + name("b.rso") + " 03 00 00 00"},
-                 {"01 86" + name("A.*"), "< 02 86 00 01" + name("a.rxe") + " 05 00 00 00"},
-                 {"01 86" + name("B.RSO"), "< 02 86 00 02" + name("b.rso") + " 03 00 00 00"},
-                 {"01 86" + name("none.rxe"), "< 02 86 87 03" + zeros(24)},  // handle 3 freed
-                 {"01 86" + name("a.rx"), "< 02 86 87 03" + zeros(24)},
-                 {"01 87 03", "< 02 87 93 03" + zeros(24)},
-                 {"01 86 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61",
-                  "< 02 86 92 03" + zeros(24)},
-             });
+  run(*this,
+      {
+          {"01 86" + nameField("*.*"), "02 86 00 00" + nameField("a.rxe") + " 05 00 00 00"},
+          {"01 87 00", "02 87 00 00" + nameField("b.rso") + " 03 00 00 00"},
+          {"01 87 00", "02 87 87 00" + zeros(24)},  // the handle stays open
+          {"01 84 00", "02 84 00 00"},
+          {"01 84 00", "02 84 88 00"},
+          {"01 86" + nameField("*.RSO"), "02 86 00 00" + nameField("b.rso") + " 03 00 00 00"},
+          {"01 86" + nameField("A.*"), "02 86 00 01" + nameField("a.rxe") + " 05 00 00 00"},
+          {"01 86" + nameField("B.RSO"), "02 86 00 02" + nameField("b.rso") + " 03 00 00 00"},
+          {"01 86" + nameField("none.rxe"), "02 86 87 03" + zeros(24)},  // handle 3 freed
+          {"01 86" + nameField("a.rx"), "02 86 87 03" + zeros(24)},
+          {"01 87 03", "02 87 93 03" + zeros(24)},
+          {"01 86 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61 61",
+           "02 86 92 03" + zeros(24)},
+      });
 }
 
 TEST_F(SimFilesTest, ReadsInChunksUpToTheEnd) {
   run(*this, {
-                 {"01 80" + name("A.RXE"), "< 02 80 00 00 05 00 00 00"},
-                 {"01 82 00 03 00", "< 02 82 00 00 03 00 01 02 03"},
+                 {"01 80" + nameField("A.RXE"), "02 80 00 00 05 00 00 00"},
+                 {"01 82 00 03 00", "02 82 00 00 03 00 01 02 03"},
                  // The count asked for comes back; what the file lacks is zeros.
-                 {"01 82 00 04 00", "< 02 82 85 00 04 00 04 05 00 00"},
-                 {"01 82 00 c8 00", "< 02 82 85 00 c8 00" + zeros(58)},  // 58 bytes at most
-                 {"01 84 00", "< 02 84 00 00"},
-                 {"01 82 00 02 00", "< 02 82 93 00 02 00 00 00"},
-                 {"01 82 20 01 00", "< 02 82 93 20 01 00 00"},
-                 {"01 80" + name("gone.rxe"), "< 02 80 87 00 00 00 00 00"},
+                 {"01 82 00 04 00", "02 82 85 00 04 00 04 05 00 00"},
+                 {"01 82 00 c8 00", "02 82 85 00 c8 00" + zeros(58)},  // 58 bytes at most
+                 {"01 84 00", "02 84 00 00"},
+                 {"01 82 00 02 00", "02 82 93 00 02 00 00 00"},
+                 {"01 82 20 01 00", "02 82 93 20 01 00 00"},
+                 {"01 80" + nameField("gone.rxe"), "02 80 87 00 00 00 00 00"},
              });
 }
 
 TEST_F(SimFilesTest, WritesAFileThatCanBeReadBack) {
-  run(*this, {
-                 {"01 89" + name("p.rxe") + " 05 00 00 00", "< 02 89 00 00"},
-                 {"01 86" + name("p.rxe"), "< 02 86 87 01" + zeros(24)},  // not yet there
-                 {"01 83 00 61 62 63", "< 02 83 00 00 03 00"},
-                 {"01 83 00 64 65", "< 02 83 00 00 02 00"},
-                 {"01 84 00", "< 02 84 00 00"},
-                 {"01 80" + name("P.RXE"), "< 02 80 00 00 05 00 00 00"},
-                 {"01 82 00 05 00", "< 02 82 00 00 05 00 61 62 63 64 65"},
-                 {"01 84 00", "< 02 84 00 00"},
-                 {"01 81" + name("p.RXE") + " 01 00 00 00", "< 02 81 8f 00"},
-                 {"81 81" + name("q.txt") + " 01 00 00 00", ""},  // done, not answered
-                 {"01 83 00 7a", "< 02 83 00 00 01 00"},
-                 {"01 84 00", "< 02 84 00 00"},
-                 {"01 86" + name("q.txt"), "< 02 86 00 00" + name("q.txt") + " 01 00 00 00"},
-             });
+  run(*this,
+      {
+          {"01 89" + nameField("p.rxe") + " 05 00 00 00", "02 89 00 00"},
+          {"01 86" + nameField("p.rxe"), "02 86 87 01" + zeros(24)},  // not yet there
+          {"01 83 00 61 62 63", "02 83 00 00 03 00"},
+          {"01 83 00 64 65", "02 83 00 00 02 00"},
+          {"01 84 00", "02 84 00 00"},
+          {"01 80" + nameField("P.RXE"), "02 80 00 00 05 00 00 00"},
+          {"01 82 00 05 00", "02 82 00 00 05 00 61 62 63 64 65"},
+          {"01 84 00", "02 84 00 00"},
+          {"01 81" + nameField("p.RXE") + " 01 00 00 00", "02 81 8f 00"},
+          {"81 81" + nameField("q.txt") + " 01 00 00 00", ""},  // done, not answered
+          {"01 83 00 7a", "02 83 00 00 01 00"},
+          {"01 84 00", "02 84 00 00"},
+          {"01 86" + nameField("q.txt"), "02 86 00 00" + nameField("q.txt") + " 01 00 00 00"},
+      });
 }
 
 TEST_F(SimFilesTest, WritingRefusals) {
-  run(*this, {
-                 // More bytes than announced: cut, and the file is dropped at close.
-                 {"01 81" + name("x.txt") + " 02 00 00 00", "< 02 81 00 00"},
-                 {"01 83 00 01 02 03", "< 02 83 84 00 02 00"},
-                 {"01 83 00 04", "< 02 83 84 00 00 00"},
-                 {"01 84 00", "< 02 84 00 00"},
-                 // Fewer bytes than announced: dropped too.
-                 {"01 81" + name("y.txt") + " 02 00 00 00", "< 02 81 00 00"},
-                 {"01 84 00", "< 02 84 00 00"},
-                 {"01 86" + name("?.txt"), "< 02 86 87 00" + zeros(24)},
-                 {"01 86" + name("*.txt"), "< 02 86 87 00" + zeros(24)},
-                 // A data file keeps what was written.
-                 {"01 8b" + name("d.dat") + " 08 00 00 00", "< 02 8b 00 00"},
-                 {"01 83 00 01", "< 02 83 00 00 01 00"},
-                 {"01 84 00", "< 02 84 00 00"},
-                 {"01 86" + name("d.dat"), "< 02 86 00 00" + name("d.dat") + " 01 00 00 00"},
-                 {"01 84 00", "< 02 84 00 00"},
-                 {"01 81" + name("big.rxe") + " 00 00 10 00", "< 02 81 82 00"},
-                 {"01 81" + name("a/b.rxe") + " 01 00 00 00", "< 02 81 92 00"},
-                 {"01 81" + name("*.rxe") + " 01 00 00 00", "< 02 81 92 00"},
-                 {"01 8b" + name("log.rxe") + " 01 00 00 00", "< 02 8b 92 00"},
-                 {"01 83 05 01", "< 02 83 93 05 00 00"},
-                 {"01 84 10", "< 02 84 00 10"},  // beyond the table: as the firmware
-             });
+  run(*this,
+      {
+          // More bytes than announced: cut, and the file is dropped at close.
+          {"01 81" + nameField("x.txt") + " 02 00 00 00", "02 81 00 00"},
+          {"01 83 00 01 02 03", "02 83 84 00 02 00"},
+          {"01 83 00 04", "02 83 84 00 00 00"},
+          {"01 84 00", "02 84 00 00"},
+          // Fewer bytes than announced: dropped too.
+          {"01 81" + nameField("y.txt") + " 02 00 00 00", "02 81 00 00"},
+          {"01 84 00", "02 84 00 00"},
+          {"01 86" + nameField("?.txt"), "02 86 87 00" + zeros(24)},
+          {"01 86" + nameField("*.txt"), "02 86 87 00" + zeros(24)},
+          // A data file keeps what was written.
+          {"01 8b" + nameField("d.dat") + " 08 00 00 00", "02 8b 00 00"},
+          {"01 83 00 01", "02 83 00 00 01 00"},
+          {"01 84 00", "02 84 00 00"},
+          {"01 86" + nameField("d.dat"), "02 86 00 00" + nameField("d.dat") + " 01 00 00 00"},
+          {"01 84 00", "02 84 00 00"},
+          {"01 81" + nameField("big.rxe") + " 00 00 10 00", "02 81 82 00"},
+          {"01 81" + nameField("a/b.rxe") + " 01 00 00 00", "02 81 92 00"},
+          {"01 81" + nameField("*.rxe") + " 01 00 00 00", "02 81 92 00"},
+          {"01 8b" + nameField("log.rxe") + " 01 00 00 00", "02 8b 92 00"},
+          {"01 83 05 01", "02 83 93 05 00 00"},
+          {"01 84 10", "02 84 00 10"},  // beyond the table: as the firmware
+      });
 }
 
 TEST_F(SimFilesTest, AppendsToADataFileUpToItsAnnouncedSize) {
-  run(*this, {
-                 // Made with room for 6 bytes, closed after 2.
-                 {"01 8b" + name("log.dat") + " 06 00 00 00", "< 02 8b 00 00"},
-                 {"01 83 00 61 62", "< 02 83 00 00 02 00"},
-                 {"01 84 00", "< 02 84 00 00"},
-                 // Opened again after its last byte: the room left.
-                 {"01 8c" + name("LOG.DAT"), "< 02 8c 00 00 04 00 00 00"},
-                 {"01 8c" + name("log.dat"), "< 02 8c 8b 01 00 00 00 00"},  // in progress
-                 {"01 83 00 63", "< 02 83 00 00 01 00"},
-                 {"01 84 00", "< 02 84 00 00"},
-                 {"01 80" + name("log.dat"), "< 02 80 00 00 03 00 00 00"},
-                 {"01 82 00 03 00", "< 02 82 00 00 03 00 61 62 63"},
-                 {"01 84 00", "< 02 84 00 00"},
-                 // Written past its room: cut at the announced size, then full.
-                 {"01 8c" + name("log.dat"), "< 02 8c 00 00 03 00 00 00"},
-                 {"01 83 00 64 65 66 67", "< 02 83 84 00 03 00"},
-                 {"01 84 00", "< 02 84 00 00"},
-                 {"01 86" + name("log.dat"), "< 02 86 00 00" + name("log.dat") + " 06 00 00 00"},
-                 {"01 84 00", "< 02 84 00 00"},
-                 {"01 8c" + name("log.dat"), "< 02 8c 8e 00 00 00 00 00"},
-                 // No data file, no such file.
-                 {"01 8c" + name("a.rxe"), "< 02 8c 8d 00 00 00 00 00"},
-                 {"01 8c" + name("none.dat"), "< 02 8c 87 00 00 00 00 00"},
-             });
+  run(*this,
+      {
+          // Made with room for 6 bytes, closed after 2.
+          {"01 8b" + nameField("log.dat") + " 06 00 00 00", "02 8b 00 00"},
+          {"01 83 00 61 62", "02 83 00 00 02 00"},
+          {"01 84 00", "02 84 00 00"},
+          // Opened again after its last byte: the room left.
+          {"01 8c" + nameField("LOG.DAT"), "02 8c 00 00 04 00 00 00"},
+          {"01 8c" + nameField("log.dat"), "02 8c 8b 01 00 00 00 00"},  // in progress
+          {"01 83 00 63", "02 83 00 00 01 00"},
+          {"01 84 00", "02 84 00 00"},
+          {"01 80" + nameField("log.dat"), "02 80 00 00 03 00 00 00"},
+          {"01 82 00 03 00", "02 82 00 00 03 00 61 62 63"},
+          {"01 84 00", "02 84 00 00"},
+          // Written past its room: cut at the announced size, then full.
+          {"01 8c" + nameField("log.dat"), "02 8c 00 00 03 00 00 00"},
+          {"01 83 00 64 65 66 67", "02 83 84 00 03 00"},
+          {"01 84 00", "02 84 00 00"},
+          {"01 86" + nameField("log.dat"), "02 86 00 00" + nameField("log.dat") + " 06 00 00 00"},
+          {"01 84 00", "02 84 00 00"},
+          {"01 8c" + nameField("log.dat"), "02 8c 8e 00 00 00 00 00"},
+          // No data file, no such file.
+          {"01 8c" + nameField("a.rxe"), "02 8c 8d 00 00 00 00 00"},
+          {"01 8c" + nameField("none.dat"), "02 8c 87 00 00 00 00 00"},
+      });
 }
 
 // A name byte outside printable ASCII is an illegal name for every command
@@ -186,66 +159,67 @@ TEST_F(SimFilesTest, NamesOutsidePrintableAsciiAreIllegal) {
                                  std::string("\xc3\xa9.rso"), std::string("a\x7f.rxe")}) {
     SCOPED_TRACE(bad);
     run(*this, {
-                   {"01 80" + name(bad), "< 02 80 92 00 00 00 00 00"},
-                   {"01 81" + name(bad) + " 01 00 00 00", "< 02 81 92 00"},
-                   {"01 89" + name(bad) + " 01 00 00 00", "< 02 89 92 00"},
-                   {"01 8b" + name(bad) + " 01 00 00 00", "< 02 8b 92 00"},
-                   {"01 8c" + name(bad), "< 02 8c 92 00 00 00 00 00"},
-                   {"01 85" + name(bad), "< 02 85 92" + name(bad)},
-                   {"01 86" + name(bad), "< 02 86 92 00" + zeros(24)},
+                   {"01 80" + nameField(bad), "02 80 92 00 00 00 00 00"},
+                   {"01 81" + nameField(bad) + " 01 00 00 00", "02 81 92 00"},
+                   {"01 89" + nameField(bad) + " 01 00 00 00", "02 89 92 00"},
+                   {"01 8b" + nameField(bad) + " 01 00 00 00", "02 8b 92 00"},
+                   {"01 8c" + nameField(bad), "02 8c 92 00 00 00 00 00"},
+                   {"01 85" + nameField(bad), "02 85 92" + nameField(bad)},
+                   {"01 86" + nameField(bad), "02 86 92 00" + zeros(24)},
                });
   }
 }
 
 TEST_F(SimFilesTest, DeleteEchoesTheName) {
-  run(*this, {
-                 {"01 80" + name("b.rso"), "< 02 80 00 00 03 00 00 00"},
-                 {"01 85" + name("B.RSO"), "< 02 85 8b" + name("B.RSO")},  // open for reading
-                 {"01 84 00", "< 02 84 00 00"},
-                 {"01 85" + name("B.RSO"), "< 02 85 00" + name("B.RSO")},
-                 {"01 85" + name("B.RSO"), "< 02 85 87" + name("B.RSO")},
-                 {"01 86" + name("*.*"), "< 02 86 00 00" + name("a.rxe") + " 05 00 00 00"},
-                 {"01 87 00", "< 02 87 87 00" + zeros(24)},
-             });
+  run(*this,
+      {
+          {"01 80" + nameField("b.rso"), "02 80 00 00 03 00 00 00"},
+          {"01 85" + nameField("B.RSO"), "02 85 8b" + nameField("B.RSO")},  // open for reading
+          {"01 84 00", "02 84 00 00"},
+          {"01 85" + nameField("B.RSO"), "02 85 00" + nameField("B.RSO")},
+          {"01 85" + nameField("B.RSO"), "02 85 87" + nameField("B.RSO")},
+          {"01 86" + nameField("*.*"), "02 86 00 00" + nameField("a.rxe") + " 05 00 00 00"},
+          {"01 87 00", "02 87 87 00" + zeros(24)},
+      });
 }
 
 TEST_F(SimFilesTest, HandlesAndWriteBuffersRunOut) {
-  for (int h = 0; h < 16; ++h) send("01 80" + name("a.rxe"));
-  EXPECT_EQ(send("01 80" + name("a.rxe")), "< 02 80 81 00 00 00 00 00");
-  EXPECT_EQ(send("01 86" + name("*.*")), "< 02 86 81 00" + zeros(24));
+  for (int h = 0; h < 16; ++h) send("01 80" + nameField("a.rxe"));
+  EXPECT_EQ(send("01 80" + nameField("a.rxe")), "02 80 81 00 00 00 00 00");
+  EXPECT_EQ(send("01 86" + nameField("*.*")), "02 86 81 00" + zeros(24));
   for (int h = 0; h < 16; ++h) {
     char close[16];
     std::snprintf(close, sizeof close, "01 84 %02x", h);
     send(close);
   }
   for (int h = 0; h < 4; ++h) {
-    EXPECT_EQ(send("01 81" + name("w" + std::to_string(h) + ".txt") + " 01 00 00 00"),
-              "< 02 81 00 0" + std::to_string(h));
+    EXPECT_EQ(send("01 81" + nameField("w" + std::to_string(h) + ".txt") + " 01 00 00 00"),
+              "02 81 00 0" + std::to_string(h));
   }
-  EXPECT_EQ(send("01 81" + name("w4.txt") + " 01 00 00 00"), "< 02 81 8c 04");
+  EXPECT_EQ(send("01 81" + nameField("w4.txt") + " 01 00 00 00"), "02 81 8c 04");
 }
 
 TEST_F(SimFilesTest, FreeFlashFollowsWhatIsStored) {
   // 448 sectors of 256 bytes; each of the two small files takes one.
   EXPECT_EQ(freeFlash(), 446u * 256 - 928);
-  send("01 81" + name("c.txt") + " 2c 01 00 00");  // 300 bytes: 2 sectors, held at once
+  send("01 81" + nameField("c.txt") + " 2c 01 00 00");  // 300 bytes: 2 sectors, held at once
   EXPECT_EQ(freeFlash(), 444u * 256 - 924);
   send("01 84 00");  // dropped: nothing written
   EXPECT_EQ(freeFlash(), 446u * 256 - 928);
-  send("01 85" + name("a.rxe"));
-  send("01 85" + name("b.rso"));
+  send("01 85" + nameField("a.rxe"));
+  send("01 85" + nameField("b.rso"));
   EXPECT_EQ(freeFlash(), 448u * 256 - 932);
-  EXPECT_EQ(send("01 81" + name("all.txt") + " 5c bc 01 00"), "< 02 81 00 00");
+  EXPECT_EQ(send("01 81" + nameField("all.txt") + " 5c bc 01 00"), "02 81 00 00");
   EXPECT_EQ(freeFlash(), 0u);
 }
 
 TEST_F(SimFilesTest, FirmwareVersionAndUnknownOpcodes) {
-  EXPECT_EQ(send("01 88"), "< 02 88 00 7c 01 1d 01");
+  EXPECT_EQ(send("01 88"), "02 88 00 7c 01 1d 01");
   EXPECT_EQ(send("81 88"), "");
   // An opcode the firmware does not know: 0x02, the opcode, and as many
   // bytes again as the request had, of what the reply buffer held.
-  EXPECT_EQ(send("01 99 aa bb cc"), "< 02 99 00 7c 01 1d 01");
-  EXPECT_EQ(send("01 9a"), "< 02 9a 00 7c");
+  EXPECT_EQ(send("01 99 aa bb cc"), "02 99 00 7c 01 1d 01");
+  EXPECT_EQ(send("01 9a"), "02 9a 00 7c");
 }
 
 // A brick whose flash is kept in a folder.
@@ -258,15 +232,10 @@ struct FolderBrick {
     simBrickReset(brick, config, SimClock::now());
     return true;
   }
-  std::string send(const std::string& telegram) {
-    const std::vector<std::uint8_t> bytes = hex(telegram);
-    SimReply reply;
-    simBrickReceive(brick, bytes.data(), bytes.size(), SimClock::now(), reply);
-    return traceLine('<', reply.bytes, reply.length);
-  }
+  std::string send(const std::string& telegram) { return brickReply(brick, bytesOf(telegram)); }
   // Uploads "hi" as `file`; the reply to CLOSE.
   std::string upload(const std::string& file) {
-    send("01 81" + name(file) + " 02 00 00 00");
+    send("01 81" + nameField(file) + " 02 00 00 00");
     send("01 83 00 68 69");
     return send("01 84 00");
   }
@@ -284,7 +253,7 @@ TEST(SimFlashFolder, KeepsUploadsAcrossARestart) {
   ASSERT_NE(::mkdtemp(dir), nullptr);
   FolderBrick b;
   ASSERT_TRUE(b.load(dir)) << b.error;
-  EXPECT_EQ(b.upload("Up.TXT"), "< 02 84 00 00");
+  EXPECT_EQ(b.upload("Up.TXT"), "02 84 00 00");
   EXPECT_EQ(contents(std::string(dir) + "/Up.TXT"), "hi");
 
   FolderBrick again;
@@ -293,7 +262,7 @@ TEST(SimFlashFolder, KeepsUploadsAcrossARestart) {
   EXPECT_EQ(again.config.files[0].name, "Up.TXT");
   EXPECT_EQ(again.config.files[0].bytes, (std::vector<std::uint8_t>{'h', 'i'}));
 
-  EXPECT_EQ(b.send("01 85" + name("up.txt")), "< 02 85 00" + name("up.txt"));
+  EXPECT_EQ(b.send("01 85" + nameField("up.txt")), "02 85 00" + nameField("up.txt"));
   EXPECT_NE(::access((std::string(dir) + "/Up.TXT").c_str(), F_OK), 0);
   ::rmdir(dir);
 }
@@ -319,19 +288,19 @@ TEST(SimFlashFolder, PlantedLinksReachNothingOutsideIt) {
   ASSERT_TRUE(b.load(top + "/alias")) << b.error;
   ASSERT_EQ(b.config.files.size(), 1u);
   EXPECT_EQ(b.config.files[0].name, "Own.txt");
-  EXPECT_EQ(b.send("01 80" + name("Link.txt")), "< 02 80 87 00 00 00 00 00");
-  EXPECT_EQ(b.send("01 80" + name("Hard.txt")), "< 02 80 87 00 00 00 00 00");
+  EXPECT_EQ(b.send("01 80" + nameField("Link.txt")), "02 80 87 00 00 00 00 00");
+  EXPECT_EQ(b.send("01 80" + nameField("Hard.txt")), "02 80 87 00 00 00 00 00");
 
   ASSERT_EQ(::symlink(host.c_str(), (dir + "/Late.txt").c_str()), 0);  // while serving
   for (const char* file : {"Up.txt", "Late.txt", "Link.txt"}) {
     SCOPED_TRACE(file);
-    EXPECT_EQ(b.upload(file), "< 02 84 00 00");
+    EXPECT_EQ(b.upload(file), "02 84 00 00");
     struct stat info {};
     ASSERT_EQ(::lstat((dir + "/" + file).c_str(), &info), 0);
     EXPECT_TRUE(S_ISREG(info.st_mode));
     EXPECT_EQ(contents(dir + "/" + file), "hi");
   }
-  EXPECT_EQ(b.send("01 85" + name("Late.txt")), "< 02 85 00" + name("Late.txt"));
+  EXPECT_EQ(b.send("01 85" + nameField("Late.txt")), "02 85 00" + nameField("Late.txt"));
   EXPECT_EQ(contents(host), "host");
   EXPECT_EQ(contents(top + "/other.txt"), "other");
   std::system(("rm -rf '" + top + "'").c_str());

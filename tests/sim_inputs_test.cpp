@@ -10,26 +10,12 @@
 
 #include "sim/sim_brick.h"
 #include "sim/sim_trace.h"
+#include "sim_test_support.h"
 
 namespace {
 
 using std::chrono::microseconds;
 using std::chrono::milliseconds;
-
-std::vector<std::uint8_t> bytesOf(const std::string& hex) {
-  std::vector<std::uint8_t> bytes;
-  for (std::size_t i = 0; i < hex.size(); i += 3) {
-    bytes.push_back(static_cast<std::uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-  }
-  return bytes;
-}
-
-// " 00" `n` times, for the zero padding of replies.
-std::string zeros(int n) {
-  std::string text;
-  for (int i = 0; i < n; ++i) text += " 00";
-  return text;
-}
 
 // The firmware model driven with synthetic times: every telegram is given
 // as spaced hex, type byte first, at a time counted from power-up.
@@ -37,15 +23,12 @@ class SimInputModel : public ::testing::Test {
  protected:
   void powerUp() { simBrickReset(brick, config, t0); }
 
-  // The reply as spaced hex from 0x02 on, or "none".
+  // The reply as spaced hex from 0x02 on, or "" for none.
   std::string send(const std::string& hex, microseconds at = microseconds(0)) {
-    const std::vector<std::uint8_t> telegram = bytesOf(hex);
-    SimReply reply;
-    if (!simBrickReceive(brick, telegram.data(), telegram.size(), t0 + at, reply)) return "none";
-    return traceLine('<', reply.bytes, reply.length).substr(2);
+    return brickReply(brick, bytesOf(hex), t0 + at);
   }
 
-  const SimTime t0 = SimTime{} + std::chrono::hours(1);
+  const SimTime t0 = kSimStart;
   SimBrickConfig config;
   SimBrick brick;
 };
@@ -187,9 +170,9 @@ TEST_F(SimInputModel, SonarDistanceReadTakesMilliseconds) {
   // takes nothing, and neither do the other reads without one.
   send("00 0f 03 02 01 02 42", ms(60));
   send("00 0f 03 02 01 02 42", ms(70));
-  EXPECT_EQ(send("80 10 03", ms(80)), "none");
-  EXPECT_EQ(send("80 0e 03", ms(80)), "none");
-  EXPECT_EQ(send("80 07 03", ms(80)), "none");
+  EXPECT_EQ(send("80 10 03", ms(80)), "");
+  EXPECT_EQ(send("80 0e 03", ms(80)), "");
+  EXPECT_EQ(send("80 07 03", ms(80)), "");
   EXPECT_EQ(send("00 0e 03", ms(80)), "02 0e 00 02");
   EXPECT_EQ(send("00 10 03", ms(80)), "02 10 00 02 25 25" + zeros(14));
 }
@@ -270,8 +253,8 @@ TEST_F(SimInputModel, ProgramStartAndStopResetTheInputs) {
   config.sensorRaw[0] = 183;
   config.sonarCm[3] = 37;
   powerUp();
-  const std::string demo = "00 00 64 65 6d 6f 2e 72 78 65" + zeros(12);  // demo.rxe
-  const std::string missing = "00 00 6e 6f 6e 65" + zeros(16);           // none
+  const std::string demo = "00 00" + nameField("demo.rxe");
+  const std::string missing = "00 00" + nameField("none");
   struct Case {
     const char* name;
     std::string telegram;

@@ -10,17 +10,9 @@
 #include "protocol/little_endian.h"
 #include "sim/sim_brick.h"
 #include "sim/sim_trace.h"
+#include "sim_test_support.h"
 
 namespace {
-
-using Bytes = std::vector<std::uint8_t>;
-
-const SimTime kStart = SimTime{} + std::chrono::hours(1);
-
-SimTime at(double seconds) {
-  return kStart +
-         std::chrono::duration_cast<SimClock::duration>(std::chrono::duration<double>(seconds));
-}
 
 struct OutputState {
   int power = 0;  // signed, as set
@@ -38,14 +30,12 @@ struct Bench {
   SimBrick brick;
 
   explicit Bench(const SimBrickConfig& config = SimBrickConfig{}) {
-    simBrickReset(brick, config, kStart);
+    simBrickReset(brick, config, kSimStart);
   }
 
   // The reply as spaced hex, 02 first; empty when the brick sends none.
   std::string send(const Bytes& telegram, double t) {
-    SimReply reply;
-    if (!simBrickReceive(brick, telegram.data(), telegram.size(), at(t), reply)) return "";
-    return traceLine('<', reply.bytes, reply.length).substr(2);
+    return brickReply(brick, telegram, simAt(t));
   }
 
   // SETOUTPUTSTATE with MOTORON|REGULATED: `regulation` 1 speed, 2 sync.
@@ -79,12 +69,7 @@ struct Bench {
     return send({0x00, 0x0A, port, static_cast<std::uint8_t>(relative ? 1 : 0)}, t);
   }
   std::string program(std::uint8_t opcode, const std::string& name, double t) {
-    Bytes telegram = {0x00, opcode};
-    if (opcode == 0x00) {
-      telegram.resize(22, 0);
-      std::copy(name.begin(), name.end(), telegram.begin() + 2);
-    }
-    return send(telegram, t);
+    return send(opcode == 0x00 ? withName({0x00, opcode}, name) : Bytes{0x00, opcode}, t);
   }
 
   // B and C synchronised, as a client library sets a pair: B, then C.
@@ -96,7 +81,7 @@ struct Bench {
   OutputState state(std::uint8_t port, double t) {
     SimReply reply;
     const std::uint8_t telegram[] = {0x00, 0x06, port};
-    EXPECT_TRUE(simBrickReceive(brick, telegram, sizeof telegram, at(t), reply));
+    EXPECT_TRUE(simBrickReceive(brick, telegram, sizeof telegram, simAt(t), reply));
     EXPECT_EQ(reply.length, 25u);
     const std::uint8_t* b = reply.bytes;
     auto s32 = [&](int i) { return nxt::readI32(b + i); };
@@ -478,10 +463,9 @@ TEST(SimOutputs, GetOutputStateAnswersTheFirmwaresReply) {
 }
 
 TEST(SimOutputs, BadPortsAndTheNoReplyType) {
-  const std::string zeros = " 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00";
   Bench bench;
-  EXPECT_EQ(bench.send({0x00, 0x06, 0x03}, 0.0), "02 06 c0" + zeros);
-  EXPECT_EQ(bench.send({0x00, 0x06, 0xFF}, 0.0), "02 06 c0" + zeros);
+  EXPECT_EQ(bench.send({0x00, 0x06, 0x03}, 0.0), "02 06 c0" + zeros(22));
+  EXPECT_EQ(bench.send({0x00, 0x06, 0xFF}, 0.0), "02 06 c0" + zeros(22));
   EXPECT_EQ(bench.send({0x00, 0x04, 0x03, 0x64, 0x05, 0x01, 0, 0x20, 0, 0, 0, 0}, 0.0), "02 04 c0");
   EXPECT_EQ(bench.send({0x00, 0x0A, 0x03, 0x00}, 0.0), "02 0a c0");
   EXPECT_EQ(bench.send({0x80, 0x06, 0x00}, 0.0), "") << "a read without reply does nothing";
@@ -527,7 +511,7 @@ TEST(SimOutputs, LoadSurvivesProgramResetsAndPowerUp) {
   EXPECT_EQ(bench.program(0x00, "demo.rxe", 0.0), "02 00 00");
   bench.run(2, 100, 0.0);
   EXPECT_EQ(bench.rotation(2, 1.0), 0);
-  simBrickReset(bench.brick, bench.brick.config, at(1.0));
+  simBrickReset(bench.brick, bench.brick.config, simAt(1.0));
   bench.run(2, 100, 1.0);
   EXPECT_EQ(bench.rotation(2, 2.0), 0);
 }

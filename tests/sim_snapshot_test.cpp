@@ -14,12 +14,8 @@
 namespace {
 
 // Sends one telegram (type byte first) and takes the answer, if any.
-void exchange(TransportDevice* device, std::vector<std::uint8_t> telegram) {
-  ASSERT_EQ(transportSend(device, telegram.data(), telegram.size()), kTransportOk);
-  if ((telegram[0] & nxt::kNoReplyBit) != 0) return;
-  std::uint8_t reply[nxt::kMaxTelegramLength];
-  std::size_t received = 0;
-  transportReceive(device, reply, sizeof reply, received);
+void sendTelegram(TransportDevice* device, const Bytes& telegram) {
+  ASSERT_NE(transportExchange(device, telegram), "send failed");
 }
 
 std::string describe(const SimTelegramRecord& r) {
@@ -39,9 +35,9 @@ TEST(SimSnapshot, FollowsTheBrickThroughTheTransport) {
   std::int32_t result = 0;
   TransportDevice* device = transportOpenFirstBrick(result);
   ASSERT_NE(device, nullptr);
-  exchange(device, kForwardA75);
-  exchange(device, {0x80, 0x03, 0xb8, 0x01, 0xc8, 0x00});  // 440 Hz, 200 ms
-  exchange(device, {0x00, 0x0b});                          // battery
+  sendTelegram(device, kForwardA75);
+  sendTelegram(device, {0x80, 0x03, 0xb8, 0x01, 0xc8, 0x00});  // 440 Hz, 200 ms
+  sendTelegram(device, {0x00, 0x0b});                          // battery
   simTransportSnapshot(s);
   EXPECT_TRUE(s.linkOpen);
   EXPECT_EQ(s.outputs.port[0].power, 75);
@@ -115,7 +111,7 @@ TEST(SimSnapshot, ReadersSeeWholeSnapshots) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   for (int i = 0; i < 20000 || (reads < 100 && std::chrono::steady_clock::now() < deadline); ++i) {
     t[3] = static_cast<std::uint8_t>(i % 101);
-    exchange(device, t);
+    sendTelegram(device, t);
   }
   done = true;
   reader.join();

@@ -8,16 +8,11 @@
 #include <vector>
 
 #include "sim/sim_brick.h"
+#include "sim_test_support.h"
 
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-const SimTime kStart = SimTime{} + std::chrono::hours(1);
-
-SimTime at(double seconds) {
-  return kStart +
-         std::chrono::duration_cast<SimClock::duration>(std::chrono::duration<double>(seconds));
-}
 
 // A world from JSON text; fails the test when it does not load.
 std::shared_ptr<const SimWorldMap> mapOf(const std::string& json) {
@@ -38,18 +33,18 @@ struct Robot {
   SimWorld world;
 
   explicit Robot(std::shared_ptr<const SimWorldMap> map) {
-    simBrickReset(brick, SimBrickConfig{}, kStart);
-    simWorldStart(world, std::move(map), brick.outputs, kStart);
+    simBrickReset(brick, SimBrickConfig{}, kSimStart);
+    simWorldStart(world, std::move(map), brick.outputs, kSimStart);
   }
   // Regulated speed run at `power` (negative: reverse), as motor;setforward.
   void run(std::uint8_t port, int power, double t) {
-    simWorldAdvance(world, brick.outputs, at(t));
-    const std::uint8_t telegram[] = {
-        0x80, 0x04, port, static_cast<std::uint8_t>(power), 0x05, 0x01, 0x00, 0x20, 0, 0, 0, 0};
-    SimReply reply;
-    simBrickReceive(brick, telegram, sizeof telegram, at(t), reply);
+    simWorldAdvance(world, brick.outputs, simAt(t));
+    brickReply(
+        brick,
+        {0x80, 0x04, port, static_cast<std::uint8_t>(power), 0x05, 0x01, 0x00, 0x20, 0, 0, 0, 0},
+        simAt(t));
   }
-  void advance(double t) { simWorldAdvance(world, brick.outputs, at(t)); }
+  void advance(double t) { simWorldAdvance(world, brick.outputs, simAt(t)); }
   double wheelMm(int port) const { return brick.outputs.port[port].position * kPi * 56 / 360; }
 };
 
@@ -189,8 +184,8 @@ TEST(SimWorldSensors, LightSensorReadsTheFloorAcrossTheLineEdge) {
     SCOPED_TRACE(std::to_string(c.offset) + (c.lamp ? " lamp on" : " lamp off"));
     SimWorld world;
     SimBrick brick;
-    simBrickReset(brick, SimBrickConfig{}, kStart);
-    simWorldStart(world, map, brick.outputs, kStart);
+    simBrickReset(brick, SimBrickConfig{}, kSimStart);
+    simWorldStart(world, map, brick.outputs, kSimStart);
     world.pose = {300, 500 + c.offset, 0};
     const std::uint8_t type = c.lamp ? nxt::kSensorLightActive : nxt::kSensorLightInactive;
     brick.inputs.ports[2].type = type;
@@ -205,9 +200,9 @@ TEST(SimWorldSensors, ConsoleValueOverridesTheWorldFromThenOn) {
   SimBrick brick;
   SimBrickConfig config;
   config.sonarCm[3] = 40;  // as --sonar in_4=40 sets it
-  simBrickReset(brick, config, kStart);
+  simBrickReset(brick, config, kSimStart);
   SimWorld world;
-  simWorldStart(world, map, brick.outputs, kStart);
+  simWorldStart(world, map, brick.outputs, kSimStart);
   simWorldSense(world, brick.inputs, brick.config);
   EXPECT_EQ(brick.config.sonarCm[3], 40);
   EXPECT_EQ(brick.config.sensorRaw[0], kSimTouchReleasedRaw);

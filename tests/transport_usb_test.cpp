@@ -16,20 +16,10 @@
 #include "interpreter/command_interpreter.h"
 #include "link/device_link.h"
 #include "link/transport.h"
+#include "sim_test_support.h"
 #include "tools/text_lines.h"
 
 namespace {
-
-std::string hex(const std::vector<std::uint8_t>& bytes) {
-  std::string text;
-  for (std::uint8_t b : bytes) {
-    char two[4];
-    std::snprintf(two, sizeof two, "%02x", b);
-    if (!text.empty()) text += ' ';
-    text += two;
-  }
-  return text;
-}
 
 FakeUsbDeviceSetup brickNamed(const std::string& name, std::uint16_t millivolts = 8100) {
   FakeUsbDeviceSetup setup;
@@ -170,7 +160,7 @@ TEST_P(UsbLayoutTest, EndpointsAndConfigurationComeFromTheDescriptors) {
   EXPECT_EQ(ask("nxt;batterylevel"), "8100");
   const auto writes = fakeUsbTransfers(brick, GetParam().outEndpoint);
   ASSERT_EQ(writes.size(), 1u);
-  EXPECT_EQ(hex(writes[0].data), "00 0b");
+  EXPECT_EQ(hexOf(writes[0].data), "00 0b");
   EXPECT_EQ(fakeUsbTransfers(brick, GetParam().inEndpoint).size(), 1u);
 }
 
@@ -326,7 +316,7 @@ TEST_F(UsbTransportTest, OneBulkWritePerTelegramAndOne64ByteReadPerReply) {
     EXPECT_EQ(calls[0].function, "libusb_bulk_transfer");
     EXPECT_EQ(calls[0].device, brick);
     EXPECT_EQ(calls[0].value, 0x01);
-    EXPECT_EQ(hex(calls[0].data), c.telegram);
+    EXPECT_EQ(hexOf(calls[0].data), c.telegram);
     EXPECT_EQ(calls[0].timeoutMs, 1000u);
     if (c.readsReply) {
       EXPECT_EQ(calls[1].value, 0x82);
@@ -526,7 +516,7 @@ TEST_F(UsbTransportTest, TheSessionsStopsOpenALostLinkOnceAndSayWhenTheyFailed) 
   const int back = fakeUsbPlug();
   EXPECT_TRUE(interpreter.coastAllMotors());
   std::vector<std::string> sent;
-  for (const FakeUsbCall& call : fakeUsbTransfers(back, 0x01)) sent.push_back(hex(call.data));
+  for (const FakeUsbCall& call : fakeUsbTransfers(back, 0x01)) sent.push_back(hexOf(call.data));
   EXPECT_EQ(sent, (std::vector<std::string>{"80 04 00 00 00 00 00 00 00 00 00 00",
                                             "80 04 01 00 00 00 00 00 00 00 00 00",
                                             "80 04 02 00 00 00 00 00 00 00 00 00"}));
@@ -563,12 +553,7 @@ TEST_F(UsbTransportTest, EachSharedHandleIsClosedOnItsOwn) {
   first.reset();
   EXPECT_EQ(fakeUsbLive().claimedInterfaces, 1);
 
-  const std::uint8_t battery[] = {0x00, 0x0b};
-  ASSERT_EQ(transportSend(second.device, battery, sizeof battery), kTransportOk);
-  std::uint8_t reply[64];
-  std::size_t received = 0;
-  ASSERT_EQ(transportReceive(second.device, reply, sizeof reply, received), kTransportOk);
-  EXPECT_EQ(hex({reply, reply + received}), "02 0b 00 a4 1f");
+  EXPECT_EQ(transportExchange(second.device, {0x00, 0x0b}), "02 0b 00 a4 1f");
   EXPECT_EQ(fakeUsbTransfers(brick, 0x01).size(), 1u);
 }
 

@@ -89,12 +89,7 @@ TEST(ViewControls, ConsoleLinesReachTheBrick) {
   std::int32_t result = 0;
   TransportDevice* device = transportOpenFirstBrick(result);
   ASSERT_NE(device, nullptr);
-  const std::uint8_t battery[] = {0x00, 0x0b};
-  ASSERT_EQ(transportSend(device, battery, sizeof battery), kTransportOk);
-  std::uint8_t reply[8] = {};
-  std::size_t received = 0;
-  ASSERT_EQ(transportReceive(device, reply, sizeof reply, received), kTransportOk);
-  EXPECT_EQ(nxt::readU16(&reply[3]), 7400);
+  EXPECT_EQ(transportExchange(device, {0x00, 0x0b}), "02 0b 00 e8 1c");  // 7400 mV
   EXPECT_EQ(simTransportBrick().config.sonarCm[3], 42);
   transportCloseBrick(device);
 }
@@ -130,8 +125,7 @@ TEST(ViewControls, PoseLinesTellAndPlaceTheRobot) {
   std::int32_t result = 0;
   TransportDevice* device = transportOpenFirstBrick(result);
   ASSERT_NE(device, nullptr);
-  const std::uint8_t keepAlive[] = {0x00, 0x0d};
-  ASSERT_EQ(transportSend(device, keepAlive, sizeof keepAlive), kTransportOk);
+  ASSERT_NE(transportExchange(device, {0x00, 0x0d}), "send failed");
   EXPECT_EQ(simTransportBrick().config.sonarCm[3], 44);
   EXPECT_EQ(simTransportBrick().config.sensorRaw[0], kSimTouchReleasedRaw);
   transportCloseBrick(device);
