@@ -254,8 +254,12 @@ std::int32_t transportSend(TransportDevice* device, const std::uint8_t* telegram
     traceTelegram(t.trace, '<', reply.bytes, reply.length);
     t.pending.push_back(reply);
   }
-  for (const std::string& event : t.brick.events) traceEvent(t.trace, event);
-  t.brick.events.clear();
+  // An event's text is made only for a trace that takes it.
+  const bool traced = t.trace.file != nullptr || t.trace.keepLines;
+  for (std::size_t i = 0; traced && i < t.brick.eventCount; ++i) {
+    traceEvent(t.trace, simBrickEventText(t.brick.events[i]));
+  }
+  t.brick.eventCount = 0;
   publish(telegram, length, &reply);
   return kTransportOk;
 }

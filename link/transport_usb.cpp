@@ -26,6 +26,7 @@
 #include <string>
 
 #include "link/transport.h"
+#include "link/usb_advice.h"
 #include "protocol/nxt_protocol.h"
 
 namespace {
@@ -95,7 +96,10 @@ std::int32_t resultOf(int usbError) {
 std::string openFailureReason(const char* step, int usbError) {
   switch (usbError) {
     case LIBUSB_ERROR_ACCESS:
-      return "access denied (install the udev rule: see FILES in man nxt-bridge)";
+      return std::string("access denied (") + usbAdvice(UsbTrouble::kAccessDenied) + ")";
+    case LIBUSB_ERROR_NOT_SUPPORTED:
+      return "no driver that libusb can use is bound to it (" + usbErrorName(usbError) +
+             "): " + usbAdvice(UsbTrouble::kNoDriver);
     case LIBUSB_ERROR_BUSY:
       return "another program holds it (" + usbErrorName(usbError) + ")";
     case LIBUSB_ERROR_NO_DEVICE:
@@ -269,9 +273,10 @@ UsbConnection* connectFirstBrick(libusb_device* const* list, ssize_t count, std:
   result = kTransportNoDevice;
   // A machine with USB lists its root hubs at least: an empty list is no
   // USB at all, not a missing brick.
-  tellOpenFailure(
-      count == 0 ? "no USB devices at all, not even a hub (in a container, give it /dev/bus/usb)"
-                 : "no NXT found on USB (is it switched on and plugged in?)");
+  tellOpenFailure(count == 0 ? std::string("no USB devices at all, not even a hub (") +
+                                   usbAdvice(UsbTrouble::kNoDevices) + ")"
+                             : std::string("no NXT found on USB (") +
+                                   usbAdvice(UsbTrouble::kNoBrick) + ")");
   return nullptr;
 }
 
@@ -288,8 +293,8 @@ TransportDevice* transportOpenFirstBrick(std::int32_t& result) {
     if (rc != LIBUSB_SUCCESS) {
       usb.context = nullptr;
       result = kTransportIoError;
-      tellOpenFailure("no USB: libusb cannot start (" + usbErrorName(rc) +
-                      "; in a container, give it /dev/bus/usb)");
+      tellOpenFailure("no USB: libusb cannot start (" + usbErrorName(rc) + "; " +
+                      usbAdvice(UsbTrouble::kCannotStart) + ")");
       return nullptr;
     }
   }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <utility>
+#include <string_view>
 
 #include "protocol/little_endian.h"
 
@@ -17,19 +17,33 @@ using nxt::Opcode;
 
 // Reads the zero-terminated file name that starts at `field`; the field
 // ends at the telegram's end or after 20 bytes, whichever comes first.
-std::string fileNameAt(const std::uint8_t* field, std::size_t available) {
+std::string_view fileNameAt(const std::uint8_t* field, std::size_t available) {
   const std::size_t limit = std::min(available, nxt::kFileNameField);
   std::size_t n = 0;
   while (n < limit && field[n] != 0) ++n;
-  return std::string(reinterpret_cast<const char*>(field), n);
+  return std::string_view(reinterpret_cast<const char*>(field), n);
 }
 
-bool isProgram(const std::string& name) {
-  const std::size_t dot = name.rfind('.');
-  if (dot == std::string::npos) return false;
-  std::string ext = name.substr(dot);
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return ext == ".rxe";
+bool isProgram(const char* name) {
+  const char* dot = std::strrchr(name, '.');
+  if (dot == nullptr || std::strlen(dot) != 4) return false;
+  const char* ext = ".rxe";
+  for (std::size_t i = 0; i < 4; ++i) {
+    if (std::tolower(static_cast<unsigned char>(dot[i])) != ext[i]) return false;
+  }
+  return true;
+}
+
+bool running(const SimBrick& brick) { return brick.runningProgram[0] != '\0'; }
+
+void tell(SimBrick& brick, bool started, const char* program) {
+  if (brick.eventCount == kSimEventsKept) {
+    std::copy(brick.events + 1, brick.events + kSimEventsKept, brick.events);
+    --brick.eventCount;
+  }
+  SimBrickEvent& event = brick.events[brick.eventCount++];
+  event.started = started;
+  simNameCopy(event.program, program);
 }
 
 void programReset(SimBrick& brick, SimTime now) {
@@ -45,7 +59,7 @@ BrickStatus messageWrite(SimBrick& brick, const std::uint8_t* p, std::size_t n) 
   const std::uint8_t last = size > 0 && 1 + size < n ? p[1 + size] : 0;
   if (size == 0 || size > nxt::kMessageField || last != 0) return BrickStatus::kOutOfRange;
   if (inbox >= nxt::kMailboxCount) return BrickStatus::kInvalidMailbox;
-  if (brick.runningProgram.empty()) return BrickStatus::kNoActiveProgram;
+  if (!running(brick)) return BrickStatus::kNoActiveProgram;
   SimMailbox& mailbox = brick.mailboxes[inbox];
   if (mailbox.count == kSimMessagesPerMailbox) {  // the oldest makes room
     mailbox.first = (mailbox.first + 1) % kSimMessagesPerMailbox;
@@ -68,7 +82,7 @@ void messageRead(SimBrick& brick, const std::uint8_t* p, std::size_t n, SimReply
   std::size_t size = 0;
   if (inbox >= nxt::kMailboxCount) {
     status = BrickStatus::kInvalidMailbox;
-  } else if (brick.runningProgram.empty()) {
+  } else if (!running(brick)) {
     status = BrickStatus::kNoActiveProgram;
   } else if (brick.mailboxes[inbox].count == 0) {
     status = BrickStatus::kMailboxEmpty;
@@ -96,27 +110,27 @@ BrickStatus systemDirect(SimBrick& brick, Opcode op, const std::uint8_t* p, std:
   auto param = [&](std::size_t i) -> std::uint8_t { return i < n ? p[i] : 0; };
   switch (op) {
     case Opcode::kStartProgram: {
-      const std::string name = fileNameAt(p, n);
-      const SimFile* file = simFlashFind(brick.flash, name);
+      const std::string_view name = fileNameAt(p, n);
+      const SimFlashFile* file = simFlashFind(brick.flash, name);
       if (file == nullptr) return BrickStatus::kOutOfRange;
       // Another file than a program fails to start, and a program waits
       // for the running one to end: both are accepted and come to nothing.
-      if (!isProgram(file->name) || !brick.runningProgram.empty()) return BrickStatus::kSuccess;
-      brick.runningProgram = name;
+      if (!isProgram(file->name) || running(brick)) return BrickStatus::kSuccess;
+      simNameCopy(brick.runningProgram, name);
       programReset(brick, now);
-      brick.events.push_back("program " + name + " started");
+      tell(brick, true, brick.runningProgram);
       return BrickStatus::kSuccess;
     }
     case Opcode::kStopProgram:
-      if (brick.runningProgram.empty()) return BrickStatus::kNoActiveProgram;
-      brick.events.push_back("program " + brick.runningProgram + " stopped");
-      brick.runningProgram.clear();
+      if (!running(brick)) return BrickStatus::kNoActiveProgram;
+      tell(brick, false, brick.runningProgram);
+      simNameCopy(brick.runningProgram, "");
       programReset(brick, now);
       return BrickStatus::kSuccess;
     case Opcode::kPlaySoundFile: {
-      const std::string name = fileNameAt(n > 1 ? p + 1 : p, n > 1 ? n - 1 : 0);
+      const std::string_view name = fileNameAt(n > 1 ? p + 1 : p, n > 1 ? n - 1 : 0);
       if (simFlashFind(brick.flash, name) == nullptr) return BrickStatus::kOutOfRange;
-      brick.playingSound = name;
+      simNameCopy(brick.playingSound, name);
       brick.soundLoops = param(0) != 0;
       return BrickStatus::kSuccess;
     }
@@ -135,7 +149,7 @@ BrickStatus systemDirect(SimBrick& brick, Opcode op, const std::uint8_t* p, std:
       simReplyU16(reply, brick.config.batteryMillivolts);
       return BrickStatus::kSuccess;
     case Opcode::kStopSoundPlayback:
-      brick.playingSound.clear();
+      simNameCopy(brick.playingSound, "");
       brick.soundLoops = false;
       return BrickStatus::kSuccess;
     case Opcode::kResetInputScaledValue:
@@ -148,13 +162,10 @@ BrickStatus systemDirect(SimBrick& brick, Opcode op, const std::uint8_t* p, std:
       messageRead(brick, p, n, reply);
       return BrickStatus::kSuccess;
     case Opcode::kGetCurrentProgramName: {
-      const bool running = !brick.runningProgram.empty();
       simReplyBegin(reply, nxt::byteOf(op),
-                    running ? BrickStatus::kSuccess : BrickStatus::kNoActiveProgram);
+                    running(brick) ? BrickStatus::kSuccess : BrickStatus::kNoActiveProgram);
       for (std::size_t i = 0; i < nxt::kFileNameField; ++i) {
-        simReplyByte(reply, i < brick.runningProgram.size()
-                                ? static_cast<std::uint8_t>(brick.runningProgram[i])
-                                : 0);
+        simReplyByte(reply, static_cast<std::uint8_t>(brick.runningProgram[i]));
       }
       return BrickStatus::kSuccess;
     }
@@ -201,13 +212,29 @@ void systemCommand(SimBrick& brick, std::uint8_t opcode, const std::uint8_t* p, 
 }  // namespace
 
 void simBrickReset(SimBrick& brick, const SimBrickConfig& config, SimTime now) {
-  SimBrickConfig kept = config;  // `config` may be brick.config itself
-  brick = SimBrick{};
-  brick.config = std::move(kept);
-  simFlashReset(brick.flash, brick.config.files, brick.config.flashFolder);
+  // The files are shared, and a brick's name fits a string's own buffer:
+  // the copy allocates nothing.
+  if (&config != &brick.config) brick.config = config;
+  simFlashReset(brick.flash, brick.config.files.get(), brick.config.flashFolder);
+  simNameCopy(brick.runningProgram, "");
+  for (SimMailbox& mailbox : brick.mailboxes) {
+    mailbox.first = 0;
+    mailbox.count = 0;
+  }
+  brick.eventCount = 0;
+  brick.lastReply = SimReply{};
+  simNameCopy(brick.playingSound, "");
+  brick.soundLoops = false;
+  brick.toneFrequencyHz = 0;
+  brick.toneDurationMs = 0;
+  brick.toneEnds = SimTime{};
   simOutputsPowerUp(brick.outputs, brick.config.motorLoadPercent, brick.config.batteryMillivolts,
                     now);
   simInputsReset(brick.inputs, now);
+}
+
+std::string simBrickEventText(const SimBrickEvent& event) {
+  return std::string("program ") + event.program + (event.started ? " started" : " stopped");
 }
 
 bool simBrickReceive(SimBrick& brick, const std::uint8_t* telegram, std::size_t length, SimTime now,

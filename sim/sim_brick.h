@@ -12,6 +12,9 @@
 // program resets every motor and sensor and empties the mailboxes. Each
 // start and stop is told as an event: "program NAME started" or "program
 // NAME stopped".
+//
+// Making a brick, resetting it and handling a telegram allocate nothing
+// (a flash folder aside, whose host files are written as they change).
 #pragma once
 
 #include <cstddef>
@@ -30,25 +33,37 @@
 constexpr std::size_t kSimMessagesPerMailbox = 5;
 
 // A mailbox of the running program: a ring of at most five messages, the
-// oldest at `first`; it holds them in place, without allocating.
+// oldest at `first`; it holds them in place, without allocating. Only the
+// `count` messages from `first` on are ever read, so a new brick leaves
+// the rest as it finds it.
 struct SimMailbox {
-  std::uint8_t messages[kSimMessagesPerMailbox][nxt::kMessageField] = {};
-  std::uint8_t sizes[kSimMessagesPerMailbox] = {};
+  std::uint8_t messages[kSimMessagesPerMailbox][nxt::kMessageField];
+  std::uint8_t sizes[kSimMessagesPerMailbox];
   std::size_t first = 0;
   std::size_t count = 0;
 };
 
+// Something that happened inside the brick: a program started or stopped.
+struct SimBrickEvent {
+  bool started = false;
+  char program[kSimNameBytes] = {};
+};
+
+constexpr std::size_t kSimEventsKept = 4;
+
+// Every field is set anew by simBrickReset.
 struct SimBrick {
   SimBrickConfig config;
   SimFlash flash;
-  std::string runningProgram;  // empty when no program runs
+  char runningProgram[kSimNameBytes] = {};  // empty when no program runs
   SimMailbox mailboxes[nxt::kMailboxCount];
-  // What happened inside the brick since the caller last looked, e.g.
-  // "program demo.rxe started"; the caller empties it.
-  std::vector<std::string> events;
+  // What happened inside the brick since the caller last looked, oldest
+  // first; the caller empties it (eventCount 0). Unseen, the oldest go.
+  SimBrickEvent events[kSimEventsKept];
+  std::size_t eventCount = 0;
   // The reply buffer as the last command left it.
   SimReply lastReply;
-  std::string playingSound;  // empty when silent
+  char playingSound[kSimNameBytes] = {};  // empty when silent
   bool soundLoops = false;
   std::uint16_t toneFrequencyHz = 0;  // the last tone played
   std::uint16_t toneDurationMs = 0;
@@ -59,6 +74,9 @@ struct SimBrick {
 
 // Puts the brick in its power-up state with `config`.
 void simBrickReset(SimBrick& brick, const SimBrickConfig& config, SimTime now);
+
+// The event as a line of text: "program demo.rxe started".
+std::string simBrickEventText(const SimBrickEvent& event);
 
 // Handles one telegram of `length` bytes as received over USB. Returns true
 // and fills `reply` when the firmware answers; false when it sends nothing

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,9 @@ constexpr std::size_t kSimInputPorts = 4;  // sensor ports 1 to 4
 struct SimBrickConfig {
   std::string name = "NXT";
   std::uint16_t batteryMillivolts = 8100;
-  // The files in the brick's flash at power-up, newest first.
-  std::vector<SimFile> files = simDefaultFiles();
+  // The files in the brick's flash at power-up, newest first; shared, so
+  // that a brick made with them copies no file. Null: none.
+  std::shared_ptr<const std::vector<SimFile>> files = simDefaultFiles();
   // Where the flash is kept between runs; null: in memory only.
   std::shared_ptr<const SimFlashFolder> flashFolder;
   std::uint8_t bluetoothAddress[6] = {0x00, 0x16, 0x53, 0x0a, 0x0b, 0x0c};

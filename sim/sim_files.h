@@ -36,6 +36,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "protocol/nxt_protocol.h"
@@ -43,6 +44,7 @@
 struct SimReply;
 struct SimFlashFolder;
 
+// A file as the brick's configuration and a flash folder hold it.
 struct SimFile {
   std::string name;
   std::vector<std::uint8_t> bytes;
@@ -55,33 +57,64 @@ constexpr std::size_t kSimWriteHandles = 4;
 constexpr std::size_t kSimMaxFiles = 127;
 constexpr std::uint32_t kSimSectorBytes = 256;
 constexpr std::uint32_t kSimUserFlashSectors = 448;
+constexpr std::uint32_t kSimUserFlashBytes = kSimUserFlashSectors * kSimSectorBytes;
+// A name as a telegram's 20-byte field holds it, with a zero after it.
+constexpr std::size_t kSimNameBytes = nxt::kFileNameField + 1;
+
+// A file in the flash: its name, zero-terminated, and its bytes, which lie
+// in SimFlash::bytes from `offset`, followed by the rest of a data file's
+// announced size. Plain data: a flash sets only the entries it uses.
+struct SimFlashFile {
+  char name[kSimNameBytes];
+  std::uint32_t offset;
+  std::uint32_t size;
+  bool dataFile;
+  std::uint32_t capacity;  // a data file's announced size
+};
 
 struct SimFileHandle {
   enum class Use : std::uint8_t { kFree, kRead, kWrite, kFind };
   Use use = Use::kFree;
-  std::size_t fileIndex = 0;    // kRead, kFind: the file in SimFlash::files
-  std::uint32_t position = 0;   // kRead: the next byte to read
-  std::string pattern;          // kFind
-  SimFile pending;              // kWrite: the file as written so far
-  std::uint32_t announced = 0;  // kWrite: the size given when it was opened
-  bool dataFile = false;        // kWrite: OPENWRITEDATA, may close early
-  bool overflowed = false;      // kWrite: more bytes came than announced
-  bool appending = false;       // kWrite: OPENAPPENDDATA to the file of that name
+  // kRead, kFind: the file in SimFlash::files; kWrite appending: the file
+  // appended to (kSimMaxFiles once it is deleted).
+  std::size_t fileIndex = 0;
+  std::uint32_t position = 0;     // kRead: the next byte to read
+  char name[kSimNameBytes] = {};  // kFind: the pattern; kWrite: the file's name
+  std::uint32_t offset = 0;       // kWrite, not appending: where its bytes go
+  std::uint32_t written = 0;      // kWrite: bytes written so far
+  std::uint32_t announced = 0;    // kWrite: the size given when it was opened
+  bool dataFile = false;          // kWrite: OPENWRITEDATA, may close early
+  bool overflowed = false;        // kWrite: more bytes came than announced
+  bool appending = false;         // kWrite: OPENAPPENDDATA to the file `fileIndex`
 };
 
+// The flash's bytes, left as they are when a flash is made (the files
+// tell which bytes count).
+struct SimFlashBytes {
+  SimFlashBytes() {}  // so that a new brick does not zero 112 KiB
+  std::uint8_t at[kSimUserFlashBytes];
+};
+
+// The flash in place, without allocating: the files' bytes and the space
+// reserved for the files being written lie packed from the start of
+// `bytes`, `used` of them; a file removed or dropped closes its gap.
 struct SimFlash {
-  std::vector<SimFile> files;  // newest first
+  SimFlashFile files[kSimMaxFiles];  // newest first
+  std::size_t fileCount = 0;
+  std::uint32_t used = 0;
+  SimFlashBytes bytes;
   std::array<SimFileHandle, kSimFileHandles> handles{};
   std::shared_ptr<const SimFlashFolder> folder;  // where the files are kept; null: nowhere
 };
 
 // The flash of a brick as it starts without --flash: "demo.rxe" (a
 // stand-in program: its bytes are no real program), "click.rso" and
-// "attention.rso" (stand-in sounds).
-std::vector<SimFile> simDefaultFiles();
+// "attention.rso" (stand-in sounds); made once and shared.
+std::shared_ptr<const std::vector<SimFile>> simDefaultFiles();
 
-// The flash with `files` (the first one newest) and every handle closed.
-void simFlashReset(SimFlash& flash, const std::vector<SimFile>& files,
+// The flash with `files` (the first one newest; none when null) and every
+// handle closed. Files that do not fit are left out.
+void simFlashReset(SimFlash& flash, const std::vector<SimFile>* files,
                    const std::shared_ptr<const SimFlashFolder>& folder);
 
 // Bytes that a new file may still have.
@@ -89,16 +122,19 @@ std::uint32_t simFlashFree(const SimFlash& flash);
 
 // True when `name` matches `pattern` as the loader compares them: without
 // regard to case, with "*.*", "NAME.*" and "*.EXT".
-bool simFileNameMatches(const std::string& name, const std::string& pattern);
+bool simFileNameMatches(std::string_view name, std::string_view pattern);
 
 // The first file (newest first) that `pattern` names, or null.
-const SimFile* simFlashFind(const SimFlash& flash, const std::string& pattern);
+const SimFlashFile* simFlashFind(const SimFlash& flash, std::string_view pattern);
 
 // True for a name that a file may be created with.
-bool simFileNameAllowed(const std::string& name);
+bool simFileNameAllowed(std::string_view name);
+
+// Copies `name` into `to`, cut to fit, zeros after it.
+void simNameCopy(char (&to)[kSimNameBytes], std::string_view name);
 
 // True when every byte of `name` is printable ASCII (0x20-0x7E).
-bool simFileNamePrintable(const std::string& name);
+bool simFileNamePrintable(std::string_view name);
 // Handles a system command of the file system: `params` are the
 // `paramCount` bytes after the opcode (a short telegram reads as zeros).
 // Fills `reply` and returns true; false, touching nothing, for an opcode

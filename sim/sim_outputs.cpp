@@ -57,6 +57,21 @@ bool startsFromRest(const SimOutput& o) {
   return o.freeSpeed > 0 && electrical(o) && std::abs(driveSpeed(o)) > kStartingSpeed;
 }
 
+// The decay over one pass, the step of almost every call of move(),
+// worked out once as move() works it out (at run time, like every other).
+struct PassDecay {
+  double step;
+  double value;
+};
+const PassDecay& passDecay() {
+  static const PassDecay once = [] {
+    const double step = std::chrono::duration<double>(kSimOutputPass).count();
+    volatile double tau = kSimMotorTimeConstant;  // not folded by the compiler
+    return PassDecay{step, std::exp(-step / tau)};
+  }();
+  return once;
+}
+
 // `dt` seconds of motion with the drive held. Driven or shorted windings:
 // the speed heads exponentially (time constant) toward the drive's speed,
 // less friction; open windings: friction alone. A motor that comes to rest
@@ -85,7 +100,9 @@ void move(SimOutput& o, double dt) {
           stops = true;
         }
       }
-      const double decay = std::exp(-step / kSimMotorTimeConstant);
+      const PassDecay& onePass = passDecay();
+      const double decay =
+          step == onePass.step ? onePass.value : std::exp(-step / kSimMotorTimeConstant);
       o.position += heading * step + (o.speed - heading) * kSimMotorTimeConstant * (1 - decay);
       o.speed = stops ? 0 : heading + (o.speed - heading) * decay;
     } else {
@@ -526,6 +543,53 @@ bool settled(const SimOutputs& outputs) {
   return true;
 }
 
+// True when a pass that is no tick does nothing to output `o` but turn
+// its motor: a run without tacho limit whose drive is set (far from the
+// count at which it starts counting afresh), a coast that has run down, a
+// run state that does nothing.
+bool quiet(const SimOutput& o) {
+  switch (o.runState) {
+    case SimRunState::kIdle:
+      return o.drive == 0 && o.targetSpeed == 0 && o.setSpeed == 0 && !o.brake;
+    case SimRunState::kRunning:
+      return o.runForever && tachoCount(o) < kMaxCountToRun / 2 &&
+             (o.regulation != nxt::kRegulationIdle || o.drive == o.targetSpeed);
+    case SimRunState::kRampUp:
+    case SimRunState::kRampDown:
+    case SimRunState::kHold:
+      return false;
+    default:
+      return true;
+  }
+}
+
+// How many of the next passes, at most `most`, are no tick and quiet for
+// every output.
+std::int64_t quietPasses(const SimOutputs& outputs, std::int64_t most) {
+  for (const SimOutput& o : outputs.port) {
+    if (!quiet(o)) return 0;
+    most = std::min<std::int64_t>(most, kSimRegulationPasses - 1 - o.passesSinceTick);
+  }
+  return most;
+}
+
+// `count` quiet passes: the motors turn pass by pass, exactly as pass()
+// turns them, and what pass() would set at each is set once at the end.
+void quietRun(SimOutputs& outputs, std::int64_t count) {
+  const double dt = std::chrono::duration<double>(kSimOutputPass).count();
+  for (std::int64_t i = 0; i < count; ++i) {
+    for (SimOutput& o : outputs.port) move(o, dt);
+  }
+  outputs.passes += count;
+  for (SimOutput& o : outputs.port) {
+    o.passesSinceTick += static_cast<int>(count);
+    if (o.runState == SimRunState::kRunning && o.targetSpeed != 0) o.countToRun = tachoCount(o);
+  }
+}
+
+// Runs the passes up to `now`. Passes that change nothing are skipped, and
+// quiet ones run only the motors: the result is that of every pass run in
+// full, however the time is cut.
 void advance(SimOutputs& outputs, SimTime now) {
   if (now <= outputs.poweredUp) return;
   const std::int64_t due = (now - outputs.poweredUp) / kSimOutputPass;
@@ -538,7 +602,12 @@ void advance(SimOutputs& outputs, SimTime now) {
       outputs.passes = due;
       return;
     }
-    pass(outputs);
+    const std::int64_t quietCount = quietPasses(outputs, due - outputs.passes);
+    if (quietCount > 0) {
+      quietRun(outputs, quietCount);
+    } else {
+      pass(outputs);
+    }
   }
 }
 

@@ -525,7 +525,12 @@ void simWorldAdvance(SimWorld& world, SimOutputs& outputs, SimTime now) {
     const SimTime end = std::min(now, world.time + step);
     const SimOutputs before = outputs;
     if (world.blocked) {
-      for (int i = 0; i < 2; ++i) outputs.port[motors[i]].freeSpeed = world.freeSpeed[i];
+      // Free again for this step: as fast as the battery and load in force
+      // let them turn.
+      for (int m : motors) {
+        SimOutput& o = outputs.port[m];
+        o.freeSpeed = simMotorFreeSpeed(outputs.batteryMillivolts, o.loadPercent);
+      }
     }
     simOutputsAdvance(outputs, end);
     double travel[2];
@@ -558,10 +563,7 @@ void simWorldAdvance(SimWorld& world, SimOutputs& outputs, SimTime now) {
       }
       world.pose = simWorldDrive(world.pose, travel[0] * free, travel[1] * free, map.robot.track);
       outputs = before;
-      for (int i = 0; i < 2; ++i) {
-        if (!world.blocked) world.freeSpeed[i] = outputs.port[motors[i]].freeSpeed;
-        outputs.port[motors[i]].freeSpeed = 0;
-      }
+      for (int m : motors) outputs.port[m].freeSpeed = 0;
       world.blocked = true;
       simOutputsAdvance(outputs, end);
     }

@@ -130,7 +130,6 @@ struct SimWorld {
   SimTime time{};               // the moment the pose is for
   double wheelDegrees[2] = {};  // left, right motor positions at `time`
   bool blocked = false;         // the driven motors held by a wall
-  double freeSpeed[2] = {};     // theirs before the wall blocked them
   // The raw reading that the world last gave each input port (-1: none), to
   // tell a value set by the console from its own.
   std::array<int, kSimInputPorts> lastRaw{{-1, -1, -1, -1}};

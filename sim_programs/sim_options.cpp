@@ -156,15 +156,13 @@ std::string lowerCase(std::string text) {
 // The flash that the options describe, in `options.transport.brick`.
 bool assembleFlash(SimProgramOptions& options, std::string& error) {
   SimBrickConfig& brick = options.transport.brick;
+  std::vector<SimFile> files = brick.files ? *brick.files : std::vector<SimFile>{};
   if (!options.flashFolder.empty()) {
-    if (!simFlashLoadFolder(options.flashFolder, brick.flashFolder, brick.files, error)) {
-      return false;
-    }
+    if (!simFlashLoadFolder(options.flashFolder, brick.flashFolder, files, error)) return false;
   }
   for (const std::string& path : options.hostFiles) {
     SimFile file;
     if (!simFileFromHost(path, file, error)) return false;
-    auto& files = brick.files;
     files.erase(
         std::remove_if(files.begin(), files.end(),
                        [&](const SimFile& f) { return lowerCase(f.name) == lowerCase(file.name); }),
@@ -175,15 +173,16 @@ bool assembleFlash(SimProgramOptions& options, std::string& error) {
     }
     files.insert(files.begin(), std::move(file));
   }
-  if (!simFlashFits(brick.files)) {
+  if (!simFlashFits(files)) {
     std::uint64_t bytes = 0;
-    for (const SimFile& file : brick.files) bytes += file.bytes.size();
-    error = "the " + std::to_string(brick.files.size()) + " files on the brick's flash (" +
+    for (const SimFile& file : files) bytes += file.bytes.size();
+    error = "the " + std::to_string(files.size()) + " files on the brick's flash (" +
             std::to_string(bytes) + " bytes) do not fit in its " +
             std::to_string(simFlashFree(SimFlash{})) + " bytes and " +
             std::to_string(kSimMaxFiles) + " files";
     return false;
   }
+  brick.files = std::make_shared<const std::vector<SimFile>>(std::move(files));
   return true;
 }
 

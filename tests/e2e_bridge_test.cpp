@@ -1,8 +1,10 @@
 // nxt-bridge itself, run as a client finds it with no brick attached. It has
 // no options and always serves port 2056, so the test is skipped when that
-// port is taken.
+// port is taken. NXT_E2E_BRIDGE names another program to run instead (the
+// Windows one under Wine, with NXT_E2E_WINDOWS=1).
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -14,12 +16,17 @@ namespace {
 constexpr int kBridgePort = 2056;
 const char kOpenFailureLine[] = "nxt-bridge: cannot open the NXT brick: ";
 
+std::string bridgeProgram() {
+  const char* path = std::getenv("NXT_E2E_BRIDGE");
+  return path != nullptr && *path != '\0' ? path : NXT_BRIDGE_PATH;
+}
+
 TEST(NxtBridgeWithoutBrick, OpenAnswersErrEverythingElseIsNotEnabledByeEndsIt) {
   if (!portIsFree(kBridgePort)) {
     GTEST_SKIP() << "port 2056 is in use, and nxt-bridge serves no other";
   }
   SimServer server;
-  if (!startProgram(server, NXT_BRIDGE_PATH, {}, kBridgePort)) {
+  if (!startProgram(server, bridgeProgram(), {}, kBridgePort)) {
     if (server.pid <= 0 && server.exitStatus == 0) {
       GTEST_SKIP() << "port 2056 was taken while nxt-bridge started: " << server.stderrText;
     }
@@ -49,6 +56,14 @@ TEST(NxtBridgeWithoutBrick, OpenAnswersErrEverythingElseIsNotEnabledByeEndsIt) {
   EXPECT_EQ(lines[0], "nxt-bridge: serving TCP port 2056 over USB");
   for (std::size_t i = 1; i < lines.size(); ++i) {
     EXPECT_EQ(lines[i].rfind(kOpenFailureLine, 0), 0u) << lines[i];
+    // Windows lists no brick that has not the WinUSB driver: the line says
+    // what to do.
+    if (serverIsWindowsProgram()) {
+      EXPECT_NE(
+          lines[i].find("bind the WinUSB driver to the NXT: README-windows.txt gives the steps"),
+          std::string::npos)
+          << lines[i];
+    }
   }
 }
 

@@ -114,6 +114,10 @@ bool spawnProgram(SimServer& server, const std::string& path, const std::vector<
     ::close(out[1]);
     ::close(err[0]);
     ::close(err[1]);
+    // The stop signals as a shell gives them, even to a test started in the
+    // background of one (which ignores SIGINT, and a launcher in bash then
+    // cannot pass it on).
+    for (int s : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) ::signal(s, SIG_DFL);
     std::vector<char*> cargs;
     for (std::string& a : argv) cargs.push_back(a.data());
     cargs.push_back(nullptr);

@@ -20,7 +20,8 @@ namespace {
 class SimFilesTest : public ::testing::Test {
  public:
   void SetUp() override {
-    config.files = {{"a.rxe", {1, 2, 3, 4, 5}}, {"b.rso", {7, 8, 9}}};
+    config.files = std::make_shared<const std::vector<SimFile>>(
+        std::vector<SimFile>{{"a.rxe", {1, 2, 3, 4, 5}}, {"b.rso", {7, 8, 9}}});
     simBrickReset(brick, config, SimClock::now());
   }
   // The brick's answer to the telegram given as spaced hex.
@@ -228,7 +229,9 @@ struct FolderBrick {
   SimBrick brick;
   std::string error;
   bool load(const std::string& dir) {
-    if (!simFlashLoadFolder(dir, config.flashFolder, config.files, error)) return false;
+    std::vector<SimFile> files;
+    if (!simFlashLoadFolder(dir, config.flashFolder, files, error)) return false;
+    config.files = std::make_shared<const std::vector<SimFile>>(std::move(files));
     simBrickReset(brick, config, SimClock::now());
     return true;
   }
@@ -258,9 +261,9 @@ TEST(SimFlashFolder, KeepsUploadsAcrossARestart) {
 
   FolderBrick again;
   ASSERT_TRUE(again.load(dir)) << again.error;
-  ASSERT_EQ(again.config.files.size(), 1u);
-  EXPECT_EQ(again.config.files[0].name, "Up.TXT");
-  EXPECT_EQ(again.config.files[0].bytes, (std::vector<std::uint8_t>{'h', 'i'}));
+  ASSERT_EQ(again.config.files->size(), 1u);
+  EXPECT_EQ((*again.config.files)[0].name, "Up.TXT");
+  EXPECT_EQ((*again.config.files)[0].bytes, (std::vector<std::uint8_t>{'h', 'i'}));
 
   EXPECT_EQ(b.send("01 85" + nameField("up.txt")), "02 85 00" + nameField("up.txt"));
   EXPECT_NE(::access((std::string(dir) + "/Up.TXT").c_str(), F_OK), 0);
@@ -286,8 +289,8 @@ TEST(SimFlashFolder, PlantedLinksReachNothingOutsideIt) {
 
   FolderBrick b;
   ASSERT_TRUE(b.load(top + "/alias")) << b.error;
-  ASSERT_EQ(b.config.files.size(), 1u);
-  EXPECT_EQ(b.config.files[0].name, "Own.txt");
+  ASSERT_EQ(b.config.files->size(), 1u);
+  EXPECT_EQ((*b.config.files)[0].name, "Own.txt");
   EXPECT_EQ(b.send("01 80" + nameField("Link.txt")), "02 80 87 00 00 00 00 00");
   EXPECT_EQ(b.send("01 80" + nameField("Hard.txt")), "02 80 87 00 00 00 00 00");
 

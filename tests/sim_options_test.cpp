@@ -155,21 +155,21 @@ TEST(SimOptions, FileAndFlashPutHostFilesOnTheBrick) {
   SimProgramOptions o;
   std::string error;
   ASSERT_TRUE(parse({"--file", host.c_str()}, o, error)) << error;
-  ASSERT_EQ(o.transport.brick.files.size(), 4u);  // the default files and this one
-  EXPECT_EQ(o.transport.brick.files[0].name, "Prog.rxe");
-  EXPECT_EQ(o.transport.brick.files[0].bytes, (std::vector<std::uint8_t>{'a', 'b', 'c'}));
+  ASSERT_EQ(o.transport.brick.files->size(), 4u);  // the default files and this one
+  EXPECT_EQ((*o.transport.brick.files)[0].name, "Prog.rxe");
+  EXPECT_EQ((*o.transport.brick.files)[0].bytes, (std::vector<std::uint8_t>{'a', 'b', 'c'}));
 
   // A new folder is an empty flash; --file goes into it too, and is there
   // at the next start.
   SimProgramOptions kept;
   ASSERT_TRUE(parse({"--flash", flash.c_str(), "--file", host.c_str()}, kept, error)) << error;
-  ASSERT_EQ(kept.transport.brick.files.size(), 1u);
+  ASSERT_EQ(kept.transport.brick.files->size(), 1u);
   ASSERT_NE(kept.transport.brick.flashFolder, nullptr);
   EXPECT_EQ(kept.transport.brick.flashFolder->path, flash);
   SimProgramOptions again;
   ASSERT_TRUE(parse({"--flash", flash.c_str()}, again, error)) << error;
-  ASSERT_EQ(again.transport.brick.files.size(), 1u);
-  EXPECT_EQ(again.transport.brick.files[0].bytes, kept.transport.brick.files[0].bytes);
+  ASSERT_EQ(again.transport.brick.files->size(), 1u);
+  EXPECT_EQ((*again.transport.brick.files)[0].bytes, (*kept.transport.brick.files)[0].bytes);
 
   // One line that names the file and says what is wrong with it.
   const std::string big = std::string(dir) + "/big.rxe";

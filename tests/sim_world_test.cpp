@@ -110,11 +110,15 @@ TEST(SimWorldKinematics, AWallStopsTheRobotAtTheBumperAndBlocksItsMotors) {
   const double stalled = r.brick.outputs.port[1].position;
   r.advance(12);
   EXPECT_EQ(r.brick.outputs.port[1].position, stalled);
-  // Backing off frees it.
+  // Backing off frees it, with the battery changed meanwhile (the console).
+  r.brick.config.batteryMillivolts = 4000;
   r.run(1, -50, 12);
   r.run(2, -50, 12);
   r.advance(15);  // what the regulator wound up against the wall unwinds first
   EXPECT_FALSE(r.world.blocked);
+  for (int port : {1, 2}) {
+    EXPECT_DOUBLE_EQ(r.brick.outputs.port[port].freeSpeed, simMotorFreeSpeed(4000, 100));
+  }
   EXPECT_LT(r.world.pose.x, 1000 - 100 - 100);
   EXPECT_FALSE(simWorldBumperPressed(*r.world.map, r.world.pose));
 }

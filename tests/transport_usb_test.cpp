@@ -236,7 +236,14 @@ INSTANTIATE_TEST_SUITE_P(
         OpenFailureCase{
             "AccessDenied",
             [] { fakeUsbPlug(failing(&FakeUsbDeviceSetup::openError, LIBUSB_ERROR_ACCESS)); },
-            kTransportAccessDenied, "access denied (install the udev rule"},
+            kTransportAccessDenied, "access denied ("},
+        // On Windows: a brick bound to LEGO's driver instead of WinUSB.
+        OpenFailureCase{"NoDriverLibusbCanUse",
+                        [] {
+                          fakeUsbPlug(
+                              failing(&FakeUsbDeviceSetup::openError, LIBUSB_ERROR_NOT_SUPPORTED));
+                        },
+                        kTransportIoError, "no driver that libusb can use is bound to it"},
         OpenFailureCase{
             "ClaimedByAnotherProgram",
             [] { fakeUsbPlug(failing(&FakeUsbDeviceSetup::claimError, LIBUSB_ERROR_BUSY)); },
