@@ -73,8 +73,8 @@ std::optional<SessionEnd> writeReply(tcp::socket& socket, const std::string& res
   std::size_t sent = 0;
   while (sent < result.size()) {
     std::size_t written = 0;
-    const ClientWrite write = writeClientSome(socket.native_handle(), result.data() + sent,
-                                              result.size() - sent, written);
+    const ClientWrite write =
+        writeClientSome(socket, result.data() + sent, result.size() - sent, written);
     sent += written;
     if (write == ClientWrite::kWritten) continue;
     if (write == ClientWrite::kFailed) return SessionEnd::kClientGone;
@@ -98,7 +98,7 @@ SessionEnd serveRequests(tcp::socket& socket, CommandInterpreter& interpreter,
     // The start of a line that a full read left waits for its end a moment
     // only: a client that sent just that much is served all the same.
     std::size_t n = 0;
-    const ClientRead read = readClient(socket.native_handle(), response, sizeof response,
+    const ClientRead read = readClient(socket, response, sizeof response,
                                        lineEnds.kept.empty() ? -1 : kUnfinishedLineWaitMs, n);
     if (read == ClientRead::kStopSignal) return SessionEnd::kStopSignal;
     if (read == ClientRead::kFailed) return SessionEnd::kClientGone;
@@ -198,7 +198,7 @@ int serveOneClient(const ServerSettings& settings) {
     tcp::socket socket(io_service);
     acceptor->accept(socket, error);
     if (error) return cannotServe(settings, "accept a client on", error.message());
-    startServing(socket.native_handle());
+    startServing(socket);
 
     CommandInterpreter interpreter;
     ConsoleEcho console;

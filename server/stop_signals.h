@@ -35,7 +35,7 @@ Ready waitForSocket(NativeSocket socket, SocketEvent event, int timeoutMs);
 // The client's socket, from just after it was accepted until serving it
 // ends: made ready for readClient and writeClientSome. On POSIX systems a
 // stop signal, whichever thread takes it, then also ends a read that waits.
-void startServing(NativeSocket socket);
+void startServing(boost::asio::ip::tcp::socket& socket);
 void stopServing();
 
 enum class ClientRead { kRead, kStopSignal, kTimedOut, kFailed };
@@ -44,16 +44,16 @@ enum class ClientRead { kRead, kStopSignal, kTimedOut, kFailed };
 // until something came or the stream ended (`count` 0), a stop signal is
 // caught, or `timeoutMs` passes (negative: no limit). Without a limit the
 // POSIX read waits in the read itself, one system call.
-ClientRead readClient(NativeSocket socket, char* buffer, std::size_t size, int timeoutMs,
-                      std::size_t& count);
+ClientRead readClient(boost::asio::ip::tcp::socket& socket, char* buffer, std::size_t size,
+                      int timeoutMs, std::size_t& count);
 
 enum class ClientWrite { kWritten, kFull, kFailed };
 
 // Writes what fits of `data` to the client without waiting: kWritten with
 // `written` bytes, kFull when nothing fit (wait with waitForSocket), or
 // kFailed when the client is gone.
-ClientWrite writeClientSome(NativeSocket socket, const char* data, std::size_t size,
-                            std::size_t& written);
+ClientWrite writeClientSome(boost::asio::ip::tcp::socket& socket, const char* data,
+                            std::size_t size, std::size_t& written);
 
 // How the peer of a connected socket stands. A POSIX system tells an end
 // of stream even with data before it unread; Windows only once that data

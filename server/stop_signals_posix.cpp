@@ -88,7 +88,8 @@ Ready waitForSocket(NativeSocket socket, SocketEvent event, int timeoutMs) {
   }
 }
 
-void startServing(NativeSocket socket) {
+void startServing(boost::asio::ip::tcp::socket& client) {
+  const int socket = client.native_handle();
   const int flags = ::fcntl(socket, F_GETFL);
   if (flags >= 0 && (flags & O_NONBLOCK) != 0) ::fcntl(socket, F_SETFL, flags & ~O_NONBLOCK);
   servedSocket.store(socket);
@@ -96,8 +97,9 @@ void startServing(NativeSocket socket) {
 
 void stopServing() { servedSocket.store(-1); }
 
-ClientRead readClient(NativeSocket socket, char* buffer, std::size_t size, int timeoutMs,
-                      std::size_t& count) {
+ClientRead readClient(boost::asio::ip::tcp::socket& client, char* buffer, std::size_t size,
+                      int timeoutMs, std::size_t& count) {
+  const int socket = client.native_handle();
   count = 0;
   if (timeoutMs >= 0) {
     const Ready ready = waitForSocket(socket, SocketEvent::kReadable, timeoutMs);
@@ -116,8 +118,9 @@ ClientRead readClient(NativeSocket socket, char* buffer, std::size_t size, int t
   }
 }
 
-ClientWrite writeClientSome(NativeSocket socket, const char* data, std::size_t size,
-                            std::size_t& written) {
+ClientWrite writeClientSome(boost::asio::ip::tcp::socket& client, const char* data,
+                            std::size_t size, std::size_t& written) {
+  const int socket = client.native_handle();
   written = 0;
   for (;;) {
     const ssize_t n = ::send(socket, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);

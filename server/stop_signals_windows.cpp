@@ -10,6 +10,7 @@
 #include <winsock2.h>
 
 #include <atomic>
+#include <boost/asio.hpp>
 #include <csignal>
 #include <iostream>
 
@@ -133,38 +134,37 @@ Ready waitForSocket(NativeSocket socket, SocketEvent event, int timeoutMs) {
 
 // The client's socket is non-blocking: each read waits with WSAPoll first,
 // beside the handler's wake socket.
-void startServing(NativeSocket socket) {
-  u_long nonBlocking = 1;
-  ::ioctlsocket(socket, FIONBIO, &nonBlocking);
+void startServing(boost::asio::ip::tcp::socket& socket) {
+  boost::system::error_code error;
+  socket.non_blocking(true, error);
 }
 
 void stopServing() {}
 
-ClientRead readClient(NativeSocket socket, char* buffer, std::size_t size, int timeoutMs,
-                      std::size_t& count) {
+ClientRead readClient(boost::asio::ip::tcp::socket& socket, char* buffer, std::size_t size,
+                      int timeoutMs, std::size_t& count) {
+  namespace error = boost::asio::error;
   count = 0;
   for (;;) {
-    const Ready ready = waitForSocket(socket, SocketEvent::kReadable, timeoutMs);
+    const Ready ready = waitForSocket(socket.native_handle(), SocketEvent::kReadable, timeoutMs);
     if (ready == Ready::kStopSignal) return ClientRead::kStopSignal;
     if (ready == Ready::kTimedOut) return ClientRead::kTimedOut;
-    const int n = ::recv(socket, buffer, static_cast<int>(size), 0);
-    if (n >= 0) {
-      count = static_cast<std::size_t>(n);
-      return ClientRead::kRead;
-    }
-    if (WSAGetLastError() != WSAEWOULDBLOCK) return ClientRead::kFailed;
+    boost::system::error_code failed;
+    count = socket.read_some(boost::asio::buffer(buffer, size), failed);
+    if (failed == error::would_block || failed == error::try_again) continue;
+    if (failed && failed != error::eof) return ClientRead::kFailed;
+    return ClientRead::kRead;
   }
 }
 
-ClientWrite writeClientSome(NativeSocket socket, const char* data, std::size_t size,
-                            std::size_t& written) {
-  written = 0;
-  const int n = ::send(socket, data, static_cast<int>(size), 0);
-  if (n != SOCKET_ERROR) {
-    written = static_cast<std::size_t>(n);
-    return ClientWrite::kWritten;
-  }
-  return WSAGetLastError() == WSAEWOULDBLOCK ? ClientWrite::kFull : ClientWrite::kFailed;
+ClientWrite writeClientSome(boost::asio::ip::tcp::socket& socket, const char* data,
+                            std::size_t size, std::size_t& written) {
+  namespace error = boost::asio::error;
+  boost::system::error_code failed;
+  written = socket.write_some(boost::asio::buffer(data, size), failed);
+  if (!failed) return ClientWrite::kWritten;
+  if (failed == error::would_block || failed == error::try_again) return ClientWrite::kFull;
+  return ClientWrite::kFailed;
 }
 
 PeerState peerState(NativeSocket socket) {
