@@ -318,26 +318,14 @@ struct BenchOptions {
 // False for any word that is not one of the options.
 bool parseBenchOptions(int argc, const char* const* argv, BenchOptions& o) {
   const CommandLineTable table = {
-      {"--sim", "PATH", nullptr,
-       [&o](const std::string& v) {
-         o.simPath = v;
-         return true;
-       }},
-      {"--bt-pty", "PATH", nullptr,
-       [&o](const std::string& v) {
-         o.btPtyPath = v;
-         return true;
-       }},
+      {"--sim", "PATH", nullptr, keepValue(o.simPath)},
+      {"--bt-pty", "PATH", nullptr, keepValue(o.btPtyPath)},
       {"--no-bt", nullptr, nullptr,
        [&o](const std::string&) {
          o.btPtyPath.clear();
          return true;
        }},
-      {"--csv", "FILE", nullptr,
-       [&o](const std::string& v) {
-         o.csvPath = v;
-         return true;
-       }},
+      {"--csv", "FILE", nullptr, keepValue(o.csvPath)},
       {"--requests", "N", nullptr,
        [&o](const std::string& v) {
          long long n = 0;

@@ -14,6 +14,14 @@ bool parseDecimal(const std::string& text, long long min, long long max, long lo
   return error == std::errc() && stop == end && value >= min && value <= max;
 }
 
+std::function<bool(const std::string& value)> keepValue(std::string& field, bool nonEmpty) {
+  return [&field, nonEmpty](const std::string& value) {
+    if (nonEmpty && value.empty()) return false;
+    field = value;
+    return true;
+  };
+}
+
 bool parseTcpPort(const std::string& text, std::uint16_t& port) {
   long long value = 0;
   if (!parseDecimal(text, 1, 65535, value)) return false;

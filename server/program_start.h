@@ -38,6 +38,10 @@ struct CommandLineOption {
 
 using CommandLineTable = std::vector<CommandLineOption>;
 
+// A row's apply that keeps the value in `field`: any value, or with
+// `nonEmpty` any but "".
+std::function<bool(const std::string& value)> keepValue(std::string& field, bool nonEmpty = false);
+
 // Something wrong with one argument.
 struct CommandLineFault {
   enum Kind {

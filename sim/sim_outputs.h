@@ -88,10 +88,10 @@ constexpr int kSimRegulationPasses = 101;
 // values; kHold is the moment between a braked stop and the next pass. Any
 // other value a client sends is kept and does nothing.
 enum class SimRunState : std::uint8_t {
-  kIdle = 0x00,
-  kRampUp = 0x10,
-  kRunning = 0x20,
-  kRampDown = 0x40,
+  kIdle = nxt::kRunStateIdle,
+  kRampUp = nxt::kRunStateRampUp,
+  kRunning = nxt::kRunStateRunning,
+  kRampDown = nxt::kRunStateRampDown,
   kHold = 0x60,
 };
 

@@ -132,11 +132,7 @@ CommandLineTable optionTable(BrickSimOptions& o) {
   CommandLineTable table = {
       {"--pty", nullptr, "serve on a new pseudo-terminal",
        [&o](const std::string&) { return o.pty = true; }},
-      {"--link", "PATH", "make PATH a symbolic link to the terminal",
-       [&o](const std::string& v) {
-         o.linkPath = v;
-         return true;
-       }},
+      {"--link", "PATH", "make PATH a symbolic link to the terminal", keepValue(o.linkPath)},
       {"--rfcomm", nullptr, "listen on RFCOMM channel 1",
        [&o](const std::string&) { return o.rfcomm = true; }},
       {"--fault", "KIND@N[=V]",

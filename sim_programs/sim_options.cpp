@@ -52,10 +52,7 @@ CommandLineTable simOptionTable(SimProgramOptions& o) {
       {"--port", "N", "serve on TCP port N (1-65535) instead of 2056",
        [&o](const std::string& v) { return parseTcpPort(v, o.port); }},
       {"--name", "TEXT", "the brick's name (default NXT; 15 characters are sent)",
-       [&o](const std::string& v) {
-         o.transport.brick.name = v;
-         return true;
-       }},
+       keepValue(o.transport.brick.name)},
       {"--battery", "MV", "the battery level in millivolts, 0-65535 (default 8100)",
        [&o](const std::string& v) {
          long long n = 0;
@@ -108,11 +105,7 @@ CommandLineTable simOptionTable(SimProgramOptions& o) {
          return setPortValue(v, kMotorPorts, 100, o.transport.brick.motorLoadPercent);
        }},
       {"--trace", "FILE", "write every telegram that crosses the link to FILE",
-       [&o](const std::string& v) {
-         if (v.empty()) return false;
-         o.transport.traceFile = v;
-         return true;
-       }},
+       keepValue(o.transport.traceFile, true)},
       {"--file", "PATH", "put the host file PATH on the brick's flash at start",
        [&o](const std::string& v) {
          if (v.empty()) return false;
@@ -120,19 +113,11 @@ CommandLineTable simOptionTable(SimProgramOptions& o) {
          return true;
        }},
       {"--flash", "DIR", "keep the brick's flash in the folder DIR (created if missing)",
-       [&o](const std::string& v) {
-         if (v.empty()) return false;
-         o.flashFolder = v;
-         return true;
-       }},
+       keepValue(o.flashFolder, true)},
       {"--world", "FILE",
        "put the robot in the room of FILE (JSON; 'default': the built-in room); its sensors "
        "read the room",
-       [&o](const std::string& v) {
-         if (v.empty()) return false;
-         o.worldFile = v;
-         return true;
-       }},
+       keepValue(o.worldFile, true)},
       {"--help", nullptr, "show this list and exit",
        [&o](const std::string&) {
          o.help = true;

@@ -397,6 +397,13 @@ bool serverIsWindowsProgram() {
   return windows != nullptr && std::string(windows) == "1";
 }
 
+bool serverLacks(const std::string& what) {
+  const char* lacks = std::getenv("NXT_E2E_SERVER_LACKS");
+  if (lacks == nullptr) return false;
+  const std::string list = std::string(",") + lacks + ",";
+  return list.find("," + what + ",") != std::string::npos;
+}
+
 std::chrono::seconds serverStartTimeout() { return serverProgramChoice().startTimeout; }
 
 void useServerProgram(const std::string& path, std::chrono::seconds startTimeout) {

@@ -123,6 +123,25 @@ std::chrono::seconds serverStartTimeout();
 bool serverIsWindowsProgram();
 constexpr int kWindowsControlCExit = 0x3a;
 
+// True when the server under test cannot do `what` as nxt-bridge-sim does,
+// by the words (separated by commas) of NXT_E2E_SERVER_LACKS, which the
+// run through a launcher sets; nxt-bridge-sim itself lacks nothing:
+//   own-words     nxt-bridge-sim's own messages: its name in an error, its
+//                 refusal of an option value, a trace file that fails
+//   latency       --latency-us spent on every exchange
+//   prompt-trace  a telegram that gets no reply traced before the next
+//                 request is read
+//   device-info   the GETDEVICEINFO reply as the options set it
+//   quick-start   a start in well under a second: a launcher that boots a
+//                 guest for each start runs only the cases without this
+bool serverLacks(const std::string& what);
+
+// Skips the case when the server under test lacks `what` (above).
+#define E2E_NEEDS(what)                                                              \
+  do {                                                                               \
+    if (serverLacks(what)) GTEST_SKIP() << "the server under test lacks " << (what); \
+  } while (false)
+
 // Runs `path` instead of nxt-bridge-sim from now on, waiting up to
 // `startTimeout` for it to accept a client.
 void useServerProgram(const std::string& path, std::chrono::seconds startTimeout);

@@ -73,6 +73,7 @@ TEST(E2eMotor, GoToFullPowerEndsAtTheTargetWithABrakedStop) {
 }
 
 TEST(E2eMotor, GoToIntoABlockedMotorTimesOutAndStops) {
+  E2E_NEEDS("prompt-trace");
   SimServer server;
   ASSERT_TRUE(startServer(server, with(kSlowLink, {"--load", "out_b=0"})));
   ASSERT_EQ(request(server, "nxt;open"), "ok");
@@ -126,6 +127,7 @@ TEST(E2eMotor, RotationCountFollowsTheMotionAndTheResets) {
 }
 
 TEST(E2eMotor, LoadOptionSetsEachMotorAndBadLoadsAreRefused) {
+  E2E_NEEDS("own-words");
   struct Case {
     std::vector<std::string> args;
     bool accepted;

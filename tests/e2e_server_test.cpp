@@ -19,6 +19,7 @@ namespace {
 using std::chrono::milliseconds;
 
 TEST(Server, SessionFromOpenToBye) {
+  E2E_NEEDS("device-info");
   SimServer s;
   ASSERT_TRUE(startServer(s, {"--name", "Robo1", "--battery", "7516"})) << s.stderrText;
   EXPECT_EQ(request(s, "nxt;batterylevel"), "err: not_enable_interface");
@@ -46,6 +47,7 @@ TEST(Server, SessionFromOpenToBye) {
 }
 
 TEST(Server, EveryFormOfByeEndsWithoutReply) {
+  E2E_NEEDS("quick-start");
   for (const char* bye : {"bye\n", "bye\r\n", "'bye'\n", "\"bye\"\n", "bye"}) {
     SimServer s;
     ASSERT_TRUE(startServer(s, {}, false));
@@ -56,6 +58,7 @@ TEST(Server, EveryFormOfByeEndsWithoutReply) {
 }
 
 TEST(Server, NearMissesOfByeGoToTheInterpreter) {
+  E2E_NEEDS("quick-start");
   SimServer s;
   ASSERT_TRUE(startServer(s, {}, false));
   for (const char* line : {"BYE", "bye ", " bye", "Bye"}) {
@@ -77,6 +80,7 @@ TEST(Server, EchoesEveryReadCleanedAndEscaped) {
 }
 
 TEST(Server, EndOfStreamEndsServing) {
+  E2E_NEEDS("quick-start");
   SimServer s;
   ASSERT_TRUE(startServer(s, {}, false));
   EXPECT_EQ(request(s, "nxt;open"), "ok");
@@ -85,6 +89,7 @@ TEST(Server, EndOfStreamEndsServing) {
 }
 
 TEST(Server, ClientResetEndsServing) {
+  E2E_NEEDS("quick-start");
   SimServer s;
   ASSERT_TRUE(startServer(s, {}, false));
   EXPECT_EQ(request(s, "nxt;open"), "ok");
@@ -114,6 +119,7 @@ TEST(Server, EveryLineOfAReadGetsItsReplyInOrder) {
 }
 
 TEST(Server, LongRequestIsServedAsSeveralReads) {
+  E2E_NEEDS("quick-start");
   SimServer s;
   ASSERT_TRUE(startServer(s, {}, false));
   // 600 bytes without a line end: a read of 512 and one of 88, if both are
@@ -134,6 +140,7 @@ TEST(Server, LongRequestIsServedAsSeveralReads) {
 }
 
 TEST(Server, AScriptThatEndsItsStreamGetsEveryReplyInOrder) {
+  E2E_NEEDS("quick-start");
   // As printf ... | nc -N sends it: all requests, then the end of stream,
   // while the goto still runs.
   for (const bool bye : {true, false}) {
@@ -157,6 +164,7 @@ TEST(Server, AScriptThatEndsItsStreamGetsEveryReplyInOrder) {
 }
 
 TEST(Server, AThousandLinesInOneWriteGetAThousandReplies) {
+  E2E_NEEDS("quick-start");
   SimServer s;
   ASSERT_TRUE(startServer(s, {}, false));
   ASSERT_EQ(request(s, "nxt;open"), "ok");
@@ -177,6 +185,7 @@ TEST(Server, AThousandLinesInOneWriteGetAThousandReplies) {
 }
 
 TEST(Server, SecondClientIsNeverAnswered) {
+  E2E_NEEDS("quick-start");
   SimServer s;
   ASSERT_TRUE(startServer(s, {}, false));
   const int other = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -238,6 +247,7 @@ TEST(Server, NoBrickMeansOpenAnswersErr) {
 }
 
 TEST(Server, LatencyIsSpentPerExchange) {
+  E2E_NEEDS("latency");
   SimServer s;
   ASSERT_TRUE(startServer(s, {"--latency-us", "200000"}, false));
   EXPECT_EQ(request(s, "nxt;open"), "ok");
@@ -248,6 +258,7 @@ TEST(Server, LatencyIsSpentPerExchange) {
 }
 
 TEST(SimProgram, BadOptionExitsWithStatus2) {
+  E2E_NEEDS("quick-start");
   for (std::vector<std::string> args :
        {std::vector<std::string>{"--bogus"}, std::vector<std::string>{"--port", "x"},
         std::vector<std::string>{"--battery"}}) {
@@ -259,6 +270,7 @@ TEST(SimProgram, BadOptionExitsWithStatus2) {
 }
 
 TEST(SimProgram, ATraceThatFailsIsToldOnceAndServingGoesOn) {
+  E2E_NEEDS("own-words");
   SimServer full;
   ASSERT_TRUE(startServer(full, {"--trace", "/dev/full"}, false));
   EXPECT_EQ(request(full, "nxt;open"), "ok");

@@ -107,16 +107,8 @@ bool readOptionsFile(const std::string& path, std::vector<std::string>& words) {
 // to `fileWords`.
 CommandLineTable optionTable(GadgetOptions& o, std::vector<std::string>& fileWords) {
   return {
-      {"--gadgetfs", "DIR", nullptr,
-       [&o](const std::string& v) {
-         o.gadgetfsDir = v;
-         return true;
-       }},
-      {"--delay-file", "FILE", nullptr,
-       [&o](const std::string& v) {
-         o.delayFile = v;
-         return true;
-       }},
+      {"--gadgetfs", "DIR", nullptr, keepValue(o.gadgetfsDir)},
+      {"--delay-file", "FILE", nullptr, keepValue(o.delayFile)},
       {"--options-file", "FILE", nullptr,
        [&fileWords](const std::string& v) { return readOptionsFile(v, fileWords); }},
       {"--check", nullptr, nullptr, [&o](const std::string&) { return o.check = true; }},
