@@ -65,19 +65,19 @@ SessionEnd endOfCancelledRequest() {
 }
 
 // Writes all of `result` to the client, which has kReplyWriteBound to take
-// it. The socket is non-blocking. Nothing when all was written; otherwise
-// how the session ends.
+// it: each write does not wait, and only one that found no room waits for
+// some. Nothing when all was written; otherwise how the session ends.
 std::optional<SessionEnd> writeReply(tcp::socket& socket, const std::string& result) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + kReplyWriteBound;
   std::size_t sent = 0;
   while (sent < result.size()) {
-    error_code error;
-    sent += socket.write_some(asio::buffer(result.data() + sent, result.size() - sent), error);
-    if (!error) continue;
-    if (error != asio::error::would_block && error != asio::error::try_again) {
-      return SessionEnd::kClientGone;
-    }
+    std::size_t written = 0;
+    const ClientWrite write =
+        writeClientSome(socket, result.data() + sent, result.size() - sent, written);
+    sent += written;
+    if (write == ClientWrite::kWritten) continue;
+    if (write == ClientWrite::kFailed) return SessionEnd::kClientGone;
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return SessionEnd::kReplyNotTaken;
@@ -97,19 +97,14 @@ SessionEnd serveRequests(tcp::socket& socket, CommandInterpreter& interpreter,
   for (bool endOfStream = false; !endOfStream;) {
     // The start of a line that a full read left waits for its end a moment
     // only: a client that sent just that much is served all the same.
-    const Ready ready = waitForSocket(socket.native_handle(), SocketEvent::kReadable,
-                                      lineEnds.kept.empty() ? -1 : kUnfinishedLineWaitMs);
-    if (ready == Ready::kStopSignal) return SessionEnd::kStopSignal;
     std::size_t n = 0;
-    if (ready == Ready::kReady) {
-      error_code error;
-      n = socket.read_some(asio::buffer(response), error);
-      if (error == asio::error::would_block || error == asio::error::try_again) continue;
-      if (error && error != asio::error::eof) return SessionEnd::kClientGone;
-      // The end of the stream takes effect after the last request before
-      // it: the start of a line kept from a full read is served first.
-      endOfStream = n == 0;
-    }
+    const ClientRead read = readClient(socket, response, sizeof response,
+                                       lineEnds.kept.empty() ? -1 : kUnfinishedLineWaitMs, n);
+    if (read == ClientRead::kStopSignal) return SessionEnd::kStopSignal;
+    if (read == ClientRead::kFailed) return SessionEnd::kClientGone;
+    // The end of the stream takes effect after the last request before it:
+    // the start of a line kept from a full read is served first.
+    if (read == ClientRead::kRead) endOfStream = n == 0;
     const std::vector<std::string> requests =
         splitRequests(response, n, lineEnds, n == sizeof response);
     for (std::size_t i = 0; i < requests.size(); ++i) {
@@ -202,8 +197,8 @@ int serveOneClient(const ServerSettings& settings) {
     }
     tcp::socket socket(io_service);
     acceptor->accept(socket, error);
-    if (!error) socket.non_blocking(true, error);
     if (error) return cannotServe(settings, "accept a client on", error.message());
+    startServing(socket);
 
     CommandInterpreter interpreter;
     ConsoleEcho console;
@@ -213,6 +208,7 @@ int serveOneClient(const ServerSettings& settings) {
     const SessionEnd end = serveRequests(socket, interpreter, console);
     setWaitCancelCheck(nullptr);
     servedSocket = nullptr;
+    stopServing();
     closeConsole(console);
     if (end != SessionEnd::kBye) {
       const bool linkOpen = interpreter.isInterfaceEnabled();

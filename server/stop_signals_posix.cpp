@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,13 +13,21 @@
 namespace {
 
 int wakePipe[2] = {-1, -1};
+// The client's socket while it is served, else -1.
+std::atomic<int> servedSocket{-1};
 
+// The read between requests waits in recv(): a signal taken on the serving
+// thread interrupts it (the handlers do not restart calls), and shutting
+// the socket's reading side down ends it whichever thread took the signal,
+// even when the signal came just before the read began.
 void onStopSignal(int signal) {
   const int saved = errno;
   if (recordStopSignal(signal) == 0) {
     const char byte = 1;
     const ssize_t ignored = ::write(wakePipe[1], &byte, 1);
     (void)ignored;
+    const int socket = servedSocket.load();
+    if (socket >= 0) ::shutdown(socket, SHUT_RD);
   }
   errno = saved;
 }
@@ -61,6 +70,51 @@ Ready waitForSocket(NativeSocket socket, SocketEvent event, int timeoutMs) {
     if (n == 0) return Ready::kTimedOut;
     if (fds[1].revents != 0) return Ready::kStopSignal;
     return Ready::kReady;
+  }
+}
+
+void startServing(boost::asio::ip::tcp::socket& client) {
+  const int socket = client.native_handle();
+  const int flags = ::fcntl(socket, F_GETFL);
+  if (flags >= 0 && (flags & O_NONBLOCK) != 0) ::fcntl(socket, F_SETFL, flags & ~O_NONBLOCK);
+  servedSocket.store(socket);
+}
+
+void stopServing() { servedSocket.store(-1); }
+
+ClientRead readClient(boost::asio::ip::tcp::socket& client, char* buffer, std::size_t size,
+                      int timeoutMs, std::size_t& count) {
+  const int socket = client.native_handle();
+  count = 0;
+  if (timeoutMs >= 0) {
+    const Ready ready = waitForSocket(socket, SocketEvent::kReadable, timeoutMs);
+    if (ready == Ready::kStopSignal) return ClientRead::kStopSignal;
+    if (ready == Ready::kTimedOut) return ClientRead::kTimedOut;
+  }
+  for (;;) {
+    if (caughtStopSignal() != 0) return ClientRead::kStopSignal;
+    const ssize_t n = ::recv(socket, buffer, size, 0);
+    if (caughtStopSignal() != 0) return ClientRead::kStopSignal;
+    if (n >= 0) {
+      count = static_cast<std::size_t>(n);
+      return ClientRead::kRead;
+    }
+    if (errno != EINTR) return ClientRead::kFailed;
+  }
+}
+
+ClientWrite writeClientSome(boost::asio::ip::tcp::socket& client, const char* data,
+                            std::size_t size, std::size_t& written) {
+  const int socket = client.native_handle();
+  written = 0;
+  for (;;) {
+    const ssize_t n = ::send(socket, data, size, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n >= 0) {
+      written = static_cast<std::size_t>(n);
+      return ClientWrite::kWritten;
+    }
+    if (errno == EINTR) continue;
+    return errno == EAGAIN || errno == EWOULDBLOCK ? ClientWrite::kFull : ClientWrite::kFailed;
   }
 }
 

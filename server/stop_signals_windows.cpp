@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <winsock2.h>
 
+#include <boost/asio.hpp>
 #include <csignal>
 #include <iostream>
 
@@ -116,6 +117,41 @@ Ready waitForSocket(NativeSocket socket, SocketEvent event, int timeoutMs) {
   const int n = WSAPoll(fds, count, timeoutMs);
   if (caughtStopSignal() != 0 || (count == 2 && fds[1].revents != 0)) return Ready::kStopSignal;
   return n == 0 ? Ready::kTimedOut : Ready::kReady;
+}
+
+// The client's socket is non-blocking: each read waits with WSAPoll first,
+// beside the handler's wake socket.
+void startServing(boost::asio::ip::tcp::socket& socket) {
+  boost::system::error_code error;
+  socket.non_blocking(true, error);
+}
+
+void stopServing() {}
+
+ClientRead readClient(boost::asio::ip::tcp::socket& socket, char* buffer, std::size_t size,
+                      int timeoutMs, std::size_t& count) {
+  namespace error = boost::asio::error;
+  count = 0;
+  for (;;) {
+    const Ready ready = waitForSocket(socket.native_handle(), SocketEvent::kReadable, timeoutMs);
+    if (ready == Ready::kStopSignal) return ClientRead::kStopSignal;
+    if (ready == Ready::kTimedOut) return ClientRead::kTimedOut;
+    boost::system::error_code failed;
+    count = socket.read_some(boost::asio::buffer(buffer, size), failed);
+    if (failed == error::would_block || failed == error::try_again) continue;
+    if (failed && failed != error::eof) return ClientRead::kFailed;
+    return ClientRead::kRead;
+  }
+}
+
+ClientWrite writeClientSome(boost::asio::ip::tcp::socket& socket, const char* data,
+                            std::size_t size, std::size_t& written) {
+  namespace error = boost::asio::error;
+  boost::system::error_code failed;
+  written = socket.write_some(boost::asio::buffer(data, size), failed);
+  if (!failed) return ClientWrite::kWritten;
+  if (failed == error::would_block || failed == error::try_again) return ClientWrite::kFull;
+  return ClientWrite::kFailed;
 }
 
 PeerState peerState(NativeSocket socket) {
