@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "protocol/program_name.h"
+#include "protocol/write_all_posix.h"
 #include "sim/sim_host_files.h"
 
 namespace {
@@ -65,18 +66,6 @@ bool nameAllowed(const std::string& name, const std::string& shown, std::string&
   error = shown + ": '" + simPrintableName(name) +
           "' is no name for a brick file (1-19 printable characters, no '/', '\\', '*')";
   return false;
-}
-
-// Writes all of `bytes` to `fd`.
-bool writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
-  std::size_t sent = 0;
-  while (sent < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + sent, bytes.size() - sent);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    sent += static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 // Reads the entry `name` of the folder when it is a regular file with one
@@ -197,7 +186,7 @@ bool simFlashStoreFile(const SimFlashFolder& folder, const SimFile& file) {
   const int fd = ::openat(fdOf(folder), temporary.c_str(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return false;
-  bool ok = writeAll(fd, file.bytes);
+  bool ok = nxt::writeAll(fd, file.bytes);
   ok = ::close(fd) == 0 && ok;
   // rename() replaces the entry NAME itself, whatever it was: a link
   // there is replaced, not written through.
