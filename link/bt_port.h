@@ -31,5 +31,24 @@ void btCloseLink(BtHandle link);
 // idle (whatever it left unread is stale by now).
 bool btLinkHungUp(BtHandle link);
 
+// What this system's errors mean to the operator and to the transport:
+// the errors known by name (EHOSTDOWN, ERROR_NOT_READY) and the result an
+// open that failed with each gives. The last entry has a null name; its
+// result is that of every error not listed, whose name is the system's
+// words for it (btUnnamedError).
+struct BtError {
+  int error;
+  const char* name;
+  std::int32_t openResult;
+};
+extern const BtError kBtErrors[];
+// An entry of the table, named as the system's headers name the error.
+#define NXT_BT_ERROR(error, openResult) \
+  BtError { error, #error, openResult }
+std::string btUnnamedError(int error);
+
+// The transport result of an open that failed with `error`.
+std::int32_t btOpenResult(int error);
+
 // The operator's name of an error that a read or write reported.
 std::string btErrorName(int error);

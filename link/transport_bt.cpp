@@ -75,6 +75,27 @@ void markGone(BtConnection& connection, const std::string& why) {
   if (state().current == &connection) state().current = nullptr;
 }
 
+}  // namespace
+
+namespace {
+
+const BtError& btErrorEntry(int error) {
+  const BtError* entry = kBtErrors;
+  while (entry->name != nullptr && entry->error != error) ++entry;
+  return *entry;
+}
+
+}  // namespace
+
+std::string btErrorName(int error) {
+  const BtError& entry = btErrorEntry(error);
+  return entry.name != nullptr ? entry.name : btUnnamedError(error);
+}
+
+std::int32_t btOpenResult(int error) { return btErrorEntry(error).openResult; }
+
+namespace {
+
 std::string lostReason(BtIoResult result, int error, const BtFrameReader& reader) {
   switch (result) {
     case BtIoResult::kClosed:

@@ -18,70 +18,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The symbolic name of the errors we name to the operator.
-std::string errorName(int error) {
-  switch (error) {
-    case EHOSTDOWN:
-      return "EHOSTDOWN";
-    case EHOSTUNREACH:
-      return "EHOSTUNREACH";
-    case ECONNREFUSED:
-      return "ECONNREFUSED";
-    case ECONNRESET:
-      return "ECONNRESET";
-    case ENOTCONN:
-      return "ENOTCONN";
-    case EBUSY:
-      return "EBUSY";
-    case EACCES:
-      return "EACCES";
-    case EPERM:
-      return "EPERM";
-    case ENOENT:
-      return "ENOENT";
-    case EIO:
-      return "EIO";
-    case ENOTTY:
-      return "ENOTTY";
-    case ENXIO:
-      return "ENXIO";
-    case ENODEV:
-      return "ENODEV";
-    case EAFNOSUPPORT:
-      return "EAFNOSUPPORT";
-    case ENETDOWN:
-      return "ENETDOWN";
-    case ETIMEDOUT:
-      return "ETIMEDOUT";
-    default:
-      return std::strerror(error);
-  }
-}
-
-std::int32_t resultOf(int error) {
-  switch (error) {
-    case EACCES:
-    case EPERM:
-      return kTransportAccessDenied;
-    case EBUSY:
-      return kTransportBusy;
-    case ETIMEDOUT:
-      return kTransportTimeout;
-    case EHOSTDOWN:
-    case ECONNREFUSED:
-    case ENOENT:
-    case ENXIO:
-    case ENODEV:
-    case EIO:
-      return kTransportNoDevice;
-    default:
-      return kTransportIoError;
-  }
-}
-
 // Why a connect to the brick's address failed, in the operator's words.
 std::string socketFailureReason(int error) {
-  const std::string name = " (" + errorName(error) + ")";
+  const std::string name = " (" + btErrorName(error) + ")";
   switch (error) {
     case EHOSTDOWN:
       return "it is switched off or out of range" + name +
@@ -111,7 +50,7 @@ std::string socketFailureReason(int error) {
 
 // Why opening the serial device failed, in the operator's words.
 std::string deviceFailureReason(int error) {
-  const std::string name = " (" + errorName(error) + ")";
+  const std::string name = " (" + btErrorName(error) + ")";
   switch (error) {
     case ENOENT:
       return "no such device" + name + ": make it with sudo rfcomm bind 0 ADDRESS 1";
@@ -233,7 +172,7 @@ BtHandle btOpenLink(const BtBrick& brick, std::int32_t& result, std::string& rea
   const int fd =
       brick.isAddress ? connectSocket(brick.address, error) : openDevice(brick.devicePath, error);
   if (fd >= 0) return fd;
-  result = resultOf(error);
+  result = btOpenResult(error);
   reason = brick.isAddress ? socketFailureReason(error) : deviceFailureReason(error);
   return kNoBtHandle;
 }
@@ -242,4 +181,22 @@ void btCloseLink(BtHandle link) { closeLink(static_cast<int>(link)); }
 
 bool btLinkHungUp(BtHandle link) { return hungUp(static_cast<int>(link)); }
 
-std::string btErrorName(int error) { return errorName(error); }
+const BtError kBtErrors[] = {NXT_BT_ERROR(EHOSTDOWN, kTransportNoDevice),
+                             NXT_BT_ERROR(EHOSTUNREACH, kTransportIoError),
+                             NXT_BT_ERROR(ECONNREFUSED, kTransportNoDevice),
+                             NXT_BT_ERROR(ECONNRESET, kTransportIoError),
+                             NXT_BT_ERROR(ENOTCONN, kTransportIoError),
+                             NXT_BT_ERROR(EBUSY, kTransportBusy),
+                             NXT_BT_ERROR(EACCES, kTransportAccessDenied),
+                             NXT_BT_ERROR(EPERM, kTransportAccessDenied),
+                             NXT_BT_ERROR(ENOENT, kTransportNoDevice),
+                             NXT_BT_ERROR(EIO, kTransportNoDevice),
+                             NXT_BT_ERROR(ENOTTY, kTransportIoError),
+                             NXT_BT_ERROR(ENXIO, kTransportNoDevice),
+                             NXT_BT_ERROR(ENODEV, kTransportNoDevice),
+                             NXT_BT_ERROR(EAFNOSUPPORT, kTransportIoError),
+                             NXT_BT_ERROR(ENETDOWN, kTransportIoError),
+                             NXT_BT_ERROR(ETIMEDOUT, kTransportTimeout),
+                             {0, nullptr, kTransportIoError}};
+
+std::string btUnnamedError(int error) { return std::strerror(error); }

@@ -33,18 +33,6 @@ std::string openFailureReason(DWORD error) {
   }
 }
 
-std::int32_t resultOf(DWORD error) {
-  switch (error) {
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-      return kTransportBusy;
-    case ERROR_SEM_TIMEOUT:
-      return kTransportTimeout;
-    default:
-      return kTransportNoDevice;
-  }
-}
-
 // Raw 8N1 without flow control; DTR and RTS up, as a serial port's user
 // expects them.
 bool setRawMode(HANDLE port) {
@@ -98,7 +86,7 @@ BtHandle btOpenLink(const BtBrick& brick, std::int32_t& result, std::string& rea
     return reinterpret_cast<BtHandle>(port);
   }
   if (port != INVALID_HANDLE_VALUE) CloseHandle(port);
-  result = resultOf(error);
+  result = btOpenResult(static_cast<int>(error));
   reason = openFailureReason(error);
   return kNoBtHandle;
 }
@@ -113,20 +101,16 @@ void btCloseLink(BtHandle link) {
 // come.
 bool btLinkHungUp(BtHandle) { return false; }
 
-std::string btErrorName(int error) {
-  // The errors a COM port whose brick has gone gives, by their names.
-  switch (error) {
-    case ERROR_NOT_READY:
-      return "ERROR_NOT_READY";
-    case ERROR_GEN_FAILURE:
-      return "ERROR_GEN_FAILURE";
-    case ERROR_DEVICE_NOT_CONNECTED:
-      return "ERROR_DEVICE_NOT_CONNECTED";
-    case ERROR_OPERATION_ABORTED:
-      return "ERROR_OPERATION_ABORTED";
-    case ERROR_BAD_COMMAND:
-      return "ERROR_BAD_COMMAND";
-    default:
-      return "error " + std::to_string(error);
-  }
-}
+// The errors a COM port whose brick has gone gives, and those of an open:
+// another program holds the port, or it did not open in time.
+const BtError kBtErrors[] = {NXT_BT_ERROR(ERROR_NOT_READY, kTransportNoDevice),
+                             NXT_BT_ERROR(ERROR_GEN_FAILURE, kTransportNoDevice),
+                             NXT_BT_ERROR(ERROR_DEVICE_NOT_CONNECTED, kTransportNoDevice),
+                             NXT_BT_ERROR(ERROR_OPERATION_ABORTED, kTransportNoDevice),
+                             NXT_BT_ERROR(ERROR_BAD_COMMAND, kTransportNoDevice),
+                             NXT_BT_ERROR(ERROR_ACCESS_DENIED, kTransportBusy),
+                             NXT_BT_ERROR(ERROR_SHARING_VIOLATION, kTransportBusy),
+                             NXT_BT_ERROR(ERROR_SEM_TIMEOUT, kTransportTimeout),
+                             {0, nullptr, kTransportNoDevice}};
+
+std::string btUnnamedError(int error) { return "error " + std::to_string(error); }

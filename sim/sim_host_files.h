@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/sim_files.h"
@@ -60,3 +61,19 @@ bool simFlashStoreFile(const SimFlashFolder& folder, const SimFile& file);
 // Removes the file `name` from the folder; true when it is gone (or was
 // never there).
 bool simFlashRemoveFile(const SimFlashFolder& folder, const std::string& name);
+
+// What the systems' files share: the checks' words and the order of the
+// files read from the folder.
+//
+// False, with `error`, when a host file (`shown` in messages) has a name
+// that no brick file may have.
+bool simHostFileNamed(const std::string& name, const std::string& shown, std::string& error);
+// False, with `error`, when `size` bytes (or, `grown`, what was read
+// beyond its size) do not fit in the brick's whole flash.
+bool simHostFileFits(unsigned long long size, bool grown, const std::string& shown,
+                     std::string& error);
+// The line on standard error for an entry of the folder that is not read.
+void simFlashEntryIgnored(const std::string& shown, const char* why);
+// The files read, each with its time of last change: newest first, equal
+// times by name, so that the order is the same each run.
+std::vector<SimFile> simFlashNewestFirst(std::vector<std::pair<long long, SimFile>> found);

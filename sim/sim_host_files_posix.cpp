@@ -4,12 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
-#include <iostream>
 #include <utility>
 
-#include "protocol/program_name.h"
 #include "protocol/write_all_posix.h"
 #include "sim/sim_host_files.h"
 
@@ -34,10 +31,7 @@ bool readOpenFile(int fd, const struct stat& info, const std::string& shown, Sim
     error = shown + " is not a regular file";
     return false;
   }
-  const std::uint32_t most = simFlashFree(SimFlash{});
-  if (static_cast<unsigned long long>(info.st_size) > most) {
-    error = shown + " has " + std::to_string(info.st_size) + " bytes; the brick's flash holds " +
-            std::to_string(most) + " bytes at most";
+  if (!simHostFileFits(static_cast<unsigned long long>(info.st_size), false, shown, error)) {
     return false;
   }
   file.bytes.resize(static_cast<std::size_t>(info.st_size));
@@ -52,20 +46,10 @@ bool readOpenFile(int fd, const struct stat& info, const std::string& shown, Sim
     }
     if (n == 0) break;
     got += static_cast<std::size_t>(n);
-    if (got > most) {
-      error = shown + " grew beyond the " + std::to_string(most) + " bytes the brick's flash holds";
-      return false;
-    }
+    if (!simHostFileFits(got, true, shown, error)) return false;
   }
   file.bytes.resize(got);
   return true;
-}
-
-bool nameAllowed(const std::string& name, const std::string& shown, std::string& error) {
-  if (simFileNameAllowed(name)) return true;
-  error = shown + ": '" + simPrintableName(name) +
-          "' is no name for a brick file (1-19 printable characters, no '/', '\\', '*')";
-  return false;
 }
 
 // Reads the entry `name` of the folder when it is a regular file with one
@@ -97,12 +81,12 @@ bool loadEntry(const SimFlashFolder& folder, const std::string& name, SimFile& f
   skipped = why != nullptr;
   if (skipped) {
     if (fd >= 0) ::close(fd);
-    std::cerr << runningProgramName() << ": ignoring " << shown << " in the flash folder: " << why
-              << std::endl;
+    simFlashEntryIgnored(shown, why);
     return true;
   }
   file.name = name;
-  const bool ok = nameAllowed(name, shown, error) && readOpenFile(fd, info, shown, file, error);
+  const bool ok =
+      simHostFileNamed(name, shown, error) && readOpenFile(fd, info, shown, file, error);
   ::close(fd);
   modified = static_cast<long long>(info.st_mtime);
   return ok;
@@ -127,7 +111,8 @@ bool simFileFromHost(const std::string& path, SimFile& file, std::string& error)
   struct stat info {};
   bool ok = ::fstat(fd, &info) == 0;
   if (!ok) error = "cannot read " + shown + ": " + reason();
-  ok = ok && readOpenFile(fd, info, shown, file, error) && nameAllowed(file.name, shown, error);
+  ok =
+      ok && readOpenFile(fd, info, shown, file, error) && simHostFileNamed(file.name, shown, error);
   ::close(fd);
   return ok;
 }
@@ -169,12 +154,7 @@ bool simFlashLoadFolder(const std::string& dir, std::shared_ptr<const SimFlashFo
   }
   ::closedir(listing);
   if (!ok) return false;
-  // Newest first; equal times by name, so that the order is the same each run.
-  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-    return a.first != b.first ? a.first > b.first : a.second.name < b.second.name;
-  });
-  files.clear();
-  for (auto& entry : found) files.push_back(std::move(entry.second));
+  files = simFlashNewestFirst(std::move(found));
   folder = std::move(opened);
   return true;
 }

@@ -15,12 +15,10 @@
 
 #include <algorithm>
 #include <fstream>
-#include <iostream>
 #include <iterator>
 #include <utility>
 #include <vector>
 
-#include "protocol/program_name.h"
 #include "sim/sim_host_files.h"
 
 namespace {
@@ -123,22 +121,10 @@ std::string shownPath(const std::string& path) {
   }
 }
 
-bool nameAllowed(const std::string& name, const std::string& shown, std::string& error) {
-  if (simFileNameAllowed(name)) return true;
-  error = shown + ": '" + simPrintableName(name) +
-          "' is no name for a brick file (1-19 printable characters, no '/', '\\', '*')";
-  return false;
-}
-
 // Reads the open file `handle` of `size` bytes into `file`.
 bool readOpenFile(HANDLE handle, unsigned long long size, const std::string& shown, SimFile& file,
                   std::string& error) {
-  const std::uint32_t most = simFlashFree(SimFlash{});
-  if (size > most) {
-    error = shown + " has " + std::to_string(size) + " bytes; the brick's flash holds " +
-            std::to_string(most) + " bytes at most";
-    return false;
-  }
+  if (!simHostFileFits(size, false, shown, error)) return false;
   file.bytes.resize(static_cast<std::size_t>(size));
   std::size_t got = 0;
   for (;;) {
@@ -151,10 +137,7 @@ bool readOpenFile(HANDLE handle, unsigned long long size, const std::string& sho
     }
     if (n == 0) break;
     got += n;
-    if (got > most) {
-      error = shown + " grew beyond the " + std::to_string(most) + " bytes the brick's flash holds";
-      return false;
-    }
+    if (!simHostFileFits(got, true, shown, error)) return false;
   }
   file.bytes.resize(got);
   return true;
@@ -202,15 +185,14 @@ bool loadEntry(const SimFlashFolder& folder, const std::wstring& name,
   skipped = why != nullptr;
   if (skipped) {
     if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-    std::cerr << runningProgramName() << ": ignoring " << shown << " in the flash folder: " << why
-              << std::endl;
+    simFlashEntryIgnored(shown, why);
     return true;
   }
   file.name = utf8(name);
   const unsigned long long size =
       (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
   const bool ok =
-      nameAllowed(file.name, shown, error) && readOpenFile(handle, size, shown, file, error);
+      simHostFileNamed(file.name, shown, error) && readOpenFile(handle, size, shown, file, error);
   CloseHandle(handle);
   modified = static_cast<long long>(
       (static_cast<unsigned long long>(info.ftLastWriteTime.dwHighDateTime) << 32) |
@@ -307,18 +289,13 @@ bool simFileFromHost(const std::string& path, SimFile& file, std::string& error)
     error = "cannot read " + shown + ": No such file or not readable";
     return false;
   }
-  const std::uint32_t most = simFlashFree(SimFlash{});
   file.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   if (in.bad()) {
     error = "cannot read " + shown;
     return false;
   }
-  if (file.bytes.size() > most) {
-    error = shown + " has " + std::to_string(file.bytes.size()) +
-            " bytes; the brick's flash holds " + std::to_string(most) + " bytes at most";
-    return false;
-  }
-  return nameAllowed(file.name, shown, error);
+  if (!simHostFileFits(file.bytes.size(), false, shown, error)) return false;
+  return simHostFileNamed(file.name, shown, error);
 }
 
 bool simFlashLoadFolder(const std::string& dir, std::shared_ptr<const SimFlashFolder>& folder,
@@ -375,12 +352,7 @@ bool simFlashLoadFolder(const std::string& dir, std::shared_ptr<const SimFlashFo
   } while (FindNextFileW(listing, &found));
   FindClose(listing);
   if (!ok) return false;
-  // Newest first; equal times by name, so that the order is the same each run.
-  std::sort(loaded.begin(), loaded.end(), [](const auto& a, const auto& b) {
-    return a.first != b.first ? a.first > b.first : a.second.name < b.second.name;
-  });
-  files.clear();
-  for (auto& entry : loaded) files.push_back(std::move(entry.second));
+  files = simFlashNewestFirst(std::move(loaded));
   folder = std::move(opened);
   return true;
 }
