@@ -13,13 +13,19 @@ std::string example(const std::string& relative) {
   return std::string(NXT_SOURCE_DIR) + "/examples/" + relative;
 }
 
+// Runs examples/python/`script` against the server on `port`; returns what it
+// wrote (standard error too) and its exit status in `status`.
+std::string runPython(const std::string& script, int port, int& status, int timeoutSeconds = 30) {
+  return runCommand(
+      "python3 " + example("python/" + script) + " --port " + std::to_string(port) + " 2>&1",
+      status, timeoutSeconds);
+}
+
 TEST(Examples, PythonDrivesToTheTargetAndReadsTheSonar) {
   SimServer s;
   ASSERT_TRUE(startServerListening(s, {"--sonar", "in_4=37", "--name", "Robo1"})) << s.stderrText;
   int status = -1;
-  const std::string out = runCommand(
-      "python3 " + example("python/drive_and_sense.py") + " --port " + std::to_string(s.port),
-      status);
+  const std::string out = runPython("drive_and_sense.py", s.port, status);
   EXPECT_EQ(status, 0) << out;
   EXPECT_NE(out.find("brick Robo1 battery 8100 mV\n"), std::string::npos) << out;
   std::smatch m;
@@ -36,13 +42,19 @@ TEST(Examples, PythonReportsAStall) {
   SimServer s;
   ASSERT_TRUE(startServerListening(s, {"--load", "out_a=0"})) << s.stderrText;
   int status = -1;
-  const std::string out = runCommand(
-      "python3 " + example("python/drive_and_sense.py") + " --port " + std::to_string(s.port),
-      status);
+  const std::string out = runPython("drive_and_sense.py", s.port, status);
   EXPECT_EQ(status, 0) << out;
   EXPECT_NE(out.find("the motor stalled before the target\n"), std::string::npos) << out;
   EXPECT_NE(out.find("no ultrasonic sensor on port 4\n"), std::string::npos) << out;
   EXPECT_EQ(waitForExit(s), 0);
+}
+
+TEST(Examples, PythonExitsWithAMessageWhenNoServerListens) {
+  const int port = freeLoopbackPort();
+  int status = -1;
+  const std::string out = runPython("stop_before_wall.py", port, status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_EQ(out, "no server at localhost:" + std::to_string(port) + ": Connection refused\n");
 }
 
 TEST(Examples, ShellSendsOneRequestAtATime) {
@@ -82,9 +94,7 @@ TEST(Examples, PythonStopsTheRobotBeforeTheWall) {
       startServerListening(s, {"--world", example("worlds/wall.json"), "--latency-us", "2000"}))
       << s.stderrText;
   int status = -1;
-  const std::string out = runCommand(
-      "python3 " + example("python/stop_before_wall.py") + " --port " + std::to_string(s.port),
-      status);
+  const std::string out = runPython("stop_before_wall.py", s.port, status);
   EXPECT_EQ(status, 0) << out;
   EXPECT_NE(out.find("wall ahead at 154 cm\n"), std::string::npos) << out;
   EXPECT_EQ(waitForExit(s), 0);
@@ -103,9 +113,7 @@ TEST(Examples, PythonFollowsTheLineForOneLap) {
       startServerListening(s, {"--world", example("worlds/oval.json"), "--latency-us", "2000"}))
       << s.stderrText;
   int status = -1;
-  const std::string out = runCommand(
-      "python3 " + example("python/follow_line.py") + " --port " + std::to_string(s.port), status,
-      60);
+  const std::string out = runPython("follow_line.py", s.port, status, 60);
   EXPECT_EQ(status, 0) << out;
   std::smatch m;
   ASSERT_TRUE(std::regex_search(out, m, std::regex("one lap in ([0-9.]+) s\n"))) << out;
