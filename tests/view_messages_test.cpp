@@ -198,18 +198,9 @@ TEST(ViewOrigin, OnlyThePagesOwnNamesAndOrigin) {
 
 // The status line that the page answers `request` with.
 std::string statusOf(int port, const std::string& request) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  timeval timeout{5, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
   std::string head;
-  std::string byte;
-  bool ok = connectLoopback(fd, port) &&
-            ::write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size());
-  while (ok && head.find("\r\n") == std::string::npos && head.size() < 200) {
-    ok = readExactly(fd, 1, byte);
-    head += byte;
-  }
-  ::close(fd);
+  const int fd = askLoopback(port, 5000, request, "\r\n", head);
+  if (fd >= 0) ::close(fd);
   return head.substr(0, head.find("\r\n"));
 }
 
