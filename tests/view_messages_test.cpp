@@ -86,12 +86,10 @@ TEST(ViewControls, ConsoleLinesReachTheBrick) {
   for (const char* line : {"battery 70000", "battery", "motor out_a=5", "sensor in_9=1"}) {
     EXPECT_FALSE(simConsoleApply(line, error)) << line;
   }
-  std::int32_t result = 0;
-  TransportDevice* device = transportOpenFirstBrick(result);
-  ASSERT_NE(device, nullptr);
-  EXPECT_EQ(transportExchange(device, {0x00, 0x0b}), "02 0b 00 e8 1c");  // 7400 mV
+  const OpenedBrick brick;
+  ASSERT_NE(brick.device, nullptr);
+  EXPECT_EQ(transportExchange(brick.device, {0x00, 0x0b}), "02 0b 00 e8 1c");  // 7400 mV
   EXPECT_EQ(simTransportBrick().config.sonarCm[3], 42);
-  transportCloseBrick(device);
 }
 
 // With a world, "pose" tells and places the robot; the page's message and
