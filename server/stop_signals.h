@@ -23,6 +23,18 @@ int caughtStopSignal();
 // "SIGTERM", "Ctrl-C" and the like, for messages.
 const char* stopSignalName(int signal);
 
+// For the platform files (stop_signals_posix.cpp, stop_signals_windows.cpp):
+// what each calls its stop signals, ended by an entry with signal 0 that
+// names any other; and the record of the first one caught, safe in a
+// signal handler: returns the signal caught before, 0 when this one is the
+// first (and is now the one caught).
+struct StopSignalName {
+  int signal;
+  const char* name;
+};
+extern const StopSignalName kStopSignalNames[];
+int recordStopSignal(int signal);
+
 using NativeSocket = boost::asio::ip::tcp::socket::native_handle_type;
 
 enum class SocketEvent { kReadable, kWritable };

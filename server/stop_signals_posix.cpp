@@ -13,7 +13,6 @@
 
 namespace {
 
-std::atomic<int> caught{0};
 int wakePipe[2] = {-1, -1};
 // The client's socket while it is served, else -1.
 std::atomic<int> servedSocket{-1};
@@ -24,8 +23,7 @@ std::atomic<int> servedSocket{-1};
 // even when the signal came just before the read began.
 void onStopSignal(int signal) {
   const int saved = errno;
-  int none = 0;
-  if (caught.compare_exchange_strong(none, signal)) {
+  if (recordStopSignal(signal) == 0) {
     const char byte = 1;
     const ssize_t ignored = ::write(wakePipe[1], &byte, 1);
     (void)ignored;
@@ -53,27 +51,15 @@ void catchStopSignals() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
-int caughtStopSignal() { return caught.load(); }
-
 void endByStopSignal() {
-  const int signal = caught.load();
+  const int signal = caughtStopSignal();
   std::signal(signal, SIG_DFL);
   std::raise(signal);
   std::_Exit(128 + signal);  // raise() returns only if the signal is blocked
 }
 
-const char* stopSignalName(int signal) {
-  switch (signal) {
-    case SIGINT:
-      return "SIGINT";
-    case SIGTERM:
-      return "SIGTERM";
-    case SIGHUP:
-      return "SIGHUP";
-    default:
-      return "a signal";
-  }
-}
+const StopSignalName kStopSignalNames[] = {
+    {SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}, {0, "a signal"}};
 
 Ready waitForSocket(NativeSocket socket, SocketEvent event, int timeoutMs) {
   const short events = event == SocketEvent::kReadable ? POLLIN : POLLOUT;

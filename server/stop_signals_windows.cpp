@@ -9,7 +9,6 @@
 #include <windows.h>
 #include <winsock2.h>
 
-#include <atomic>
 #include <boost/asio.hpp>
 #include <csignal>
 #include <iostream>
@@ -27,7 +26,6 @@ constexpr DWORD kConsoleCloseGraceMs = 4000;
 // process before it does so itself.
 constexpr DWORD kHandlerEndBoundMs = 5000;
 
-std::atomic<int> caught{0};
 SOCKET wakeReader = INVALID_SOCKET;
 SOCKET wakeWriter = INVALID_SOCKET;
 // Set once the loop has stopped the motors and the process may end.
@@ -51,10 +49,9 @@ int signalOf(DWORD event) {
 BOOL WINAPI onConsoleEvent(DWORD event) {
   const int signal = signalOf(event);
   if (signal == 0) return FALSE;
-  int none = 0;
-  if (!caught.compare_exchange_strong(none, signal)) {
+  if (const int earlier = recordStopSignal(signal)) {
     // The second one of a kind ends the process at once.
-    return none == signal ? FALSE : TRUE;
+    return earlier == signal ? FALSE : TRUE;
   }
   const char byte = 1;
   ::send(wakeWriter, &byte, 1, 0);
@@ -99,8 +96,6 @@ void catchStopSignals() {
   SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
-int caughtStopSignal() { return caught.load(); }
-
 void endByStopSignal() {
   std::cout.flush();
   std::cerr.flush();
@@ -109,18 +104,10 @@ void endByStopSignal() {
   ExitProcess(STATUS_CONTROL_C_EXIT);
 }
 
-const char* stopSignalName(int signal) {
-  switch (signal) {
-    case SIGINT:
-      return "Ctrl-C";
-    case SIGBREAK:
-      return "Ctrl-Break";
-    case SIGTERM:
-      return "closing the console";
-    default:
-      return "a console event";
-  }
-}
+const StopSignalName kStopSignalNames[] = {{SIGINT, "Ctrl-C"},
+                                           {SIGBREAK, "Ctrl-Break"},
+                                           {SIGTERM, "closing the console"},
+                                           {0, "a console event"}};
 
 Ready waitForSocket(NativeSocket socket, SocketEvent event, int timeoutMs) {
   const SHORT events = event == SocketEvent::kReadable ? POLLRDNORM : POLLWRNORM;

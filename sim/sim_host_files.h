@@ -3,7 +3,8 @@
 //
 // The folder is opened once, at start (the path may itself be a symbolic
 // link), and held open; every file in it is then reached relative to that
-// descriptor and never through a link: an entry that is a symbolic link,
+// descriptor (on Windows: under the path the folder was found at) and never
+// through a link: an entry that is a symbolic link,
 // anything but a regular file, or a file with more than one name is not
 // read (it is ignored at start, with one line on standard error naming it),
 // not written through, and not renamed onto. An upload is written into a
@@ -13,20 +14,27 @@
 // Names in the messages are written with bytes outside 0x20-0x7E as \xHH.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "sim/sim_files.h"
 
-// The open flash folder. `path` is what was given, for messages.
+// The open flash folder, held open from the start: on POSIX systems its
+// descriptor, on Windows its HANDLE (which also keeps the folder from being
+// moved or removed while the brick runs) and the path it was found at then,
+// every link on the way resolved, under which each entry is reached. `path`
+// is what was given, for messages.
 struct SimFlashFolder {
-  SimFlashFolder(int descriptor, std::string given) : fd(descriptor), path(std::move(given)) {}
+  SimFlashFolder(std::intptr_t held, std::string given, std::string found = {})
+      : handle(held), path(std::move(given)), resolved(std::move(found)) {}
   ~SimFlashFolder();
   SimFlashFolder(const SimFlashFolder&) = delete;
   SimFlashFolder& operator=(const SimFlashFolder&) = delete;
-  int fd;
+  std::intptr_t handle;
   std::string path;
+  std::string resolved;
 };
 
 // `text` with every byte outside 0x20-0x7E (and '\' itself) written as \xHH.

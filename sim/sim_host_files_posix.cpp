@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "protocol/program_name.h"
+#include "protocol/write_all_posix.h"
 #include "sim/sim_host_files.h"
 
 namespace {
@@ -18,6 +19,8 @@ namespace {
 const char kTemporaryPrefix[] = ".nxt-";
 
 std::string reason() { return std::strerror(errno); }
+
+int fdOf(const SimFlashFolder& folder) { return static_cast<int>(folder.handle); }
 
 // Reads all of the open file `fd`, whose status is `info`, into `file`.
 // False with `error` when it is not a regular file, too big, or unreadable.
@@ -65,18 +68,6 @@ bool nameAllowed(const std::string& name, const std::string& shown, std::string&
   return false;
 }
 
-// Writes all of `bytes` to `fd`.
-bool writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
-  std::size_t sent = 0;
-  while (sent < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + sent, bytes.size() - sent);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    sent += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 // Reads the entry `name` of the folder when it is a regular file with one
 // link; `skipped` when it is anything else. The open is the check: it does
 // not follow a link, and what it opened is looked at, not the name.
@@ -87,11 +78,11 @@ bool loadEntry(const SimFlashFolder& folder, const std::string& name, SimFile& f
   struct stat info {};
   int fd = -1;
   // Devices and pipes are not opened at all.
-  if (::fstatat(folder.fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+  if (::fstatat(fdOf(folder), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
       !S_ISREG(info.st_mode)) {
     why = S_ISLNK(info.st_mode) ? "a symbolic link" : "not a regular file";
   } else {
-    fd = ::openat(folder.fd, name.c_str(),
+    fd = ::openat(fdOf(folder), name.c_str(),
                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0 && errno != ELOOP) {
       error = "cannot read " + shown + ": " + reason();
@@ -120,7 +111,7 @@ bool loadEntry(const SimFlashFolder& folder, const std::string& name, SimFile& f
 }  // namespace
 
 SimFlashFolder::~SimFlashFolder() {
-  if (fd >= 0) ::close(fd);
+  if (handle >= 0) ::close(static_cast<int>(handle));
 }
 
 bool simFileFromHost(const std::string& path, SimFile& file, std::string& error) {
@@ -191,20 +182,20 @@ bool simFlashLoadFolder(const std::string& dir, std::shared_ptr<const SimFlashFo
 bool simFlashStoreFile(const SimFlashFolder& folder, const SimFile& file) {
   if (!simFileNameAllowed(file.name)) return false;
   const std::string temporary = kTemporaryPrefix + file.name;
-  if (::unlinkat(folder.fd, temporary.c_str(), 0) != 0 && errno != ENOENT) return false;
-  const int fd = ::openat(folder.fd, temporary.c_str(),
+  if (::unlinkat(fdOf(folder), temporary.c_str(), 0) != 0 && errno != ENOENT) return false;
+  const int fd = ::openat(fdOf(folder), temporary.c_str(),
                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return false;
-  bool ok = writeAll(fd, file.bytes);
+  bool ok = nxt::writeAll(fd, file.bytes);
   ok = ::close(fd) == 0 && ok;
   // rename() replaces the entry NAME itself, whatever it was: a link
   // there is replaced, not written through.
-  ok = ok && ::renameat(folder.fd, temporary.c_str(), folder.fd, file.name.c_str()) == 0;
-  if (!ok) ::unlinkat(folder.fd, temporary.c_str(), 0);
+  ok = ok && ::renameat(fdOf(folder), temporary.c_str(), fdOf(folder), file.name.c_str()) == 0;
+  if (!ok) ::unlinkat(fdOf(folder), temporary.c_str(), 0);
   return ok;
 }
 
 bool simFlashRemoveFile(const SimFlashFolder& folder, const std::string& name) {
   if (!simFileNameAllowed(name)) return false;
-  return ::unlinkat(folder.fd, name.c_str(), 0) == 0 || errno == ENOENT;
+  return ::unlinkat(fdOf(folder), name.c_str(), 0) == 0 || errno == ENOENT;
 }

@@ -4,9 +4,12 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -291,6 +294,74 @@ TEST(SimProgram, ATraceThatFailsIsToldOnceAndServingGoesOn) {
   EXPECT_EQ(missing.stderrText,
             "nxt-bridge-sim: cannot write the trace file /nonexistent-dir/trace: No such file or "
             "directory\n");
+}
+
+std::string fileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Links planted in the flash folder on this system (under Wine: Linux
+// links, which Wine shows as the files they lead to) let the program read
+// and write nothing outside it: each is skipped at start with one line,
+// and a --file of the same name replaces the link, not what it leads to.
+TEST(SimProgram, AFlashFolderReachesNothingOutsideIt) {
+  E2E_NEEDS("own-words");
+  char root[] = "/tmp/nxt-e2e-flash-XXXXXX";
+  ASSERT_NE(::mkdtemp(root), nullptr);
+  const std::string top = root, dir = top + "/flash", host = top + "/host.rxe";
+  ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir((top + "/sub").c_str(), 0700), 0);
+  for (const char* name : {"/host.rxe", "/other.rxe", "/Put.rxe", "/flash/Own.rxe"}) {
+    std::ofstream(top + name) << name;
+  }
+  const std::vector<std::pair<std::string, std::string>> links = {
+      {host, "Link.rxe"},        {"../host.rxe", "Rel.rxe"},
+      {top + "/sub", "Sub.rxe"}, {dir + "/Own.rxe", "Twin.rxe"},
+      {host, "Put.rxe"},         {host, ".nxt-Put.rxe"}};
+  for (const auto& [target, name] : links) {
+    ASSERT_EQ(::symlink(target.c_str(), (dir + "/" + name).c_str()), 0) << name;
+  }
+  ASSERT_EQ(::link((top + "/other.rxe").c_str(), (dir + "/Hard.rxe").c_str()), 0);
+  ASSERT_EQ(::mkfifo((dir + "/Fifo.rxe").c_str(), 0600), 0);  // no writer: opening it could hang
+  ASSERT_EQ(::symlink(dir.c_str(), (top + "/alias").c_str()), 0);
+
+  SimServer s;
+  ASSERT_TRUE(startServer(s, {"--flash", top + "/alias", "--file", top + "/Put.rxe"}));
+  EXPECT_EQ(request(s, "nxt;open"), "ok");
+  const std::vector<std::string> names = {"own", "put",  "link", "rel",
+                                          "sub", "twin", "hard", "fifo"};
+  for (const std::string& name : names) {
+    EXPECT_EQ(request(s, "nxt;startprogram;" + name + ".rxe"), "ok");
+    EXPECT_EQ(request(s, "nxt;stopprogram"), "ok");
+  }
+  ASSERT_TRUE(sendRaw(s, "bye\n"));
+  EXPECT_EQ(waitForExit(s, std::chrono::seconds(10)), 0);
+  const std::vector<std::string> trace = traceLines(s);
+  for (const std::string& name : names) {
+    const bool started =
+        std::count(trace.begin(), trace.end(), "# program " + name + ".rxe started") == 1;
+    EXPECT_EQ(started, name == "own" || name == "put") << name;
+  }
+  const std::vector<std::string> told = linesOf(s.stderrText);
+  for (const char* name : {"Link", "Rel", "Sub", "Twin", "Hard", "Fifo", "Put"}) {
+    const std::string ignoring = std::string(name) + ".rxe in the flash folder: ";
+    EXPECT_EQ(std::count_if(told.begin(), told.end(),
+                            [&](const std::string& line) {
+                              return line.find(": ignoring ") != std::string::npos &&
+                                     line.find(ignoring) != std::string::npos;
+                            }),
+              1)
+        << name << " in:\n"
+        << s.stderrText;
+  }
+  struct stat put {};
+  ASSERT_EQ(::lstat((dir + "/Put.rxe").c_str(), &put), 0);
+  EXPECT_TRUE(S_ISREG(put.st_mode));
+  EXPECT_EQ(fileText(dir + "/Put.rxe"), "/Put.rxe");
+  EXPECT_EQ(fileText(host), "/host.rxe");
+  EXPECT_EQ(fileText(top + "/other.rxe"), "/other.rxe");
+  std::system(("rm -rf '" + top + "'").c_str());
 }
 
 }  // namespace

@@ -1,11 +1,11 @@
 #include "sim/sim_files.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -16,6 +16,8 @@
 #include "sim_test_support.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 class SimFilesTest : public ::testing::Test {
  public:
@@ -244,69 +246,113 @@ struct FolderBrick {
   }
 };
 
-std::string contents(const std::string& path) {
+std::string contents(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-void put(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+void put(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// A fresh folder of its own under the system's temporary folder, removed
+// with all it holds at the end.
+struct TemporaryFolder {
+  fs::path path;
+  explicit TemporaryFolder(const std::string& stem) {
+    const auto tick = std::chrono::steady_clock::now().time_since_epoch().count();
+    for (int attempt = 0; attempt < 100 && path.empty(); ++attempt) {
+      const fs::path candidate = fs::temp_directory_path() / (stem + "-" + std::to_string(tick) +
+                                                              "-" + std::to_string(attempt));
+      if (fs::create_directory(candidate)) path = candidate;
+    }
+  }
+  ~TemporaryFolder() {
+    std::error_code ignored;
+    if (!path.empty()) fs::remove_all(path, ignored);
+  }
+};
+
+bool isPlainFile(const fs::path& path) { return fs::is_regular_file(fs::symlink_status(path)); }
 
 TEST(SimFlashFolder, KeepsUploadsAcrossARestart) {
-  char dir[] = "/tmp/nxt-flash-test-XXXXXX";
-  ASSERT_NE(::mkdtemp(dir), nullptr);
+  TemporaryFolder dir("nxt-flash-test");
+  ASSERT_FALSE(dir.path.empty());
   FolderBrick b;
-  ASSERT_TRUE(b.load(dir)) << b.error;
+  ASSERT_TRUE(b.load(dir.path.string())) << b.error;
   EXPECT_EQ(b.upload("Up.TXT"), "02 84 00 00");
-  EXPECT_EQ(contents(std::string(dir) + "/Up.TXT"), "hi");
+  EXPECT_EQ(contents(dir.path / "Up.TXT"), "hi");
 
   FolderBrick again;
-  ASSERT_TRUE(again.load(dir)) << again.error;
+  ASSERT_TRUE(again.load(dir.path.string())) << again.error;
   ASSERT_EQ(again.config.files->size(), 1u);
   EXPECT_EQ((*again.config.files)[0].name, "Up.TXT");
   EXPECT_EQ((*again.config.files)[0].bytes, (std::vector<std::uint8_t>{'h', 'i'}));
 
   EXPECT_EQ(b.send("01 85" + nameField("up.txt")), "02 85 00" + nameField("up.txt"));
-  EXPECT_NE(::access((std::string(dir) + "/Up.TXT").c_str(), F_OK), 0);
-  ::rmdir(dir);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir.path / "Up.TXT")));
 }
 
 // Links planted in the folder, before the start or while serving, never let
 // the brick read or write a file outside it: a link is skipped at start (a
 // line on standard error names it), written over rather than through, and
 // removed rather than followed. The folder may itself be reached by a link.
+// Where this test cannot make symbolic links (under Wine), the hard links
+// are planted alone; the end-to-end suites plant Linux links there.
 TEST(SimFlashFolder, PlantedLinksReachNothingOutsideIt) {
-  char root[] = "/tmp/nxt-flash-jail-XXXXXX";
-  ASSERT_NE(::mkdtemp(root), nullptr);
-  const std::string top = root, dir = top + "/flash", host = top + "/host.txt";
-  ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+  TemporaryFolder root("nxt-flash-jail");
+  ASSERT_FALSE(root.path.empty());
+  const fs::path top = root.path, dir = top / "flash", host = top / "host.txt";
+  fs::create_directory(dir);
   put(host, "host");
-  put(top + "/other.txt", "other");
-  ASSERT_EQ(::symlink(host.c_str(), (dir + "/Link.txt").c_str()), 0);
-  ASSERT_EQ(::link((top + "/other.txt").c_str(), (dir + "/Hard.txt").c_str()), 0);
-  ASSERT_EQ(::symlink(host.c_str(), (dir + "/.nxt-Up.txt").c_str()), 0);
-  ASSERT_EQ(::symlink(dir.c_str(), (top + "/alias").c_str()), 0);
-  put(dir + "/Own.txt", "own");
+  put(top / "other.txt", "other");
+  put(dir / "Own.txt", "own");
+  fs::create_hard_link(top / "other.txt", dir / "Hard.txt");
+  put(dir / "Twin.txt", "twin");
+  fs::create_hard_link(dir / "Twin.txt", top / "twin.txt");
+  std::error_code noLinks;
+  fs::create_symlink(host, dir / "Link.txt", noLinks);
+  const bool symbolic = !noLinks;
+  std::vector<std::string> planted = {"Hard.txt", "Twin.txt"};
+  fs::path loaded = dir;
+  if (symbolic) {
+    fs::create_symlink(host, dir / ".nxt-Up.txt");
+    fs::create_directory_symlink(dir, top / "alias");
+    loaded = top / "alias";
+    planted.push_back("Link.txt");
+  }
 
   FolderBrick b;
-  ASSERT_TRUE(b.load(top + "/alias")) << b.error;
+  ASSERT_TRUE(b.load(loaded.string())) << b.error;
   ASSERT_EQ(b.config.files->size(), 1u);
   EXPECT_EQ((*b.config.files)[0].name, "Own.txt");
-  EXPECT_EQ(b.send("01 80" + nameField("Link.txt")), "02 80 87 00 00 00 00 00");
-  EXPECT_EQ(b.send("01 80" + nameField("Hard.txt")), "02 80 87 00 00 00 00 00");
+  for (const std::string& file : planted) {
+    EXPECT_EQ(b.send("01 80" + nameField(file)), "02 80 87 00 00 00 00 00") << file;
+  }
 
-  ASSERT_EQ(::symlink(host.c_str(), (dir + "/Late.txt").c_str()), 0);  // while serving
-  for (const char* file : {"Up.txt", "Late.txt", "Link.txt"}) {
+  if (symbolic) fs::create_symlink(host, dir / "Late.txt");  // while serving
+  if (!symbolic) put(dir / "Late.txt", "late");
+  planted.insert(planted.end(), {"Up.txt", "Late.txt"});
+  for (const std::string& file : planted) {
     SCOPED_TRACE(file);
     EXPECT_EQ(b.upload(file), "02 84 00 00");
-    struct stat info {};
-    ASSERT_EQ(::lstat((dir + "/" + file).c_str(), &info), 0);
-    EXPECT_TRUE(S_ISREG(info.st_mode));
-    EXPECT_EQ(contents(dir + "/" + file), "hi");
+    EXPECT_TRUE(isPlainFile(dir / file));
+    EXPECT_EQ(contents(dir / file), "hi");
   }
-  EXPECT_EQ(b.send("01 85" + nameField("Late.txt")), "02 85 00" + nameField("Late.txt"));
+  // Planted anew, while serving, over files the brick has: removed, not followed.
+  fs::remove(dir / "Twin.txt");
+  fs::create_hard_link(top / "twin.txt", dir / "Twin.txt");
+  if (symbolic) {
+    fs::remove(dir / "Late.txt");
+    fs::create_symlink(host, dir / "Late.txt");
+  }
+  for (const char* file : {"Late.txt", "Twin.txt"}) {
+    EXPECT_EQ(b.send("01 85" + nameField(file)), "02 85 00" + nameField(file));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / file))) << file;
+  }
   EXPECT_EQ(contents(host), "host");
-  EXPECT_EQ(contents(top + "/other.txt"), "other");
-  std::system(("rm -rf '" + top + "'").c_str());
+  EXPECT_EQ(contents(top / "other.txt"), "other");
+  EXPECT_EQ(contents(top / "twin.txt"), "twin");
 }
 
 }  // namespace

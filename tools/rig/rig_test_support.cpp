@@ -104,6 +104,23 @@ void expectAnsweredWithoutTheBrick(SimServer& server, const std::string& line, m
   EXPECT_NE(reply, "NXT") << line;
 }
 
+void expectTheBrickAnswers(SimServer& server) {
+  EXPECT_EQ(request(server, "nxt;batterylevel"), "8100");
+  EXPECT_EQ(request(server, "nxt;getname"), "NXT");
+}
+
+void expectByeEndsTheServer(SimServer& server) {
+  ASSERT_TRUE(sendRaw(server, "bye\n"));
+  EXPECT_EQ(waitForExit(server, milliseconds(30000)), 0) << server.stderrText;
+}
+
+void expectNothingWithoutABrick(SimServer& server, const std::string& words) {
+  EXPECT_EQ(request(server, "nxt;batterylevel"), "err: not_enable_interface");
+  expectByeEndsTheServer(server);
+  EXPECT_TRUE(traceLines(server).empty());
+  EXPECT_NE(server.stderrText.find(words), std::string::npos) << server.stderrText;
+}
+
 std::string inFlightReply(SimServer& server, milliseconds bound) {
   const std::string reply = readLine(server, bound);
   EXPECT_NE(reply, "<timeout>");

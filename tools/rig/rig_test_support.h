@@ -47,6 +47,19 @@ void expectRefusedBeforeBooting(const RigDir& rig,
 void expectAnsweredWithoutTheBrick(SimServer& server, const std::string& line,
                                    std::chrono::milliseconds bound);
 
+// The brick answers with its own data again: its battery level 8100, then
+// its name NXT.
+void expectTheBrickAnswers(SimServer& server);
+
+// "bye" ends the server (within 30 s, in a slow guest) with status 0.
+void expectByeEndsTheServer(SimServer& server);
+
+// After "nxt;open" answered "err" (no brick to open): a request for the
+// brick is refused as not open, "bye" ends the server, not one telegram
+// crossed the link, and the server's own `words` on its standard error
+// reach ours.
+void expectNothingWithoutABrick(SimServer& server, const std::string& words);
+
 // The reply to the request on the wire when the brick went: it comes
 // within `bound`, and the connection stays. Returns it.
 std::string inFlightReply(SimServer& server, std::chrono::milliseconds bound);

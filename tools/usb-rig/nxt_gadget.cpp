@@ -55,6 +55,7 @@
 #include "link/transport.h"
 #include "link/transport_sim.h"
 #include "protocol/little_endian.h"
+#include "protocol/write_all_posix.h"
 #include "server/program_start.h"
 #include "sim/sim_trace.h"
 #include "sim_programs/sim_program.h"
@@ -155,17 +156,6 @@ bool parseGadgetOptions(int argc, const char* const* argv, GadgetOptions& option
   return true;
 }
 
-bool writeAll(int fd, const std::vector<std::uint8_t>& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 const char* eventName(int type) {
   static constexpr struct {
     int type;
@@ -199,8 +189,9 @@ struct Endpoints {
 bool setUpEndpoints(const std::string& dir, Endpoints& endpoints) {
   const int out = openEndpoint(dir, kNxtOutEndpointFile);
   const int in = openEndpoint(dir, kNxtInEndpointFile);
-  const bool ok = out >= 0 && in >= 0 && writeAll(out, gadgetEndpointDescriptor(kNxtOutEndpoint)) &&
-                  writeAll(in, gadgetEndpointDescriptor(kNxtInEndpoint));
+  const bool ok = out >= 0 && in >= 0 &&
+                  nxt::writeAll(out, gadgetEndpointDescriptor(kNxtOutEndpoint)) &&
+                  nxt::writeAll(in, gadgetEndpointDescriptor(kNxtInEndpoint));
   if (!ok) {
     // Tried again at the next SET_CONFIGURATION.
     say(std::string("GadgetFS refused the endpoints: ") + std::strerror(errno));
@@ -418,7 +409,7 @@ int main(int argc, char** argv) {
     say("no device controller in " + options.gadgetfsDir);
     return 1;
   }
-  if (!writeAll(ep0, gadgetDeviceDescriptors())) {
+  if (!nxt::writeAll(ep0, gadgetDeviceDescriptors())) {
     say(std::string("GadgetFS refused the descriptors: ") + std::strerror(errno));
     return 1;
   }

@@ -35,7 +35,7 @@ std::string boundedRequest(SimServer& server, const std::string& line,
 class UsbRig : public ::testing::Test {
  protected:
   void SetUp() override {
-    useServerProgram(NXT_USB_RIG_PATH, seconds(180));
+    useServerProgram(NXT_RIG_PATH, seconds(180));
     ASSERT_FALSE(rig.path.empty());
   }
   RigDir rig;
@@ -44,7 +44,7 @@ class UsbRig : public ::testing::Test {
 TEST_F(UsbRig, EveryModuleGivesTheSameRepliesAndTelegramsAsTheSimulatedBrick) {
   const std::vector<std::string> brick = {"--name", "Robo1", "--battery", "7516"};
   const SessionRecord expected =
-      expectedSession(brick, NXT_BRIDGE_SIM_PATH, NXT_USB_RIG_PATH, seconds(180));
+      expectedSession(brick, NXT_BRIDGE_SIM_PATH, NXT_RIG_PATH, seconds(180));
   SimServer s;
   ASSERT_TRUE(startRigSayingBootTime(s, rig, brick)) << s.stderrText;
   expectTheSameSession(s, expected, expectedSessionTraceStart());
@@ -84,8 +84,7 @@ TEST_F(UsbRig, UnpluggedMidRunRequestsAreStillAnsweredAndThePluggedBackBrickOpen
   // the end of the trace is ours.)
   ASSERT_EQ(control(rig, "plug"), "done plug");
   EXPECT_EQ(boundedRequest(s, "nxt;open"), "ok");
-  EXPECT_EQ(request(s, "nxt;batterylevel"), "8100");
-  EXPECT_EQ(request(s, "nxt;getname"), "NXT");
+  expectTheBrickAnswers(s);
   EXPECT_EQ(lastLines(traceLines(s), 4),
             (std::vector<std::string>{
                 "> 00 0b", "< 02 0b 00 a4 1f", "> 01 9b",
@@ -99,8 +98,7 @@ TEST_F(UsbRig, UnpluggedMidRunRequestsAreStillAnsweredAndThePluggedBackBrickOpen
   EXPECT_EQ(boundedRequest(s, "nxt;open"), "ok");
   EXPECT_EQ(request(s, "nxt;batterylevel"), "8100");
 
-  ASSERT_TRUE(sendRaw(s, "bye\n"));
-  EXPECT_EQ(waitForExit(s, milliseconds(30000)), 0);
+  expectByeEndsTheServer(s);
 }
 
 TEST_F(UsbRig, AGadgetThatStopsAnsweringTimesOutAndTheNextRequestIsAnswered) {
@@ -118,8 +116,7 @@ TEST_F(UsbRig, AGadgetThatStopsAnsweringTimesOutAndTheNextRequestIsAnswered) {
   expectAnsweredWithoutTheBrick(s, "nxt;getname", kFaultReplyBound);
 
   ASSERT_EQ(control(rig, "unmute"), "done unmute");
-  EXPECT_EQ(request(s, "nxt;batterylevel"), "8100");
-  EXPECT_EQ(request(s, "nxt;getname"), "NXT");
+  expectTheBrickAnswers(s);
 
   // Frozen: not even the telegram is taken, so the host's write times out.
   ASSERT_EQ(control(rig, "freeze"), "done freeze");
@@ -130,8 +127,7 @@ TEST_F(UsbRig, AGadgetThatStopsAnsweringTimesOutAndTheNextRequestIsAnswered) {
 
   ASSERT_EQ(control(rig, "thaw"), "done thaw");
   EXPECT_EQ(boundedRequest(s, "nxt;batterylevel"), "8100");
-  EXPECT_EQ(request(s, "nxt;batterylevel"), "8100");
-  EXPECT_EQ(request(s, "nxt;getname"), "NXT");
+  expectTheBrickAnswers(s);
 
   // Late: the reply comes 1.5 s after the telegram, when the transport has
   // given up on it, and reaches the host during the next exchange: it must
@@ -140,11 +136,9 @@ TEST_F(UsbRig, AGadgetThatStopsAnsweringTimesOutAndTheNextRequestIsAnswered) {
   expectAnsweredWithoutTheBrick(s, "nxt;batterylevel", kFaultReplyBound);
   ASSERT_EQ(control(rig, "late 0"), "done late 0");
   EXPECT_EQ(boundedRequest(s, "nxt;getname"), "NXT");
-  EXPECT_EQ(request(s, "nxt;batterylevel"), "8100");
-  EXPECT_EQ(request(s, "nxt;getname"), "NXT");
+  expectTheBrickAnswers(s);
 
-  ASSERT_TRUE(sendRaw(s, "bye\n"));
-  EXPECT_EQ(waitForExit(s, milliseconds(30000)), 0);
+  expectByeEndsTheServer(s);
 }
 
 // A stop signal to the launcher reaches nxt-bridge in the guest.
@@ -159,12 +153,7 @@ TEST_F(UsbRig, NoBrickOnTheBusMeansOpenAnswersErr) {
   SimServer s;
   ASSERT_TRUE(startRig(s, rig, {"--no-brick"})) << s.stderrText;
   EXPECT_EQ(request(s, "nxt;open"), "err");
-  EXPECT_EQ(request(s, "nxt;batterylevel"), "err: not_enable_interface");
-  ASSERT_TRUE(sendRaw(s, "bye\n"));
-  EXPECT_EQ(waitForExit(s, milliseconds(30000)), 0);
-  EXPECT_TRUE(traceLines(s).empty());
-  // nxt-bridge's own words on standard error reach ours.
-  EXPECT_NE(s.stderrText.find("no NXT found on USB"), std::string::npos) << s.stderrText;
+  expectNothingWithoutABrick(s, "no NXT found on USB");
 }
 
 // The gadget's live page in the guest is served on this host's loopback,
@@ -180,8 +169,7 @@ TEST_F(UsbRig, TheGuestsLivePageIsForwardedToThisHost) {
   EXPECT_EQ(request(s, "nxt;open"), "ok");
   const std::string state = liveStateMessage(view, milliseconds(10000));
   EXPECT_NE(state.find("\"name\":\"Watched\""), std::string::npos) << state;
-  ASSERT_TRUE(sendRaw(s, "bye\n"));
-  EXPECT_EQ(waitForExit(s, milliseconds(30000)), 0);
+  expectByeEndsTheServer(s);
 }
 
 TEST_F(UsbRig, BadOptionExitsWithStatus2BeforeBooting) {
@@ -253,8 +241,7 @@ TEST_F(UsbRig, DebianNxtToolsUploadListAndRunAProgram) {
                 "# program spin.rxe stopped",
                 "> 80 00 73 70 69 6e 2e 72 78 65 00 00 00 00 00 00 00 00 00 00 00 00",
                 "# program spin.rxe started", "> 00 0b", "< 02 0b 00 a4 1f"}));
-  ASSERT_TRUE(sendRaw(s, "bye\n"));
-  EXPECT_EQ(waitForExit(s, milliseconds(30000)), 0);
+  expectByeEndsTheServer(s);
 }
 
 }  // namespace
