@@ -24,41 +24,40 @@ bool waitFor(int fd, short events, Clock::time_point deadline) {
   }
 }
 
-}  // namespace
-
-BtIoResult btReadSome(BtHandle link, std::uint8_t* into, std::size_t wanted, std::size_t& got,
-                      Clock::time_point deadline, int& error) {
-  const int fd = static_cast<int>(link);
+// Runs `transfer` (one read or write of `fd`) until it moves a byte, retrying
+// on EINTR and, until the deadline, whenever `fd` would block. A read of no
+// bytes is the peer closing.
+template <typename Transfer>
+BtIoResult transferSome(int fd, short events, Transfer transfer, std::size_t& moved,
+                        Clock::time_point deadline, int& error) {
   for (;;) {
-    const ssize_t n = ::read(fd, into, wanted);
+    const ssize_t n = transfer();
     if (n > 0) {
-      got = static_cast<std::size_t>(n);
+      moved = static_cast<std::size_t>(n);
       return BtIoResult::kOk;
     }
-    if (n == 0) return BtIoResult::kClosed;
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) {
-      error = errno;
-      return BtIoResult::kError;
-    }
-    if (!waitFor(fd, POLLIN, deadline)) return BtIoResult::kTimeout;
-  }
-}
-
-BtIoResult btWriteSome(BtHandle link, const std::uint8_t* bytes, std::size_t length,
-                       std::size_t& written, Clock::time_point deadline, int& error) {
-  const int fd = static_cast<int>(link);
-  for (;;) {
-    const ssize_t n = ::write(fd, bytes, length);
-    if (n > 0) {
-      written = static_cast<std::size_t>(n);
-      return BtIoResult::kOk;
-    }
+    if (n == 0 && events == POLLIN) return BtIoResult::kClosed;
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
       error = errno;
       return BtIoResult::kError;
     }
-    if (!waitFor(fd, POLLOUT, deadline)) return BtIoResult::kTimeout;
+    if (!waitFor(fd, events, deadline)) return BtIoResult::kTimeout;
   }
+}
+
+}  // namespace
+
+BtIoResult btReadSome(BtHandle link, std::uint8_t* into, std::size_t wanted, std::size_t& got,
+                      Clock::time_point deadline, int& error) {
+  const int fd = static_cast<int>(link);
+  return transferSome(
+      fd, POLLIN, [&] { return ::read(fd, into, wanted); }, got, deadline, error);
+}
+
+BtIoResult btWriteSome(BtHandle link, const std::uint8_t* bytes, std::size_t length,
+                       std::size_t& written, Clock::time_point deadline, int& error) {
+  const int fd = static_cast<int>(link);
+  return transferSome(
+      fd, POLLOUT, [&] { return ::write(fd, bytes, length); }, written, deadline, error);
 }

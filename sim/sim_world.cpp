@@ -137,6 +137,17 @@ struct Reader {
     return true;
   }
 
+  // Reads each element of the array `j` with `read(element, its place)`,
+  // the places numbered from `place` ("walls[0]", "walls[1]", ...).
+  template <typename Read>
+  bool each(const Json& j, const std::string& place, Read read) {
+    if (!j.is_array()) return fail(place, "must be an array");
+    for (std::size_t i = 0; i < j.size(); ++i) {
+      if (!read(j[i], place + "[" + std::to_string(i) + "]")) return false;
+    }
+    return true;
+  }
+
   bool point(const Json& j, const std::string& place, SimPoint& p) {
     if (!j.is_array() || j.size() != 2 || !j[0].is_number() || !j[1].is_number()) {
       return fail(place, "must be a point [x, y] in mm");
@@ -236,33 +247,29 @@ bool readFloor(Reader& r, const Json& j, SimWorldMap& map) {
     return false;
   }
   if (!j.contains("lines")) return true;
-  const Json& lines = j.at("lines");
-  if (!lines.is_array()) return r.fail("floor.lines", "must be an array");
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    const std::string place = "floor.lines[" + std::to_string(i) + "]";
+  return r.each(j.at("lines"), "floor.lines", [&](const Json& l, const std::string& place) {
     SimFloorLine line;
-    if (!r.object(lines[i], place, {"points", "width", "reflectance", "closed"}) ||
-        !r.number(lines[i], place, "width", line.width, 0, 1000, true) ||
-        !r.number(lines[i], place, "reflectance", line.reflectance, 0, 1)) {
+    if (!r.object(l, place, {"points", "width", "reflectance", "closed"}) ||
+        !r.number(l, place, "width", line.width, 0, 1000, true) ||
+        !r.number(l, place, "reflectance", line.reflectance, 0, 1)) {
       return false;
     }
-    const Json& points = lines[i].contains("points") ? lines[i].at("points") : Json();
+    const Json& points = l.contains("points") ? l.at("points") : Json();
     if (!points.is_array() || points.size() < 2) {
       return r.fail(place + ".points", "must be an array of at least two points");
     }
-    for (std::size_t k = 0; k < points.size(); ++k) {
-      SimPoint p;
-      if (!r.point(points[k], place + ".points[" + std::to_string(k) + "]", p)) return false;
-      line.points.push_back(p);
+    if (!r.each(points, place + ".points", [&](const Json& p, const std::string& at) {
+          return r.point(p, at, line.points.emplace_back());
+        })) {
+      return false;
     }
-    if (lines[i].contains("closed")) {
-      if (!lines[i].at("closed").is_boolean())
-        return r.fail(place + ".closed", "must be true or false");
-      if (lines[i].at("closed").get<bool>()) line.points.push_back(line.points.front());
+    if (l.contains("closed")) {
+      if (!l.at("closed").is_boolean()) return r.fail(place + ".closed", "must be true or false");
+      if (l.at("closed").get<bool>()) line.points.push_back(line.points.front());
     }
     map.lines.push_back(std::move(line));
-  }
-  return true;
+    return true;
+  });
 }
 
 bool readMap(Reader& r, const Json& j, SimWorldMap& map) {
@@ -273,36 +280,22 @@ bool readMap(Reader& r, const Json& j, SimWorldMap& map) {
       !r.number(j.at("room"), "room", "height", map.height, 0, kMaxRoom, true, true)) {
     return false;
   }
-  if (j.contains("walls")) {
-    const Json& walls = j.at("walls");
-    if (!walls.is_array()) return r.fail("walls", "must be an array");
-    for (std::size_t i = 0; i < walls.size(); ++i) {
-      const std::string place = "walls[" + std::to_string(i) + "]";
-      if (!walls[i].is_array() || walls[i].size() != 2) {
-        return r.fail(place, "must be a segment [[x, y], [x, y]]");
-      }
-      SimSegment s;
-      if (!r.point(walls[i][0], place + "[0]", s.a) || !r.point(walls[i][1], place + "[1]", s.b)) {
-        return false;
-      }
-      map.walls.push_back(s);
-    }
-  }
-  if (j.contains("obstacles")) {
-    const Json& obstacles = j.at("obstacles");
-    if (!obstacles.is_array()) return r.fail("obstacles", "must be an array");
-    for (std::size_t i = 0; i < obstacles.size(); ++i) {
-      const std::string place = "obstacles[" + std::to_string(i) + "]";
-      SimObstacle o;
-      if (!r.object(obstacles[i], place, {"x", "y", "width", "height"}) ||
-          !r.number(obstacles[i], place, "x", o.x, -kMaxRoom, kMaxRoom, false, true) ||
-          !r.number(obstacles[i], place, "y", o.y, -kMaxRoom, kMaxRoom, false, true) ||
-          !r.number(obstacles[i], place, "width", o.width, 0, kMaxRoom, true, true) ||
-          !r.number(obstacles[i], place, "height", o.height, 0, kMaxRoom, true, true)) {
-        return false;
-      }
-      map.obstacles.push_back(o);
-    }
+  const auto readWall = [&](const Json& w, const std::string& place) {
+    if (!w.is_array() || w.size() != 2) return r.fail(place, "must be a segment [[x, y], [x, y]]");
+    SimSegment& s = map.walls.emplace_back();
+    return r.point(w[0], place + "[0]", s.a) && r.point(w[1], place + "[1]", s.b);
+  };
+  const auto readObstacle = [&](const Json& o, const std::string& place) {
+    SimObstacle& b = map.obstacles.emplace_back();
+    return r.object(o, place, {"x", "y", "width", "height"}) &&
+           r.number(o, place, "x", b.x, -kMaxRoom, kMaxRoom, false, true) &&
+           r.number(o, place, "y", b.y, -kMaxRoom, kMaxRoom, false, true) &&
+           r.number(o, place, "width", b.width, 0, kMaxRoom, true, true) &&
+           r.number(o, place, "height", b.height, 0, kMaxRoom, true, true);
+  };
+  if ((j.contains("walls") && !r.each(j.at("walls"), "walls", readWall)) ||
+      (j.contains("obstacles") && !r.each(j.at("obstacles"), "obstacles", readObstacle))) {
+    return false;
   }
   if (j.contains("floor") && !readFloor(r, j.at("floor"), map)) return false;
   if (!j.contains("robot")) return r.fail("robot", "missing");

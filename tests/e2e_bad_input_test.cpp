@@ -20,8 +20,7 @@ class BadInput : public ::testing::Test {
   // The server is still there and still talks to the brick.
   void expectStillServing() {
     EXPECT_EQ(request(s, "nxt;batterylevel"), "8100");
-    ASSERT_TRUE(sendRaw(s, "bye\n"));
-    EXPECT_EQ(waitForExit(s), 0);
+    EXPECT_EQ(sayBye(s), 0);
   }
   SimServer s;
 };
@@ -73,8 +72,7 @@ TEST_F(BadInput, ReadsAroundTheBufferSize) {
   // A line end as the 512th byte is cut like any other.
   ASSERT_TRUE(sendRaw(s, "nxt;batterylevel" + std::string(495, ' ') + "\n"));
   EXPECT_EQ(readLine(s), "ok8100");
-  ASSERT_TRUE(sendRaw(s, "bye\n"));
-  EXPECT_EQ(waitForExit(s), 0);
+  EXPECT_EQ(sayBye(s), 0);
 }
 
 TEST_F(BadInput, RequestSplitAcrossReadsIsTwoRequests) {

@@ -55,11 +55,6 @@ std::vector<std::string> linesWith(const std::string& text, const std::string& p
   return found;
 }
 
-// A request answered within `bound`; its reply, or "<timeout>".
-std::string within(SimServer& server, const std::string& line, milliseconds bound) {
-  return request(server, line, bound);
-}
-
 // One fault of nxt-brick-sim's on one telegram, and the requests around it
 // with their replies: the true value or "err: timeout", never a value made
 // up. Then nxt;open connects (afresh where the link was lost) and the
@@ -96,7 +91,7 @@ TEST_P(BtLineFault, AnswersTheTruthOrAnErrorAndTheLinkComesBack) {
       server, {"--latency-us", sonar ? "30000" : "0", "--sonar", "in_4=200", "--fault", c.fault}));
   ASSERT_EQ(request(server, "nxt;open"), "ok");
   for (const auto& [line, reply] : c.steps) {
-    const std::string got = within(server, line, kPastTheDeadline);
+    const std::string got = request(server, line, kPastTheDeadline);
     if (reply == "#") {
       EXPECT_NE(got.find_first_of("0123456789"), std::string::npos) << line << ": " << got;
       EXPECT_EQ(got.find_first_not_of("-0123456789"), std::string::npos) << line << ": " << got;
@@ -111,12 +106,11 @@ TEST_P(BtLineFault, AnswersTheTruthOrAnErrorAndTheLinkComesBack) {
   const bool dropped = std::string(c.fault).rfind("drop@", 0) == 0;
   if (serverIsWindowsProgram() && dropped && c.stopAfter[0] == '\0') {
     EXPECT_EQ(request(server, "nxt;open"), "ok");
-    EXPECT_EQ(within(server, "nxt;batterylevel", milliseconds(1500)), kTimeout);
+    EXPECT_EQ(request(server, "nxt;batterylevel", milliseconds(1500)), kTimeout);
   }
   EXPECT_EQ(request(server, "nxt;open"), "ok");
   EXPECT_EQ(request(server, "nxt;batterylevel"), "8100");
-  ASSERT_TRUE(sendRaw(server, "bye\n"));
-  EXPECT_EQ(waitForExit(server), 0);
+  EXPECT_EQ(sayBye(server), 0);
   const std::string started =
       "nxt-bridge-bt: serving TCP port " + std::to_string(server.port) + " over Bluetooth\n";
   if (c.told[0] == '\0') {
@@ -186,24 +180,12 @@ INSTANTIATE_TEST_SUITE_P(
             "SonarFrameLong", "length@5=21", {kSetSonar, {kSonar, kTimeout}}, kOutOfStep, ""}),
     [](const ::testing::TestParamInfo<LineFault>& row) { return std::string(row.param.name); });
 
-// The coasting stop of motors A, B and C, as the brick's trace shows it.
-const std::vector<std::string> kEveryMotorCoasts = {
-    "80 04 00 00 00 00 00 00 00 00 00 00",
-    "80 04 01 00 00 00 00 00 00 00 00 00",
-    "80 04 02 00 00 00 00 00 00 00 00 00",
-};
-
-std::vector<std::string> lastSent(const SimServer& server, std::size_t count) {
-  const std::vector<std::string> sent = sentTelegrams(server);
-  return std::vector<std::string>(sent.end() - std::min(count, sent.size()), sent.end());
-}
-
 TEST_F(BtPty, AClientLeavingALostLinkGetsTheStopsThroughTheLineOpenedAgain) {
   SimServer server;
   ASSERT_TRUE(startServer(server, {"--latency-us", "0", "--fault", "drop@2"}));
   ASSERT_EQ(request(server, "nxt;open"), "ok");
   ASSERT_EQ(request(server, "motor;setforward;out_b;30"), "ok");
-  ASSERT_EQ(within(server, "nxt;batterylevel", kPastTheDeadline), "err: timeout");
+  ASSERT_EQ(request(server, "nxt;batterylevel", kPastTheDeadline), "err: timeout");
   closeClient(server);
   EXPECT_EQ(waitForExit(server), 0);
   EXPECT_EQ(lastSent(server, 3), kEveryMotorCoasts);
@@ -248,8 +230,7 @@ TEST_F(BtPty, ALineWithNothingBehindItAnswersErrAtOnce) {
   EXPECT_EQ(request(server, "nxt;open"), "err");
   EXPECT_LT(Clock::now() - start, kPastTheDeadline);
   EXPECT_EQ(request(server, "nxt;getname"), "err: not_enable_interface");
-  ASSERT_TRUE(sendRaw(server, "bye\n"));
-  EXPECT_EQ(waitForExit(server), 0);
+  EXPECT_EQ(sayBye(server), 0);
   const char* told = serverIsWindowsProgram() ? "nothing answers behind it (error "
                                               : "nothing answers behind it (EIO)";
   EXPECT_EQ(linesWith(server.stderrText, told).size(), 1u) << server.stderrText;
@@ -303,8 +284,7 @@ TEST(BtDevice, APathAnswersErrWhileNoBrickIsBehindIt) {
     // Switched off while the link is idle: the next open finds it gone.
     EXPECT_EQ(request(server, "nxt;open"), "err") << run;
   }
-  ASSERT_TRUE(sendRaw(server, "bye\n"));
-  EXPECT_EQ(waitForExit(server), 0);
+  EXPECT_EQ(sayBye(server), 0);
   EXPECT_EQ(linesWith(server.stderrText, "no such device (ENOENT)").size(), 3u)
       << server.stderrText;
   EXPECT_EQ(linesWith(server.stderrText, "lost (the brick hung up)").size(), 2u)
@@ -320,8 +300,7 @@ TEST(BtDevice, AnAddressAnswersWithinTheConnectBound) {
   ASSERT_TRUE(startProgram(server, NXT_BRIDGE_BT_PATH,
                            {"--port", std::to_string(port), "00:16:53:FF:FF:FE"}, port));
   EXPECT_EQ(request(server, "nxt;open", milliseconds(8000)), "err");
-  ASSERT_TRUE(sendRaw(server, "bye\n"));
-  EXPECT_EQ(waitForExit(server), 0);
+  EXPECT_EQ(sayBye(server), 0);
   EXPECT_EQ(linesWith(server.stderrText, "cannot open the NXT brick at 00:16:53:FF:FF:FE").size(),
             1u)
       << server.stderrText;

@@ -88,11 +88,8 @@ bool portIsFree(int port) {
   return true;
 }
 
-namespace {
-
-// Starts the program at `path` as a child process, its output on pipes.
 bool spawnProgram(SimServer& server, const std::string& path, const std::vector<std::string>& args,
-                  int port) {
+                  int port, const std::function<void()>& inChild) {
   ::signal(SIGPIPE, SIG_IGN);
   server.port = port;
   std::vector<std::string> argv = {path};
@@ -118,6 +115,7 @@ bool spawnProgram(SimServer& server, const std::string& path, const std::vector<
     // background of one (which ignores SIGINT, and a launcher in bash then
     // cannot pass it on).
     for (int s : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) ::signal(s, SIG_DFL);
+    if (inChild) inChild();
     std::vector<char*> cargs;
     for (std::string& a : argv) cargs.push_back(a.data());
     cargs.push_back(nullptr);
@@ -137,6 +135,8 @@ bool spawnProgram(SimServer& server, const std::string& path, const std::vector<
   ::fcntl(server.stderrFd, F_SETFL, O_NONBLOCK);
   return true;
 }
+
+namespace {
 
 // The options that put nxt-bridge-sim on `server.port` with an instant
 // link (`args` may ask for another latency), with a trace file.
@@ -170,11 +170,14 @@ bool listening(int port) {
   return false;
 }
 
-bool connectOrExit(SimServer& server) {
+// Tries `ready` every 10 ms while the server starts: true once it holds;
+// false when the start timeout passes first, or when the server ends (its
+// exit status and output collected, `server.pid` -1).
+template <typename Ready>
+bool whileStarting(SimServer& server, Ready ready) {
   const auto deadline = Clock::now() + serverStartTimeout();
   while (Clock::now() < deadline) {
-    server.sock = connectTo(server.port);
-    if (server.sock >= 0) return true;
+    if (ready()) return true;
     int status = 0;
     if (::waitpid(server.pid, &status, WNOHANG) == server.pid) {
       server.pid = -1;
@@ -192,7 +195,10 @@ bool connectOrExit(SimServer& server) {
 
 bool startProgram(SimServer& server, const std::string& path, const std::vector<std::string>& args,
                   int port) {
-  return spawnProgram(server, path, args, port) && connectOrExit(server);
+  return spawnProgram(server, path, args, port) && whileStarting(server, [&] {
+           server.sock = connectTo(server.port);
+           return server.sock >= 0;
+         });
 }
 
 bool startServer(SimServer& server, const std::vector<std::string>& args, bool withTrace,
@@ -204,19 +210,8 @@ bool startServer(SimServer& server, const std::vector<std::string>& args, bool w
 bool startServerListening(SimServer& server, const std::vector<std::string>& args) {
   const int port = freeLoopbackPort();
   server.port = port;
-  if (!spawnProgram(server, serverProgram(), simOptions(server, args, false), port)) return false;
-  const auto deadline = Clock::now() + serverStartTimeout();
-  while (Clock::now() < deadline) {
-    if (listening(server.port)) return true;
-    int status = 0;
-    if (::waitpid(server.pid, &status, WNOHANG) == server.pid) {
-      server.pid = -1;
-      server.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
+  return spawnProgram(server, serverProgram(), simOptions(server, args, false), port) &&
+         whileStarting(server, [&] { return listening(port); });
 }
 
 std::string runCommand(const std::string& command, int& status, int timeoutSeconds) {
@@ -309,8 +304,17 @@ std::vector<std::string> traceLines(const SimServer& server) {
   return lines;
 }
 
+int sayBye(SimServer& server, std::chrono::milliseconds timeout) {
+  return sendRaw(server, "bye\n") ? waitForExit(server, timeout) : -2;
+}
+
 std::vector<std::string> sentTelegrams(const SimServer& server) {
   return telegramsOf(traceLines(server));
+}
+
+std::vector<std::string> lastSent(const SimServer& server, std::size_t count) {
+  const std::vector<std::string> sent = sentTelegrams(server);
+  return std::vector<std::string>(sent.end() - std::min(count, sent.size()), sent.end());
 }
 
 void closeClient(SimServer& server) {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,13 @@ bool portIsFree(int port);
 bool startServer(SimServer& server, const std::vector<std::string>& args = {},
                  bool withTrace = true, int port = 0);
 
+// Starts the program at `path` with `args` as a child process that serves
+// `port`, its standard input and output on pipes, without connecting to it;
+// `inChild`, when given, runs in the child just before the program starts
+// (to hand it a descriptor or an environment). False when it cannot start.
+bool spawnProgram(SimServer& server, const std::string& path, const std::vector<std::string>& args,
+                  int port, const std::function<void()>& inChild = {});
+
 // Starts the program at `path` with `args` and connects to it on loopback
 // `port`. False when it cannot be reached within a few seconds; when the
 // program has ended by then, its exit status and output are collected and
@@ -82,11 +90,25 @@ bool nothingArrives(SimServer& server, std::chrono::milliseconds wait);
 int waitForExit(SimServer& server,
                 std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 
+// Sends "bye" and waits for the server to exit, as waitForExit does; -2
+// when "bye" cannot be sent.
+int sayBye(SimServer& server, std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+
 // The lines of the trace file so far.
 std::vector<std::string> traceLines(const SimServer& server);
 
 // The lines that the host sent ("> ..."), without the "> ".
 std::vector<std::string> sentTelegrams(const SimServer& server);
+
+// The last `count` of them (fewer when fewer were sent).
+std::vector<std::string> lastSent(const SimServer& server, std::size_t count);
+
+// The coasting stop of motors A, B and C, as the trace shows it.
+inline const std::vector<std::string> kEveryMotorCoasts = {
+    "80 04 00 00 00 00 00 00 00 00 00 00",
+    "80 04 01 00 00 00 00 00 00 00 00 00",
+    "80 04 02 00 00 00 00 00 00 00 00 00",
+};
 
 // Closes the client side of the connection.
 void closeClient(SimServer& server);

@@ -30,10 +30,7 @@ std::string awaitReply(SimServer& server, const std::string& line, const std::st
   return reply;
 }
 
-void stop(SimServer& server) {
-  ASSERT_TRUE(sendRaw(server, "bye\n"));
-  EXPECT_EQ(waitForExit(server), 0);
-}
+void stop(SimServer& server) { EXPECT_EQ(sayBye(server), 0); }
 
 TEST(E2eSensor, TouchSensorPressedAndReleased) {
   SimServer server;

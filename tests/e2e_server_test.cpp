@@ -77,8 +77,7 @@ TEST(Server, EchoesEveryReadCleanedAndEscaped) {
   EXPECT_EQ(request(s, "nxt;'open'"), "ok");
   EXPECT_EQ(request(s, std::string("x\x1b[31m\0y\x7f\tz", 11)),
             std::string("err: unknown_module: x\x1b[31m\0y\x7f", 30));
-  ASSERT_TRUE(sendRaw(s, "bye\n"));
-  EXPECT_EQ(waitForExit(s), 0);
+  EXPECT_EQ(sayBye(s), 0);
   EXPECT_EQ(s.stdoutText, "\nnxt; open \nx\\x1b[31m\\x00y\\x7f\tz\nbye\n");
 }
 
@@ -238,8 +237,7 @@ TEST(Server, NoBrickMeansOpenAnswersErr) {
   EXPECT_EQ(request(s, "nxt;open"), "err");
   EXPECT_EQ(request(s, "nxt;batterylevel"), "err: not_enable_interface");
   EXPECT_EQ(request(s, "sensor;getvalue;in_1"), "err: not_enable_interface");
-  ASSERT_TRUE(sendRaw(s, "bye\n"));
-  EXPECT_EQ(waitForExit(s), 0);
+  EXPECT_EQ(sayBye(s), 0);
   EXPECT_TRUE(traceLines(s).empty());
   // One line says why "open" failed, as over every link.
   std::size_t told = 0;
@@ -279,8 +277,7 @@ TEST(SimProgram, ATraceThatFailsIsToldOnceAndServingGoesOn) {
   EXPECT_EQ(request(full, "nxt;open"), "ok");
   EXPECT_EQ(request(full, "nxt;batterylevel"), "8100");
   EXPECT_EQ(request(full, "nxt;batterylevel"), "8100");
-  ASSERT_TRUE(sendRaw(full, "bye\n"));
-  EXPECT_EQ(waitForExit(full), 0);
+  EXPECT_EQ(sayBye(full), 0);
   EXPECT_EQ(linesOf(full.stderrText),
             (std::vector<std::string>{
                 "nxt-bridge-sim: serving TCP port " + std::to_string(full.port) +

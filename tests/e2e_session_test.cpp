@@ -21,20 +21,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// The coasting stop of motors A, B and C, as the trace shows it.
-const std::vector<std::string> kEveryMotorCoasts = {
-    "80 04 00 00 00 00 00 00 00 00 00 00",
-    "80 04 01 00 00 00 00 00 00 00 00 00",
-    "80 04 02 00 00 00 00 00 00 00 00 00",
-};
-
 // A target that power 50 reaches in about 27 days.
 const char kEndlessGoTo[] = "motor;goto;out_a;50;99999999999999999999;true\n";
-
-std::vector<std::string> lastSent(const SimServer& server, std::size_t count) {
-  const std::vector<std::string> sent = sentTelegrams(server);
-  return std::vector<std::string>(sent.end() - std::min(count, sent.size()), sent.end());
-}
 
 // Opens the link and starts motor B, so that there is something to stop.
 void openAndRun(SimServer& s) {
@@ -132,8 +120,7 @@ TEST(SessionEnd, AStopSignalBetweenRequestsEndsTheWaitAtOnce) {
 TEST(SessionEnd, ByeLeavesTheMotorsRunning) {
   SimServer s;
   openAndRun(s);
-  ASSERT_TRUE(sendRaw(s, "bye\n"));
-  EXPECT_EQ(waitForExit(s), 0);
+  EXPECT_EQ(sayBye(s), 0);
   EXPECT_EQ(lastSent(s, 1), std::vector<std::string>{"80 04 01 1e 05 01 00 20 00 00 00 00"});
 }
 

@@ -13,14 +13,36 @@ std::string example(const std::string& relative) {
   return std::string(NXT_SOURCE_DIR) + "/examples/" + relative;
 }
 
-TEST(Examples, PythonDrivesToTheTargetAndReadsTheSonar) {
+// Runs examples/python/`script` against the server on `port`; returns what it
+// wrote (standard error too) and its exit status in `status`.
+std::string runPython(const std::string& script, int port, int& status, int timeoutSeconds = 30) {
+  return runCommand(
+      "python3 " + example("python/" + script) + " --port " + std::to_string(port) + " 2>&1",
+      status, timeoutSeconds);
+}
+
+// Runs examples/python/`script` against nxt-bridge-sim started with
+// `args` and checks that both end well; returns what the script wrote, and
+// what the server wrote on standard error in `serverText`.
+std::string runAgainstSim(const std::vector<std::string>& args, const std::string& script,
+                          std::string& serverText, int timeoutSeconds = 30) {
   SimServer s;
-  ASSERT_TRUE(startServerListening(s, {"--sonar", "in_4=37", "--name", "Robo1"})) << s.stderrText;
+  if (!startServerListening(s, args)) {
+    ADD_FAILURE() << s.stderrText;
+    return "";
+  }
   int status = -1;
-  const std::string out = runCommand(
-      "python3 " + example("python/drive_and_sense.py") + " --port " + std::to_string(s.port),
-      status);
+  const std::string out = runPython(script, s.port, status, timeoutSeconds);
   EXPECT_EQ(status, 0) << out;
+  EXPECT_EQ(waitForExit(s), 0);
+  serverText = s.stderrText;
+  return out;
+}
+
+TEST(Examples, PythonDrivesToTheTargetAndReadsTheSonar) {
+  std::string serverText;
+  const std::string out =
+      runAgainstSim({"--sonar", "in_4=37", "--name", "Robo1"}, "drive_and_sense.py", serverText);
   EXPECT_NE(out.find("brick Robo1 battery 8100 mV\n"), std::string::npos) << out;
   std::smatch m;
   ASSERT_TRUE(
@@ -29,20 +51,21 @@ TEST(Examples, PythonDrivesToTheTargetAndReadsTheSonar) {
   EXPECT_GE(std::stoi(m[1]), 720);
   EXPECT_LT(std::stoi(m[1]), 800);
   EXPECT_NE(out.find("obstacle at 37 cm\n"), std::string::npos) << out;
-  EXPECT_EQ(waitForExit(s), 0);
 }
 
 TEST(Examples, PythonReportsAStall) {
-  SimServer s;
-  ASSERT_TRUE(startServerListening(s, {"--load", "out_a=0"})) << s.stderrText;
-  int status = -1;
-  const std::string out = runCommand(
-      "python3 " + example("python/drive_and_sense.py") + " --port " + std::to_string(s.port),
-      status);
-  EXPECT_EQ(status, 0) << out;
+  std::string serverText;
+  const std::string out = runAgainstSim({"--load", "out_a=0"}, "drive_and_sense.py", serverText);
   EXPECT_NE(out.find("the motor stalled before the target\n"), std::string::npos) << out;
   EXPECT_NE(out.find("no ultrasonic sensor on port 4\n"), std::string::npos) << out;
-  EXPECT_EQ(waitForExit(s), 0);
+}
+
+TEST(Examples, PythonExitsWithAMessageWhenNoServerListens) {
+  const int port = freeLoopbackPort();
+  int status = -1;
+  const std::string out = runPython("stop_before_wall.py", port, status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_EQ(out, "no server at localhost:" + std::to_string(port) + ": Connection refused\n");
 }
 
 TEST(Examples, ShellSendsOneRequestAtATime) {
@@ -76,46 +99,38 @@ bool poseOf(const std::string& stderrText, Pose& pose) {
   return true;
 }
 
+// Runs examples/python/`script` in the room examples/worlds/`world`;
+// returns what it wrote, and in `pose` where the robot ended.
+std::string runInWorld(const std::string& world, const std::string& script, Pose& pose,
+                       int timeoutSeconds = 30) {
+  std::string serverText;
+  const std::string out =
+      runAgainstSim({"--world", example("worlds/" + world), "--latency-us", "2000"}, script,
+                    serverText, timeoutSeconds);
+  EXPECT_TRUE(poseOf(serverText, pose)) << serverText;
+  return out;
+}
+
 TEST(Examples, PythonStopsTheRobotBeforeTheWall) {
-  SimServer s;
-  ASSERT_TRUE(
-      startServerListening(s, {"--world", example("worlds/wall.json"), "--latency-us", "2000"}))
-      << s.stderrText;
-  int status = -1;
-  const std::string out = runCommand(
-      "python3 " + example("python/stop_before_wall.py") + " --port " + std::to_string(s.port),
-      status);
-  EXPECT_EQ(status, 0) << out;
-  EXPECT_NE(out.find("wall ahead at 154 cm\n"), std::string::npos) << out;
-  EXPECT_EQ(waitForExit(s), 0);
   Pose pose;
-  ASSERT_TRUE(poseOf(s.stderrText, pose)) << s.stderrText;
+  const std::string out = runInWorld("wall.json", "stop_before_wall.py", pose);
+  EXPECT_NE(out.find("wall ahead at 154 cm\n"), std::string::npos) << out;
   // The wall stands at x = 2000; the sonar's mount 60 mm ahead of the axle.
   const double h = pose.heading * 3.14159265358979 / 180;
   const double alongAxis = (2000 - (pose.x + 60 * std::cos(h))) / std::cos(h);
-  EXPECT_GE(alongAxis, 170) << s.stderrText;
-  EXPECT_LE(alongAxis, 230) << s.stderrText;
+  EXPECT_GE(alongAxis, 170) << out;
+  EXPECT_LE(alongAxis, 230) << out;
 }
 
 TEST(Examples, PythonFollowsTheLineForOneLap) {
-  SimServer s;
-  ASSERT_TRUE(
-      startServerListening(s, {"--world", example("worlds/oval.json"), "--latency-us", "2000"}))
-      << s.stderrText;
-  int status = -1;
-  const std::string out = runCommand(
-      "python3 " + example("python/follow_line.py") + " --port " + std::to_string(s.port), status,
-      60);
-  EXPECT_EQ(status, 0) << out;
+  Pose pose;
+  const std::string out = runInWorld("oval.json", "follow_line.py", pose, 60);
   std::smatch m;
   ASSERT_TRUE(std::regex_search(out, m, std::regex("one lap in ([0-9.]+) s\n"))) << out;
   EXPECT_LE(std::stod(m[1]), 30.0);
-  EXPECT_EQ(waitForExit(s), 0);
   // Round once and back where it started, at (600, 290) facing +x.
-  Pose pose;
-  ASSERT_TRUE(poseOf(s.stderrText, pose)) << s.stderrText;
-  EXPECT_LT(std::hypot(pose.x - 600, pose.y - 290), 100) << s.stderrText;
-  EXPECT_LT(std::min(pose.heading, 360 - pose.heading), 15) << s.stderrText;
+  EXPECT_LT(std::hypot(pose.x - 600, pose.y - 290), 100) << out;
+  EXPECT_LT(std::min(pose.heading, 360 - pose.heading), 15) << out;
 }
 
 }  // namespace

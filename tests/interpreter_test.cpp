@@ -2,22 +2,11 @@
 
 #include <climits>
 
-#include "interpreter/command_interpreter.h"
-#include "link/device_link.h"
-#include "sim_test_support.h"
+#include "interpreter_test_support.h"
 
 namespace {
 
-class NxtModule : public SimLinkTest {
- protected:
-  std::string ask(const std::string& line) { return interpreter.interpretLine(line); }
-  void open() {
-    ASSERT_EQ(ask("nxt;open"), "ok");
-    clearTrace();
-  }
-
-  CommandInterpreter interpreter;
-};
+using NxtModule = InterpreterTest;
 
 TEST(Tokenizer, Word0IsTrimmedLowerCasedFirstWord) {
   struct Case {
@@ -134,9 +123,10 @@ TEST(Validators, TruthWords) {
 }
 
 TEST_F(NxtModule, EverythingButOpenWaitsForTheLink) {
-  for (const char* line :
-       {"nxt;batterylevel", "nxt;close", "nxt;nosuchcommand", "nxt;getname", "nxt;playtone;440;200",
-        "motor;setforward;out_a;50", "motor;nosuch", "sensor;settouch;in_1", "sensor;nosuch"}) {
+  for (const char* line : {"nxt;batterylevel", "nxt;close", "nxt;nosuchcommand", "nxt;getname",
+                           "nxt;playtone;440;200", "motor;setforward;out_a;50", "motor;nosuch",
+                           "motor;getrotationcount;out_a", "motor;goto;out_a;50;720;true",
+                           "sensor;settouch;in_1", "sensor;nosuch", "sensor;getvalue"}) {
     EXPECT_EQ(ask(line), "err: not_enable_interface") << line;
   }
   for (const char* line : {"nxt", "motor", "sensor"}) EXPECT_EQ(ask(line), "err: wrong_params");
@@ -197,11 +187,7 @@ TEST_F(NxtModule, QueriesInBothReplyModes) {
 
 TEST_F(NxtModule, ActionTelegrams) {
   open();
-  struct Case {
-    const char* line;
-    const char* reply;
-    std::vector<std::string> sent;
-  } cases[] = {
+  expectRequests({
       {"nxt;playtone;440;200", "ok", {"80 03 b8 01 c8 00"}},
       {"nxt;playtone;440", "err: wrong_params", {}},
       {"nxt;playtone;abc;-1", "ok", {"80 03 00 00 ff 00"}},
@@ -222,12 +208,7 @@ TEST_F(NxtModule, ActionTelegrams) {
       {"nxt;nosuchcommand", "err: unknown_command: nosuchcommand", {}},
       {"nxt;", "err: wrong_params", {}},
       {"nxt;;x", "err: unknown_command: ", {}},
-  };
-  for (const Case& c : cases) {
-    clearTrace();
-    EXPECT_EQ(ask(c.line), c.reply) << c.line;
-    EXPECT_EQ(hostTelegrams(), c.sent) << c.line;
-  }
+  });
 }
 
 TEST_F(NxtModule, FileNamesOfTwentyCharactersAreRefused) {

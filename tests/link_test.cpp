@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
 
 #include "link/device_link.h"
 #include "protocol/little_endian.h"
@@ -9,6 +9,20 @@
 namespace {
 
 class Link : public SimLinkTest {};
+
+// What linkTransact made of a request that asks for a reply: the count it
+// returned, and its buffer of `capacity` bytes (at least `length`, the
+// most it may take), filled with 0x01 before.
+struct Exchange {
+  std::size_t taken;
+  Bytes response;
+};
+Exchange transact(const Bytes& command, std::size_t length, std::size_t capacity = 0) {
+  Bytes response(std::max(length, capacity), 0x01);
+  const std::size_t taken =
+      linkTransact(1, command.data(), command.size(), response.data(), length);
+  return {taken, response};
+}
 
 TEST_F(Link, TransactWithoutReplySendsTheNoReplyType) {
   ASSERT_TRUE(linkOpenUsb());
@@ -21,32 +35,23 @@ TEST_F(Link, ReplyArrivesWithoutItsLeadingReplyByte) {
   settings.brick.batteryMillivolts = 7516;
   freshLink();
   ASSERT_TRUE(linkOpenUsb());
-  const std::uint8_t battery[] = {0x0b};
-  std::uint8_t response[4];
-  std::memset(response, 0x01, sizeof response);
-  EXPECT_EQ(linkTransact(1, battery, 1, response, sizeof response), 4u);
+  const Exchange e = transact({0x0b}, 4);
+  EXPECT_EQ(e.taken, 4u);
   EXPECT_EQ(simTransportTrace().lines, (std::vector<std::string>{"> 00 0b", "< 02 0b 00 5c 1d"}));
-  const std::uint8_t expected[] = {0x0b, 0x00, 0x5c, 0x1d};
-  EXPECT_EQ(std::memcmp(response, expected, 4), 0);
+  EXPECT_EQ(e.response, (Bytes{0x0b, 0x00, 0x5c, 0x1d}));
 }
 
 TEST_F(Link, ReplyLongerThanTheBufferIsCutToIt) {
   ASSERT_TRUE(linkOpenUsb());
-  const std::uint8_t battery[] = {0x0b};
-  std::uint8_t response[6];
-  std::memset(response, 0x01, sizeof response);
-  EXPECT_EQ(linkTransact(1, battery, 1, response, 2), 2u);
-  EXPECT_EQ(response[0], 0x0b);
-  EXPECT_EQ(response[1], 0x00);
-  EXPECT_EQ(response[2], 0x01);  // beyond the length asked for: untouched
+  const Exchange e = transact({0x0b}, 2, 3);
+  EXPECT_EQ(e.taken, 2u);
+  EXPECT_EQ(e.response, (Bytes{0x0b, 0x00, 0x01}));  // beyond the length asked for: untouched
 }
 
 TEST_F(Link, ExchangesWithoutABrickLeaveTheBufferAlone) {
-  const std::uint8_t battery[] = {0x0b};
-  std::uint8_t response[4];
-  std::memset(response, 0x01, sizeof response);
-  EXPECT_EQ(linkTransact(1, battery, 1, response, sizeof response), 0u);
-  for (std::uint8_t b : response) EXPECT_EQ(b, 0x01);
+  const Exchange e = transact({0x0b}, 4);
+  EXPECT_EQ(e.taken, 0u);
+  EXPECT_EQ(e.response, Bytes(4, 0x01));
   EXPECT_TRUE(simTransportTrace().lines.empty());
   EXPECT_LT(deviceLink.status.code, 0);
 }
@@ -55,12 +60,9 @@ TEST_F(Link, ReplyEchoingTheOpcodeIsTakenWhateverItsStatus) {
   ASSERT_TRUE(linkOpenUsb());
   // An unknown direct opcode gets 0xBE: its reply still echoes the opcode
   // and is taken; a reply to nothing (a no-reply telegram) is not there.
-  const std::uint8_t unknown[] = {0x7e};
-  std::uint8_t response[3];
-  std::memset(response, 0x01, sizeof response);
-  EXPECT_EQ(linkTransact(1, unknown, 1, response, 2), 2u);
-  EXPECT_EQ(response[0], 0x7e);
-  EXPECT_EQ(response[1], 0xbe);
+  const Exchange e = transact({0x7e}, 2);
+  EXPECT_EQ(e.taken, 2u);
+  EXPECT_EQ(e.response, (Bytes{0x7e, 0xbe}));
 }
 
 TEST_F(Link, FailedOpenKeepsTheHeldBrick) {
@@ -73,11 +75,9 @@ TEST_F(Link, FailedOpenKeepsTheHeldBrick) {
   EXPECT_EQ(deviceLink.brick, held);
   EXPECT_LT(deviceLink.status.code, 0);
   // The held brick still carries commands.
-  const std::uint8_t battery[] = {0x0b};
-  std::uint8_t response[4];
-  std::memset(response, 0x01, sizeof response);
-  EXPECT_EQ(linkTransact(1, battery, 1, response, 4), 4u);
-  EXPECT_EQ(nxt::readU16(response + 2), 8100);
+  const Exchange e = transact({0x0b}, 4);
+  EXPECT_EQ(e.taken, 4u);
+  EXPECT_EQ(nxt::readU16(e.response.data() + 2), 8100);
   // And a fatal status left behind does not spoil the next call.
   EXPECT_EQ(deviceLink.status.code, 0);
 }
@@ -102,10 +102,6 @@ TEST_F(Link, OversizedTelegramIsRefusedWithoutSending) {
   EXPECT_TRUE(simTransportTrace().lines.empty());
 }
 
-}  // namespace
-
-namespace {
-
 // Replies that the driver must not take: the caller's buffer stays as it
 // was filled, and the status tells the failure.
 TEST_F(Link, MalformedRepliesAreNotTaken) {
@@ -120,17 +116,13 @@ TEST_F(Link, MalformedRepliesAreNotTaken) {
   };
   for (const auto& reply : bad) {
     simTransportScriptReplies({reply});
-    const std::uint8_t battery[] = {0x0b};
-    std::uint8_t response[4];
-    std::memset(response, 0x01, sizeof response);
-    EXPECT_EQ(linkTransact(1, battery, 1, response, 4), 0u) << reply.size();
-    for (std::uint8_t b : response) EXPECT_EQ(b, 0x01);
+    const Exchange e = transact({0x0b}, 4);
+    EXPECT_EQ(e.taken, 0u) << reply.size();
+    EXPECT_EQ(e.response, Bytes(4, 0x01));
     EXPECT_LT(deviceLink.status.code, 0);
   }
   // The next exchange is answered as usual.
-  const std::uint8_t battery[] = {0x0b};
-  std::uint8_t response[4];
-  EXPECT_EQ(linkTransact(1, battery, 1, response, 4), 4u);
+  EXPECT_EQ(transact({0x0b}, 4).taken, 4u);
   EXPECT_EQ(deviceLink.status.code, 0);
 }
 
@@ -142,9 +134,7 @@ TEST_F(Link, RepliesOfAnotherLengthThanTheFirmwaresAreNotTaken) {
   };
   for (const auto& reply : bad) {
     simTransportScriptReplies({reply});
-    const std::uint8_t battery[] = {0x0b};
-    std::uint8_t response[4];
-    EXPECT_EQ(linkTransact(1, battery, 1, response, 4), 0u) << reply.size();
+    EXPECT_EQ(transact({0x0b}, 4).taken, 0u) << reply.size();
     EXPECT_EQ(deviceLink.status.code, kDriverBadReply);
   }
 }

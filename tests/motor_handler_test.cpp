@@ -6,33 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "interpreter/command_interpreter.h"
-#include "link/device_link.h"
-#include "link/transport_sim.h"
-#include "sim_test_support.h"
+#include "interpreter_test_support.h"
 
 namespace {
 
 using Lines = std::vector<std::string>;
-
-class MotorHandler : public SimLinkTest {
- protected:
-  void open() {
-    ASSERT_EQ(interpreter.interpretLine("nxt;open"), "ok");
-    clearTrace();
-  }
-
-  CommandInterpreter interpreter;
-};
+using MotorHandler = InterpreterTest;
 
 TEST_F(MotorHandler, RequestsGiveTheirReplyAndTelegrams) {
-  struct Case {
-    const char* request;
-    const char* reply;
-    Lines telegrams;
-  };
-  const std::string wrong = "err: wrong_params";
-  const Case cases[] = {
+  open();
+  expectRequests({
       {"motor", "err: wrong_params", {}},
       {"motor;nosuchcommand", "err: unknown_command: >>nosuchcommand", {}},
       {"motor;;out_a", "err: unknown_command: >>", {}},
@@ -68,23 +51,7 @@ TEST_F(MotorHandler, RequestsGiveTheirReplyAndTelegrams) {
       {"motor;goto;out_a;150;720;true", "err: wrong_params", {}},
       {"motor;goto;out_a;50;720;maybe", "err: wrong_params", {}},
       {"motor;goto;out_d;50;720;true", "err: wrong_params", {}},
-  };
-  open();
-  for (const Case& c : cases) {
-    clearTrace();
-    EXPECT_EQ(interpreter.interpretLine(c.request), c.reply) << c.request;
-    EXPECT_EQ(hostTelegrams(), c.telegrams) << c.request;
-  }
-}
-
-TEST_F(MotorHandler, ClosedInterfaceSendsNothing) {
-  const char* requests[] = {"motor;setforward;out_a;50", "motor;nosuchcommand",
-                            "motor;getrotationcount;out_a", "motor;goto;out_a;50;720;true"};
-  for (const char* request : requests) {
-    EXPECT_EQ(interpreter.interpretLine(request), "err: not_enable_interface") << request;
-  }
-  EXPECT_EQ(interpreter.interpretLine("motor"), "err: wrong_params");
-  EXPECT_TRUE(simTransportTrace().lines.empty());
+  });
 }
 
 TEST_F(MotorHandler, RotationCountIsAQueryReply) {
@@ -99,13 +66,13 @@ TEST_F(MotorHandler, RotationCountIsAQueryReply) {
   for (const Case& c : cases) {
     if (c.shortReply) interpreter.setShortReplyMode();
     simSetRotationCount(1, c.count);
-    EXPECT_EQ(interpreter.interpretLine("motor;getrotationcount;out_b"), c.reply);
+    EXPECT_EQ(ask("motor;getrotationcount;out_b"), c.reply);
   }
 }
 
 TEST_F(MotorHandler, GoToRepliesOkOnceTheStopIsSent) {
   open();
-  EXPECT_EQ(interpreter.interpretLine("motor;goto;b;100;45;true"), "ok");
+  EXPECT_EQ(ask("motor;goto;b;100;45;true"), "ok");
   const Lines t = hostTelegrams();
   ASSERT_GE(t.size(), 4u);
   EXPECT_EQ(t[1], "80 04 01 64 05 01 00 20 00 00 00 00");
@@ -114,7 +81,7 @@ TEST_F(MotorHandler, GoToRepliesOkOnceTheStopIsSent) {
   // A target that is no number is what toInt makes of it: 0, below the
   // count, so the motor runs back in reverse.
   clearTrace();
-  EXPECT_EQ(interpreter.interpretLine("motor;goto;out_b;100;abc;false"), "ok");
+  EXPECT_EQ(ask("motor;goto;out_b;100;abc;false"), "ok");
   const Lines back = hostTelegrams();
   ASSERT_GE(back.size(), 4u);
   EXPECT_EQ(back[1], "80 04 01 9c 05 01 00 20 00 00 00 00");

@@ -3,48 +3,24 @@
 #include <string>
 #include <vector>
 
-#include "interpreter/command_interpreter.h"
-#include "link/device_link.h"
-#include "link/transport_sim.h"
-#include "sim_test_support.h"
+#include "interpreter_test_support.h"
 
 namespace {
 
 // The "sensor" module over the simulated brick: the reply word and the
 // telegrams that a request puts on the wire.
-class SensorHandler : public SimLinkTest {
+class SensorHandler : public InterpreterTest {
  protected:
   void SetUp() override {
     settings.brick.sensorRaw[1] = 512;
     settings.brick.sonarCm[3] = 37;
-    SimLinkTest::SetUp();
+    InterpreterTest::SetUp();
   }
-
-  void open() {
-    ASSERT_EQ(interpreter.interpretLine("nxt;open"), "ok");
-    clearTrace();
-  }
-
-  // The telegrams sent since the last call.
-  static std::vector<std::string> sent() {
-    std::vector<std::string> telegrams = hostTelegrams();
-    clearTrace();
-    return telegrams;
-  }
-
-  CommandInterpreter interpreter;
 };
-
-using Telegrams = std::vector<std::string>;
 
 TEST_F(SensorHandler, RequestsAndTheirTelegrams) {
   open();
-  struct Case {
-    const char* request;
-    const char* reply;
-    Telegrams telegrams;
-  };
-  const Case cases[] = {
+  expectRequests({
       {"SENSOR ; GetValue ; IN_2", "0", {"00 07 01"}},  // no sensor type: 0 since power-up
       {"sensor;settouch;in_3", "ok", {"80 05 02 01 20"}},
       {"sensor;settouch;in_1;more", "ok", {"80 05 00 01 20"}},
@@ -71,31 +47,17 @@ TEST_F(SensorHandler, RequestsAndTheirTelegrams) {
       {"sensor;setsonarcontinuousinterval;in_4", "err: wrong_params", {}},
       {"sensor;setcolor;in_1", "err: unknown_command: setcolor", {}},
       {"sensor;;in_1", "err: unknown_command: ", {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.request);
-    EXPECT_EQ(interpreter.interpretLine(c.request), c.reply);
-    EXPECT_EQ(sent(), c.telegrams);
-  }
-}
-
-TEST_F(SensorHandler, ClosedInterfaceSendsNothing) {
-  for (const char* request : {"sensor;settouch;in_1", "sensor;nosuchcommand", "sensor;getvalue"}) {
-    SCOPED_TRACE(request);
-    EXPECT_EQ(interpreter.interpretLine(request), "err: not_enable_interface");
-  }
-  EXPECT_EQ(interpreter.interpretLine("sensor"), "err: wrong_params");
-  EXPECT_EQ(sent(), Telegrams{});
+  });
 }
 
 TEST_F(SensorHandler, QueriesInBothReplyForms) {
   open();
-  ASSERT_EQ(interpreter.interpretLine("sensor;setsonar;in_4"), "ok");
-  EXPECT_EQ(interpreter.interpretLine("sensor;getsonarvalue;in_4"), "37");
+  ASSERT_EQ(ask("sensor;setsonar;in_4"), "ok");
+  EXPECT_EQ(ask("sensor;getsonarvalue;in_4"), "37");
   interpreter.setShortReplyMode();
-  EXPECT_EQ(interpreter.interpretLine("sensor;getsonarvalue;in_4"), "ok37");
-  EXPECT_EQ(interpreter.interpretLine("sensor;getvalue;in_2"), "ok0");
-  EXPECT_EQ(interpreter.interpretLine("sensor;setsonaroff;in_4"), "ok");
+  EXPECT_EQ(ask("sensor;getsonarvalue;in_4"), "ok37");
+  EXPECT_EQ(ask("sensor;getvalue;in_2"), "ok0");
+  EXPECT_EQ(ask("sensor;setsonaroff;in_4"), "ok");
 }
 
 }  // namespace

@@ -89,9 +89,8 @@ TEST(SimSnapshot, RepeatsFoldAndTheRingKeepsTheNewest) {
 // telegram's state and half of the next.
 TEST(SimSnapshot, ReadersSeeWholeSnapshots) {
   freshSimBrick();
-  std::int32_t result = 0;
-  TransportDevice* device = transportOpenFirstBrick(result);
-  ASSERT_NE(device, nullptr);
+  const OpenedBrick brick;
+  ASSERT_NE(brick.device, nullptr);
   std::atomic<bool> done{false};
   int mismatches = 0;
   std::atomic<int> reads{0};
@@ -111,11 +110,10 @@ TEST(SimSnapshot, ReadersSeeWholeSnapshots) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   for (int i = 0; i < 20000 || (reads < 100 && std::chrono::steady_clock::now() < deadline); ++i) {
     t[3] = static_cast<std::uint8_t>(i % 101);
-    sendTelegram(device, t);
+    sendTelegram(brick.device, t);
   }
   done = true;
   reader.join();
-  transportCloseBrick(device);
   EXPECT_GT(reads, 0);
   EXPECT_EQ(mismatches, 0);
 }

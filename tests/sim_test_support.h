@@ -91,6 +91,17 @@ inline std::string transportExchange(TransportDevice* device, const Bytes& teleg
   return hexOf(reply, received);
 }
 
+// A transport handle that is closed however the test ends.
+struct OpenedBrick {
+  OpenedBrick() = default;
+  OpenedBrick(const OpenedBrick&) = delete;  // owns the device handle
+  OpenedBrick& operator=(const OpenedBrick&) = delete;
+  ~OpenedBrick() { transportCloseBrick(device); }
+
+  std::int32_t result = kTransportOk;
+  TransportDevice* device = transportOpenFirstBrick(result);
+};
+
 // A fresh simulated brick behind the transport, tracing into memory; the
 // trace starts empty. False when the settings are refused.
 inline bool freshSimBrick(SimTransportSettings settings = {}) {

@@ -43,35 +43,17 @@ int loopbackListener(int& port) {
 // environment that hands it over; `pidOffset` 1 names another process in
 // LISTEN_PID. Its own port (--port) is a free one no client uses.
 bool startActivated(SimServer& server, int handed, const char* listenFds, int pidOffset = 0) {
-  int out[2];
-  int err[2];
-  if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return false;
-  server.port = freeLoopbackPort();
-  const std::string port = std::to_string(server.port);
-  const int pid = ::fork();
-  if (pid < 0) return false;
-  if (pid == 0) {
-    ::dup2(out[1], STDOUT_FILENO);
-    ::dup2(err[1], STDERR_FILENO);
-    if (handed == kHandedFd) {
-      ::fcntl(handed, F_SETFD, 0);
-    } else {
-      ::dup2(handed, kHandedFd);
-    }
-    ::setenv("LISTEN_PID", std::to_string(::getpid() + pidOffset).c_str(), 1);
-    ::setenv("LISTEN_FDS", listenFds, 1);
-    ::execl(NXT_BRIDGE_SIM_PATH, NXT_BRIDGE_SIM_PATH, "--port", port.c_str(), "--latency-us", "0",
-            static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  ::close(err[1]);
-  server.pid = pid;
-  server.stdoutFd = out[0];
-  server.stderrFd = err[0];
-  ::fcntl(server.stdoutFd, F_SETFL, O_NONBLOCK);
-  ::fcntl(server.stderrFd, F_SETFL, O_NONBLOCK);
-  return true;
+  const int port = freeLoopbackPort();
+  return spawnProgram(server, NXT_BRIDGE_SIM_PATH,
+                      {"--port", std::to_string(port), "--latency-us", "0"}, port, [=] {
+                        if (handed == kHandedFd) {
+                          ::fcntl(handed, F_SETFD, 0);
+                        } else {
+                          ::dup2(handed, kHandedFd);
+                        }
+                        ::setenv("LISTEN_PID", std::to_string(::getpid() + pidOffset).c_str(), 1);
+                        ::setenv("LISTEN_FDS", listenFds, 1);
+                      });
 }
 
 TEST(SocketActivation, ThreeClientsThatConnectAtOnceAreServedInTurn) {

@@ -41,17 +41,6 @@ std::string caseName(const ::testing::TestParamInfo<Case>& param) {
   return param.param.name;
 }
 
-// A transport handle that is closed however the test ends.
-struct OpenedBrick {
-  OpenedBrick() = default;
-  OpenedBrick(const OpenedBrick&) = delete;  // owns the device handle
-  OpenedBrick& operator=(const OpenedBrick&) = delete;
-  ~OpenedBrick() { transportCloseBrick(device); }
-
-  std::int32_t result = kTransportOk;
-  TransportDevice* device = transportOpenFirstBrick(result);
-};
-
 class UsbTransportTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -86,12 +86,10 @@ TEST(ViewControls, ConsoleLinesReachTheBrick) {
   for (const char* line : {"battery 70000", "battery", "motor out_a=5", "sensor in_9=1"}) {
     EXPECT_FALSE(simConsoleApply(line, error)) << line;
   }
-  std::int32_t result = 0;
-  TransportDevice* device = transportOpenFirstBrick(result);
-  ASSERT_NE(device, nullptr);
-  EXPECT_EQ(transportExchange(device, {0x00, 0x0b}), "02 0b 00 e8 1c");  // 7400 mV
+  const OpenedBrick brick;
+  ASSERT_NE(brick.device, nullptr);
+  EXPECT_EQ(transportExchange(brick.device, {0x00, 0x0b}), "02 0b 00 e8 1c");  // 7400 mV
   EXPECT_EQ(simTransportBrick().config.sonarCm[3], 42);
-  transportCloseBrick(device);
 }
 
 // With a world, "pose" tells and places the robot; the page's message and
@@ -198,18 +196,9 @@ TEST(ViewOrigin, OnlyThePagesOwnNamesAndOrigin) {
 
 // The status line that the page answers `request` with.
 std::string statusOf(int port, const std::string& request) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  timeval timeout{5, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
   std::string head;
-  std::string byte;
-  bool ok = connectLoopback(fd, port) &&
-            ::write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size());
-  while (ok && head.find("\r\n") == std::string::npos && head.size() < 200) {
-    ok = readExactly(fd, 1, byte);
-    head += byte;
-  }
-  ::close(fd);
+  const int fd = askLoopback(port, 5000, request, "\r\n", head);
+  if (fd >= 0) ::close(fd);
   return head.substr(0, head.find("\r\n"));
 }
 

@@ -71,15 +71,32 @@ inline bool readExactly(int fd, std::size_t count, std::string& into) {
   return true;
 }
 
-// A WebSocket client of the live page on loopback `port` (/ws, upgraded),
-// each read bounded by `timeoutMs`; -1 when it cannot connect or the
-// upgrade is refused.
-inline int liveViewSocket(int port, int timeoutMs) {
+// Connects to loopback `port`, each read bounded by `timeoutMs`, sends
+// `request` and reads the answer into `head` up to and with the first
+// `end` (at most 4 KiB). The socket, or -1 when any step fails.
+inline int askLoopback(int port, int timeoutMs, const std::string& request, const char* end,
+                       std::string& head) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   timeval timeout{};
   timeout.tv_sec = timeoutMs / 1000;
   timeout.tv_usec = timeoutMs % 1000 * 1000;
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+  std::string byte;
+  bool ok = connectLoopback(fd, port) &&
+            ::write(fd, request.data(), request.size()) == static_cast<ssize_t>(request.size());
+  while (ok && head.find(end) == std::string::npos && head.size() < 4096) {
+    ok = readExactly(fd, 1, byte);
+    head += byte;
+  }
+  if (ok) return fd;
+  ::close(fd);
+  return -1;
+}
+
+// A WebSocket client of the live page on loopback `port` (/ws, upgraded),
+// each read bounded by `timeoutMs`; -1 when it cannot connect or the
+// upgrade is refused.
+inline int liveViewSocket(int port, int timeoutMs) {
   // The Host and Origin that a browser on the page sends.
   const std::string page = "127.0.0.1:" + std::to_string(port);
   const std::string upgrade = "GET /ws HTTP/1.1\r\nHost: " + page + "\r\nOrigin: http://" + page +
@@ -87,14 +104,8 @@ inline int liveViewSocket(int port, int timeoutMs) {
                               "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
                               "Sec-WebSocket-Version: 13\r\n\r\n";
   std::string head;
-  std::string byte;
-  bool ok = connectLoopback(fd, port) &&
-            ::write(fd, upgrade.data(), upgrade.size()) == static_cast<ssize_t>(upgrade.size());
-  while (ok && head.find("\r\n\r\n") == std::string::npos && head.size() < 4096) {
-    ok = readExactly(fd, 1, byte);
-    head += byte;
-  }
-  if (ok && head.rfind("HTTP/1.1 101", 0) == 0) return fd;
+  const int fd = askLoopback(port, timeoutMs, upgrade, "\r\n\r\n", head);
+  if (fd < 0 || head.rfind("HTTP/1.1 101", 0) == 0) return fd;
   ::close(fd);
   return -1;
 }

@@ -8,24 +8,18 @@ library. Try it against the simulator:
     python3 drive_and_sense.py            # or: --host HOST --port PORT
 """
 
-import argparse
 import sys
 
-from nxt_bridge import NxtBridge
+from nxt_bridge import open_brick, options
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--host", default="localhost")
-    parser.add_argument("--port", type=int, default=2056)
+    parser = options(__doc__)
     parser.add_argument("--target", type=int, default=720, help="rotation count to drive to")
     parser.add_argument("--power", type=int, default=75)
     args = parser.parse_args()
 
-    nxt = NxtBridge(args.host, args.port)
-    reply = nxt.request("nxt;open")
-    if reply != "ok":
-        sys.exit(f"no brick: nxt;open answered {reply!r}")
+    nxt = open_brick(args)
     print("brick", nxt.request("nxt;getname"), "battery", nxt.number("nxt;batterylevel"), "mV")
 
     # Count from zero, then drive to the target and brake there. The reply

@@ -15,21 +15,18 @@ know how far it has turned, and stops after one lap, a full turn of 360
 degrees round the oval.
 """
 
-import argparse
 import math
 import sys
 import time
 
-from nxt_bridge import NxtBridge
+from nxt_bridge import open_brick, options
 
 WHEEL_MM = 56
 TRACK_MM = 112
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--host", default="localhost")
-    parser.add_argument("--port", type=int, default=2056)
+    parser = options(__doc__)
     parser.add_argument("--power", type=int, default=40)
     parser.add_argument("--white", type=int, default=58, help="reading on the floor, percent")
     parser.add_argument("--black", type=int, default=32, help="reading on the line, percent")
@@ -37,10 +34,7 @@ def main():
     parser.add_argument("--give-up-s", type=float, default=45, help="fail after this long")
     args = parser.parse_args()
 
-    nxt = NxtBridge(args.host, args.port)
-    reply = nxt.request("nxt;open")
-    if reply != "ok":
-        sys.exit(f"no brick: nxt;open answered {reply!r}")
+    nxt = open_brick(args)
     nxt.ok("sensor;setlight;in_3;true")
     for port in ("out_b", "out_c"):
         nxt.ok(f"motor;resetrotationcount;{port};false")
@@ -66,8 +60,7 @@ def main():
                 right = nxt.number("motor;getrotationcount;out_c")
                 turned = math.degrees((right - left) * mm_per_degree / TRACK_MM)
     finally:
-        nxt.ok("motor;stop;out_b;true")
-        nxt.ok("motor;stop;out_c;true")
+        nxt.brake("out_b", "out_c")
     print(f"one lap in {time.monotonic() - began:.1f} s")
     nxt.ok("nxt;close")
     nxt.close()

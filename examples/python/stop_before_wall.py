@@ -12,27 +12,21 @@ brakes both wheels at the first reading at or below the distance asked
 for, and says where it stopped.
 """
 
-import argparse
 import sys
 import time
 
-from nxt_bridge import NxtBridge
+from nxt_bridge import open_brick, options
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--host", default="localhost")
-    parser.add_argument("--port", type=int, default=2056)
+    parser = options(__doc__)
     parser.add_argument("--stop-cm", type=int, default=20, help="distance to stop at")
     parser.add_argument("--power", type=int, default=50)
     parser.add_argument("--slow-power", type=int, default=20, help="power for the last 20 cm")
     parser.add_argument("--give-up-s", type=float, default=30, help="fail after this long")
     args = parser.parse_args()
 
-    nxt = NxtBridge(args.host, args.port)
-    reply = nxt.request("nxt;open")
-    if reply != "ok":
-        sys.exit(f"no brick: nxt;open answered {reply!r}")
+    nxt = open_brick(args)
     nxt.ok("sensor;setsonar;in_4")
     time.sleep(0.1)  # the sensor starts up
 
@@ -54,8 +48,7 @@ def main():
                 nxt.ok(f"motor;setforward;out_c;{args.slow_power}")
                 slow = True
     finally:
-        nxt.ok("motor;stop;out_b;true")
-        nxt.ok("motor;stop;out_c;true")
+        nxt.brake("out_b", "out_c")
     time.sleep(0.3)  # let it come to rest
     print(f"stopped {nxt.number('sensor;getsonarvalue;in_4')} cm before the wall")
     nxt.ok("nxt;close")
