@@ -3,8 +3,10 @@
 // the queries of the direct-command layer: battery, name, rotation
 // count, sensor value, bus status and the sonar's polling.
 //
-// Once the input's replies run out the brick answers for itself, and its
-// LSGETSTATUS reports a byte ready: the sonar's wait then ends at once
+// While the input's replies last, the brick's own answers would be dropped,
+// so it is not asked: the model's work would be most of each input's cost.
+// Once they run out the brick answers for itself, and its LSGETSTATUS and
+// LSREAD report a byte ready and read: the sonar's wait then ends at once
 // instead of polling back to back until its time limit, which made every
 // input that reached it cost a whole millisecond.
 #include <cstddef>
@@ -19,18 +21,37 @@
 #include "link/device_link.h"
 #include "link/transport_sim.h"
 
+namespace {
+
+// Telegrams that want a reply, at most, that the input's replies answer.
+std::size_t scriptedLeft = 0;
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > 1024) return 0;
   static const bool opened = [] {
     SimTransportSettings settings;
     settings.script = [](const std::uint8_t* telegram, std::size_t length, SimReply& reply) {
-      if (length < 2 || telegram[0] != 0x00 ||
-          telegram[1] != nxt::byteOf(nxt::Opcode::kLsGetStatus)) {
-        return false;
+      const bool wantsReply = length > 0 && (telegram[0] & 0x80) == 0;
+      if (wantsReply && scriptedLeft > 0) {
+        --scriptedLeft;
+        return true;  // no answer of its own: a scripted reply stands in
       }
-      simReplyBegin(reply, telegram[1], nxt::BrickStatus::kSuccess);
-      simReplyByte(reply, 1);  // one byte ready
-      return true;
+      if (length < 2 || telegram[0] != 0x00) return false;
+      if (telegram[1] == nxt::byteOf(nxt::Opcode::kLsGetStatus)) {
+        simReplyBegin(reply, telegram[1], nxt::BrickStatus::kSuccess);
+        simReplyByte(reply, 1);  // one byte ready
+        return true;
+      }
+      if (telegram[1] == nxt::byteOf(nxt::Opcode::kLsRead)) {
+        simReplyBegin(reply, telegram[1], nxt::BrickStatus::kSuccess);
+        simReplyByte(reply, 1);                               // one byte read,
+        simReplyByte(reply, 42);                              // the distance,
+        for (int i = 0; i < 15; ++i) simReplyByte(reply, 0);  // and the rest of the buffer
+        return true;
+      }
+      return false;
     };
     simTransportSetUp(settings);
     return brickOpen();
@@ -38,7 +59,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!opened) std::abort();
 
   // Each reply an exact-size copy, so that a read past its end is caught.
+  std::size_t separators = 0;
+  for (std::size_t i = 0; i + 1 < size; ++i) {
+    if (data[i] == 0xff && data[i + 1] == 0xff) ++separators, ++i;
+  }
   std::vector<std::vector<std::uint8_t>> replies;
+  replies.reserve(separators + 1);
   std::size_t begin = 0;
   for (std::size_t i = 0; i <= size; ++i) {
     if (i == size || (i + 1 < size && data[i] == 0xff && data[i + 1] == 0xff)) {
@@ -48,6 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   const std::size_t replyCount = replies.size();
+  scriptedLeft = replyCount;
   simTransportScriptReplies(std::move(replies));
   for (std::size_t i = 0; i < replyCount; ++i) {
     switch (i % 6) {
@@ -76,5 +103,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   simTransportScriptReplies({});
+  scriptedLeft = 0;
   return 0;
 }

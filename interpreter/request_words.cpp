@@ -1,24 +1,44 @@
 #include "interpreter/request_words.h"
 
+#include <array>
 #include <cstddef>
 #include <limits>
 
 namespace {
 
-// The whitespace of the classic locale.
-bool isBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+// Per byte: whether it is whitespace of the classic locale, and its lower
+// case. Looked up rather than compared: the tokenizer asks it of every byte
+// of every request.
+struct ByteClass {
+  bool blank;
+  char lower;
+};
+constexpr std::array<ByteClass, 256> kByteClasses = [] {
+  std::array<ByteClass, 256> table{};
+  for (int c = 0; c < 256; ++c) {
+    const bool upper = c >= 'A' && c <= 'Z';
+    table[static_cast<std::size_t>(c)] = {
+        c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r',
+        static_cast<char>(upper ? c - 'A' + 'a' : c)};
+  }
+  return table;
+}();
 
-// The first blank-delimited word of `piece`; a piece with no word is kept
-// as it is (empty, or its blanks).
-std::string firstWord(const std::string& piece) {
-  std::size_t begin = 0;
-  while (begin < piece.size() && isBlank(piece[begin])) ++begin;
-  if (begin == piece.size()) return piece;
-  std::size_t end = begin;
-  while (end < piece.size() && !isBlank(piece[end])) ++end;
-  return piece.substr(begin, end - begin);
+bool isBlank(char c) { return kByteClasses[static_cast<unsigned char>(c)].blank; }
+char lowerCase(char c) { return kByteClasses[static_cast<unsigned char>(c)].lower; }
+
+// The first blank-delimited word of line[begin, end), lower-cased; a piece
+// with no word is kept as it is (empty, or its blanks). Made in place: one
+// string, no copies of the piece.
+std::string firstWord(const std::string& line, std::size_t begin, std::size_t end) {
+  std::size_t first = begin;
+  while (first < end && isBlank(line[first])) ++first;
+  if (first == end) return line.substr(begin, end - begin);
+  std::size_t last = first;
+  while (last < end && !isBlank(line[last])) ++last;
+  std::string word(line, first, last - first);
+  for (char& c : word) c = lowerCase(c);
+  return word;
 }
 
 struct PortWord {
@@ -43,20 +63,26 @@ int lookUpPort(const PortWord (&table)[N], const std::string& word) {
 
 Words splitRequest(const std::string& line) {
   Words cmds;
+  if (line.empty()) return cmds;
+  // One piece per semicolon, less one for a semicolon at the very end.
+  std::size_t pieces = 1;
+  for (std::size_t at = line.find(';'); at != std::string::npos; at = line.find(';', at + 1)) {
+    ++pieces;
+  }
+  if (line.back() == ';') --pieces;
+  cmds.reserve(pieces);
   std::size_t start = 0;
   while (start < line.size()) {
     std::size_t end = line.find(';', start);
     if (end == std::string::npos) end = line.size();
-    cmds.push_back(toLowerCase(firstWord(line.substr(start, end - start))));
+    cmds.push_back(firstWord(line, start, end));
     start = end + 1;
   }
   return cmds;
 }
 
 std::string toLowerCase(std::string word) {
-  for (char& c : word) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  for (char& c : word) c = lowerCase(c);
   return word;
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iostream>
+#include <string>
 
 #include "link/transport.h"
 #include "protocol/nxt_protocol.h"
@@ -69,8 +70,11 @@ std::int32_t exchange(TransportDevice* device, nxt::TelegramType type, const std
     if (fit == Fit::kAnswers) return kDriverSuccess;
     if (fit == Fit::kMalformed) break;
     if (!told) {
-      std::cerr << runningProgramName() << ": a late reply to " << nxt::replyAnswers(reply)
-                << " was dropped" << std::endl;
+      // One write for the whole line: the unbuffered stream writes each
+      // piece on its own, and lines of other threads could come between.
+      const std::string line = std::string(runningProgramName()) + ": a late reply to " +
+                               nxt::replyAnswers(reply) + " was dropped\n";
+      std::cerr.write(line.data(), static_cast<std::streamsize>(line.size())).flush();
       told = true;
     }
   }

@@ -2,11 +2,10 @@
 // the model as a brick on USB would receive it; its answer waits, as in the
 // brick's IN endpoint, until it is received.
 #include <cstring>
-#include <deque>
 #include <iostream>
-#include <iterator>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #ifdef __linux__
@@ -50,7 +49,8 @@ struct SimTransport {
   SimWorld world;  // no map: no world
   SimTrace trace;
   PendingReplies pending;
-  std::deque<std::vector<std::uint8_t>> scripted;  // injected replies
+  std::vector<std::vector<std::uint8_t>> scripted;  // injected replies
+  std::size_t scriptedNext = 0;                     // the next one to hand back
   int openHandles = 0;
   int nextId = 1;
 };
@@ -151,6 +151,7 @@ bool simTransportSetUp(const SimTransportSettings& settings) {
   }
   t.pending.clear();
   t.scripted.clear();
+  t.scriptedNext = 0;
   traceClose(t.trace);
   t.trace.lines.clear();
   t.trace.keepLines = settings.keepTrace;
@@ -169,8 +170,8 @@ SimTrace& simTransportTrace() { return state().trace; }
 int simTransportOpenHandles() { return state().openHandles; }
 
 void simTransportScriptReplies(std::vector<std::vector<std::uint8_t>> replies) {
-  state().scripted.assign(std::make_move_iterator(replies.begin()),
-                          std::make_move_iterator(replies.end()));
+  state().scripted = std::move(replies);
+  state().scriptedNext = 0;
 }
 
 void simTransportSnapshot(SimSnapshot& snapshot) {
@@ -272,8 +273,8 @@ std::int32_t transportReceive(TransportDevice* device, std::uint8_t* buffer, std
   received = 0;
   if (device == nullptr) return kTransportIoError;
   SimTransport& t = state();
-  if (!t.scripted.empty()) {
-    const std::vector<std::uint8_t>& scripted = t.scripted.front();
+  if (t.scriptedNext < t.scripted.size()) {
+    const std::vector<std::uint8_t>& scripted = t.scripted[t.scriptedNext];
     std::int32_t result = kTransportOk;
     if (scripted.empty()) {
       result = kTransportTimeout;
@@ -283,7 +284,7 @@ std::int32_t transportReceive(TransportDevice* device, std::uint8_t* buffer, std
       std::memcpy(buffer, scripted.data(), scripted.size());
       received = scripted.size();
     }
-    t.scripted.pop_front();
+    ++t.scriptedNext;
     if (!t.pending.empty()) t.pending.pop_front();
     return result;
   }

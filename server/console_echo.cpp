@@ -1,10 +1,27 @@
 #include "server/console_echo.h"
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
 namespace {
 
-bool isControl(unsigned char byte) {
-  return (byte < 0x20 && byte != '\t') || byte == 0x7f || (byte >= 0x80 && byte <= 0x9f);
-}
+// What the echo makes of each byte, looked up: every byte a client sends
+// passes here.
+enum class EchoKind : std::uint8_t { kPlain, kControl, kLeadC2 };
+constexpr std::array<EchoKind, 256> kEchoKinds = [] {
+  std::array<EchoKind, 256> table{};
+  for (std::size_t byte = 0; byte < 256; ++byte) {
+    const bool control =
+        (byte < 0x20 && byte != '\t') || byte == 0x7f || (byte >= 0x80 && byte <= 0x9f);
+    table[byte] = control        ? EchoKind::kControl
+                  : byte == 0xc2 ? EchoKind::kLeadC2
+                                 : EchoKind::kPlain;
+  }
+  return table;
+}();
+
+EchoKind kindOf(char c) { return kEchoKinds[static_cast<unsigned char>(c)]; }
 
 // Writes as much of `console.pending` as the console takes without waiting.
 // True when nothing is left. A console that is gone (closed, or a pipe
@@ -32,18 +49,27 @@ std::string consoleEcho(const std::string& request) {
   static const char kHex[] = "0123456789abcdef";
   std::string echo;
   echo.reserve(request.size());
-  for (std::size_t i = 0; i < request.size(); ++i) {
+  const std::size_t size = request.size();
+  std::size_t i = 0;
+  while (i < size) {
+    std::size_t plainEnd = i;
+    while (plainEnd < size && kindOf(request[plainEnd]) == EchoKind::kPlain) ++plainEnd;
+    echo.append(request, i, plainEnd - i);
+    if (plainEnd == size) break;
+    i = plainEnd;
     const auto byte = static_cast<unsigned char>(request[i]);
-    const bool utf8C1 = byte == 0xc2 && i + 1 < request.size() &&
-                        isControl(static_cast<unsigned char>(request[i + 1])) &&
+    // C2 leads a C1 code (0x80-0x9F) in UTF-8.
+    const bool utf8C1 = kindOf(request[i]) == EchoKind::kLeadC2 && i + 1 < size &&
+                        kindOf(request[i + 1]) == EchoKind::kControl &&
                         static_cast<unsigned char>(request[i + 1]) >= 0x80;
-    if (isControl(byte) || utf8C1) {
+    if (kindOf(request[i]) == EchoKind::kControl || utf8C1) {
       echo += "\\x";
       echo += kHex[byte >> 4];
       echo += kHex[byte & 0x0f];
     } else {
       echo += request[i];
     }
+    ++i;
   }
   return echo;
 }

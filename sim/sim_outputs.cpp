@@ -77,6 +77,7 @@ const PassDecay& passDecay() {
 // less friction; open windings: friction alone. A motor that comes to rest
 // stays there unless the drive overcomes friction.
 void move(SimOutput& o, double dt) {
+  if (o.speed == 0 && o.drive == 0) return;  // at rest, and nothing starts it
   if (o.freeSpeed <= 0) {
     o.speed = 0;  // blocked
     return;
@@ -233,35 +234,44 @@ void reachedLimit(SimOutputs& outputs, int n) {
   o.regulation = nxt::kRegulationIdle;
 }
 
-// The tacho limit of a synchronised pair: with a turn ratio the one ahead
-// decides, and the other takes over its counts; without, either.
-void pairLimit(SimOutputs& outputs, int n) {
+// Whether the tacho limit of the synchronised pair of `n` stops it now: with
+// a turn ratio the one ahead decides, and the other takes over its counts
+// (`ahead`, `behind`); without, either (both null).
+bool pairLimitReached(SimOutputs& outputs, int n, SimOutput*& ahead, SimOutput*& behind) {
+  ahead = nullptr;
+  behind = nullptr;
   const int partner = partnerOf(outputs, n);
-  if (partner < 0) return;
+  if (partner < 0) return false;
   SimOutput& one = outputs.port[n];
   SimOutput& two = outputs.port[partner];
-  const auto both = [&](SimOutput* from, SimOutput* to) {
-    one.runState = SimRunState::kIdle;
-    two.runState = SimRunState::kIdle;
-    if (from != nullptr) {
-      setTachoCount(*to, tachoCount(*from));
-      to->countToRun = from->countToRun;
-    }
-  };
   if (one.turn != 0) {
     const bool forward = one.turn > 0 ? two.targetSpeed >= 0 : one.targetSpeed >= 0;
-    SimOutput& ahead = (one.turn > 0) == forward ? two : one;
-    SimOutput& behind = &ahead == &two ? one : two;
-    const std::int64_t count = tachoCount(ahead);
-    if (forward ? count >= ahead.countToRun : count <= ahead.countToRun) both(&ahead, &behind);
-  } else if (one.setSpeed > 0) {
-    if (tachoCount(one) >= one.countToRun || tachoCount(two) >= two.countToRun) {
-      both(nullptr, nullptr);
-    }
-  } else if (one.setSpeed < 0) {
-    if (tachoCount(one) <= one.countToRun || tachoCount(two) <= two.countToRun) {
-      both(nullptr, nullptr);
-    }
+    SimOutput& first = (one.turn > 0) == forward ? two : one;
+    const std::int64_t count = tachoCount(first);
+    if (!(forward ? count >= first.countToRun : count <= first.countToRun)) return false;
+    ahead = &first;
+    behind = &first == &two ? &one : &two;
+    return true;
+  }
+  if (one.setSpeed > 0) {
+    return tachoCount(one) >= one.countToRun || tachoCount(two) >= two.countToRun;
+  }
+  if (one.setSpeed < 0) {
+    return tachoCount(one) <= one.countToRun || tachoCount(two) <= two.countToRun;
+  }
+  return false;
+}
+
+// The tacho limit of a synchronised pair, when reached: both stop.
+void pairLimit(SimOutputs& outputs, int n) {
+  SimOutput* ahead = nullptr;
+  SimOutput* behind = nullptr;
+  if (!pairLimitReached(outputs, n, ahead, behind)) return;
+  outputs.port[n].runState = SimRunState::kIdle;
+  outputs.port[partnerOf(outputs, n)].runState = SimRunState::kIdle;
+  if (ahead != nullptr) {
+    setTachoCount(*behind, tachoCount(*ahead));
+    behind->countToRun = ahead->countToRun;
   }
 }
 
@@ -467,9 +477,16 @@ void setOutputState(SimOutputs& outputs, int n, const std::uint8_t* fields) {
 
 // One pass of the output module: every motor turns a millisecond with the
 // drive of the pass before, then the firmware looks at each count in turn.
+// The firmware's look at the counts after the motors have turned.
+void passLogic(SimOutputs& outputs);
+
 void pass(SimOutputs& outputs) {
   const double dt = std::chrono::duration<double>(kSimOutputPass).count();
   for (SimOutput& o : outputs.port) move(o, dt);
+  passLogic(outputs);
+}
+
+void passLogic(SimOutputs& outputs) {
   ++outputs.passes;
   for (int n = 0; n < kSimOutputCount; ++n) {
     SimOutput& o = outputs.port[n];
@@ -543,17 +560,26 @@ bool settled(const SimOutputs& outputs) {
   return true;
 }
 
-// True when a pass that is no tick does nothing to output `o` but turn
-// its motor: a run without tacho limit whose drive is set (far from the
-// count at which it starts counting afresh), a coast that has run down, a
-// run state that does nothing.
-bool quiet(const SimOutput& o) {
+// True when a pass that is no tick does nothing to output `n` but turn its
+// motor, or what quietRun() does as pass() would: a run whose drive is set,
+// without tacho limit (far from the count at which it starts counting
+// afresh) or with one that quietRun() watches; a coast; a run state that
+// does nothing. A synchronised run with a limit reads its partner's limit
+// and speeds too, so the partner must run with a limit as well (a run
+// without one moves its limit along every pass, a coast its speeds).
+bool quiet(const SimOutputs& outputs, int n) {
+  const SimOutput& o = outputs.port[n];
   switch (o.runState) {
     case SimRunState::kIdle:
-      return o.drive == 0 && o.targetSpeed == 0 && o.setSpeed == 0 && !o.brake;
-    case SimRunState::kRunning:
-      return o.runForever && tachoCount(o) < kMaxCountToRun / 2 &&
-             (o.regulation != nxt::kRegulationIdle || o.drive == o.targetSpeed);
+      return true;
+    case SimRunState::kRunning: {
+      if (o.regulation == nxt::kRegulationIdle && o.drive != o.targetSpeed) return false;
+      if (o.runForever) return tachoCount(o) < kMaxCountToRun / 2;
+      if (!synchronised(o)) return true;
+      const int partner = partnerOf(outputs, n);
+      return partner < 0 || (outputs.port[partner].runState == SimRunState::kRunning &&
+                             !outputs.port[partner].runForever);
+    }
     case SimRunState::kRampUp:
     case SimRunState::kRampDown:
     case SimRunState::kHold:
@@ -566,25 +592,92 @@ bool quiet(const SimOutput& o) {
 // How many of the next passes, at most `most`, are no tick and quiet for
 // every output.
 std::int64_t quietPasses(const SimOutputs& outputs, std::int64_t most) {
-  for (const SimOutput& o : outputs.port) {
-    if (!quiet(o)) return 0;
-    most = std::min<std::int64_t>(most, kSimRegulationPasses - 1 - o.passesSinceTick);
+  for (int n = 0; n < kSimOutputCount; ++n) {
+    if (!quiet(outputs, n)) return 0;
+    most = std::min<std::int64_t>(most, kSimRegulationPasses - 1 - outputs.port[n].passesSinceTick);
   }
   return most;
 }
 
-// `count` quiet passes: the motors turn pass by pass, exactly as pass()
-// turns them, and what pass() would set at each is set once at the end.
-void quietRun(SimOutputs& outputs, std::int64_t count) {
+// A count that ends a run with a tacho limit: reached when the whole
+// degrees of output `n` are at or above `degrees` (`above`), or at or below.
+struct LimitWatch {
+  int n;
+  std::int64_t degrees;
+  bool above;
+};
+
+// Adds the watches of output `n`, running with a tacho limit: the counts at
+// which runningLimit() or pairLimit() would end its run.
+void watchLimit(const SimOutputs& outputs, int n, LimitWatch* watches, int& count) {
+  const SimOutput& o = outputs.port[n];
+  const auto watch = [&](int of, bool above) {
+    const SimOutput& w = outputs.port[of];
+    watches[count++] = {of, w.countToRun + w.tachoOrigin, above};
+  };
+  const int partner = synchronised(o) ? partnerOf(outputs, n) : -1;
+  if (synchronised(o) && partner < 0) return;
+  if (partner < 0 || o.turn == 0) {
+    if (o.setSpeed == 0) return;
+    watch(n, o.setSpeed > 0);
+    if (partner >= 0) watch(partner, o.setSpeed > 0);
+    return;
+  }
+  const SimOutput& two = outputs.port[partner];
+  const bool forward = o.turn > 0 ? two.targetSpeed >= 0 : o.targetSpeed >= 0;
+  watch((o.turn > 0) == forward ? partner : n, forward);
+}
+
+// Up to `count` quiet passes: the motors turn pass by pass, exactly as
+// pass() turns them, coasting outputs run down as there, and what pass()
+// would set at the others is set once at the end. A pass at which a tacho
+// limit is reached is finished by the firmware's logic, and is the last.
+// Returns the passes run.
+std::int64_t quietRun(SimOutputs& outputs, std::int64_t count) {
   const double dt = std::chrono::duration<double>(kSimOutputPass).count();
-  for (std::int64_t i = 0; i < count; ++i) {
+  LimitWatch watches[2 * kSimOutputCount];
+  int watchCount = 0;
+  bool coasting[kSimOutputCount] = {};
+  for (int n = 0; n < kSimOutputCount; ++n) {
+    const SimOutput& o = outputs.port[n];
+    if (o.runState == SimRunState::kRunning && !o.runForever) {
+      watchLimit(outputs, n, watches, watchCount);
+    }
+    coasting[n] = o.runState == SimRunState::kIdle;
+  }
+  const auto settle = [&](std::int64_t passes) {
+    outputs.passes += passes;
+    for (SimOutput& o : outputs.port) {
+      o.passesSinceTick += static_cast<int>(passes);
+      if (o.runState == SimRunState::kRunning && o.runForever && o.targetSpeed != 0) {
+        o.countToRun = tachoCount(o);
+      }
+    }
+  };
+  for (std::int64_t run = 0; run < count; ++run) {
     for (SimOutput& o : outputs.port) move(o, dt);
+    bool reached = false;
+    for (int i = 0; i < watchCount; ++i) {
+      const std::int64_t whole = wholeDegrees(outputs.port[watches[i].n]);
+      reached =
+          reached || (watches[i].above ? whole >= watches[i].degrees : whole <= watches[i].degrees);
+    }
+    if (reached) {
+      settle(run);
+      passLogic(outputs);
+      return run + 1;
+    }
+    for (int n = 0; n < kSimOutputCount; ++n) {
+      if (!coasting[n]) continue;
+      SimOutput& o = outputs.port[n];
+      o.brake = false;
+      o.drive = towardZero(o.drive);
+      o.targetSpeed = towardZero(o.targetSpeed);
+      o.setSpeed = towardZero(o.setSpeed);
+    }
   }
-  outputs.passes += count;
-  for (SimOutput& o : outputs.port) {
-    o.passesSinceTick += static_cast<int>(count);
-    if (o.runState == SimRunState::kRunning && o.targetSpeed != 0) o.countToRun = tachoCount(o);
-  }
+  settle(count);
+  return count;
 }
 
 // Runs the passes up to `now`. Passes that change nothing are skipped, and

@@ -13,12 +13,12 @@ std::string example(const std::string& relative) {
   return std::string(NXT_SOURCE_DIR) + "/examples/" + relative;
 }
 
-// Runs examples/python/`script` against the server on `port`; returns what it
+// Runs examples/python/`script` against the server on loopback `port`; returns what it
 // wrote (standard error too) and its exit status in `status`.
 std::string runPython(const std::string& script, int port, int& status, int timeoutSeconds = 30) {
-  return runCommand(
-      "python3 " + example("python/" + script) + " --port " + std::to_string(port) + " 2>&1",
-      status, timeoutSeconds);
+  return runCommand("python3 " + example("python/" + script) + " --host 127.0.0.1 --port " +
+                        std::to_string(port) + " 2>&1",
+                    status, timeoutSeconds);
 }
 
 // Runs examples/python/`script` against nxt-bridge-sim started with
@@ -65,7 +65,7 @@ TEST(Examples, PythonExitsWithAMessageWhenNoServerListens) {
   int status = -1;
   const std::string out = runPython("stop_before_wall.py", port, status);
   EXPECT_EQ(status, 1) << out;
-  EXPECT_EQ(out, "no server at localhost:" + std::to_string(port) + ": Connection refused\n");
+  EXPECT_EQ(out, "no server at 127.0.0.1:" + std::to_string(port) + ": Connection refused\n");
 }
 
 TEST(Examples, ShellSendsOneRequestAtATime) {

@@ -144,9 +144,7 @@ TEST_F(NxtModule, OpenEnablesAndCloseDisables) {
 }
 
 TEST_F(NxtModule, OpenWithoutBrickAnswersErr) {
-  SimTransportSettings none;
-  none.brickAttached = false;
-  freshSimBrick(none);
+  freshNoBrick();
   EXPECT_EQ(ask("nxt;open"), "err");
   EXPECT_FALSE(interpreter.isInterfaceEnabled());
   EXPECT_EQ(ask("nxt;batterylevel"), "err: not_enable_interface");
@@ -154,10 +152,7 @@ TEST_F(NxtModule, OpenWithoutBrickAnswersErr) {
 
 TEST_F(NxtModule, FailedSecondOpenKeepsTheLinkWorking) {
   open();
-  SimTransportSettings none;
-  none.brickAttached = false;
-  // The brick stays connected, but a new search finds nothing.
-  freshSimBrick(none);
+  freshNoBrick();  // the brick stays connected
   EXPECT_EQ(ask("nxt;open"), "err");
   EXPECT_TRUE(interpreter.isInterfaceEnabled());
   EXPECT_EQ(ask("nxt;batterylevel"), "8100");

@@ -68,9 +68,7 @@ TEST_F(Link, ReplyEchoingTheOpcodeIsTakenWhateverItsStatus) {
 TEST_F(Link, FailedOpenKeepsTheHeldBrick) {
   ASSERT_TRUE(linkOpenUsb());
   BrickHandle* held = deviceLink.brick;
-  SimTransportSettings none;
-  none.brickAttached = false;
-  freshSimBrick(none);
+  freshNoBrick();
   EXPECT_FALSE(linkOpenUsb());
   EXPECT_EQ(deviceLink.brick, held);
   EXPECT_LT(deviceLink.status.code, 0);

@@ -43,6 +43,11 @@ TEST(SplitRequests, EveryLineOfAReadIsARequestQuotesBecomeBlanks) {
       {std::string("a\0b\n", 4), {std::string("a\0b", 3)}},
       {"motor;stop;'out_a';\"true\"\n", {"motor;stop; out_a ; true "}},
       {"x'y\"\nz'", {"x y ", "z "}},
+      // Cut into requests of the longest length, quotes cleaned across the cuts.
+      {std::string(kMaxRequestLength - 1, 'a') + "''" + std::string(kMaxRequestLength, 'b') +
+           "\"\r\n",
+       {std::string(kMaxRequestLength - 1, 'a') + " ",
+        " " + std::string(kMaxRequestLength - 1, 'b'), "b "}},
   };
   for (const Case& c : cases) {
     LineEnds lineEnds;

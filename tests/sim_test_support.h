@@ -109,6 +109,14 @@ inline bool freshSimBrick(SimTransportSettings settings = {}) {
   return simTransportSetUp(settings);
 }
 
+// A fresh transport that finds no brick: a brick already opened stays
+// connected, but a new search finds nothing.
+inline bool freshNoBrick() {
+  SimTransportSettings none;
+  none.brickAttached = false;
+  return freshSimBrick(none);
+}
+
 // The telegrams the host sent ("00 0b"), in order, without the "> ".
 inline std::vector<std::string> hostTelegrams() { return telegramsOf(simTransportTrace().lines); }
 
