@@ -37,7 +37,8 @@ bool namesUnprintableFile(const std::vector<std::uint8_t>& telegram) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > 4096) return 0;
   static const SimBrickConfig kConfig;  // the same power-up for every input
-  SimBrick brick;
+  // Made once: a reset sets every field of the brick anew, as a new one.
+  static SimBrick brick;
   SimTime now{};
   simBrickReset(brick, kConfig, now);
   std::size_t i = 0;
