@@ -475,11 +475,11 @@ void setOutputState(SimOutputs& outputs, int n, const std::uint8_t* fields) {
   }
 }
 
-// One pass of the output module: every motor turns a millisecond with the
-// drive of the pass before, then the firmware looks at each count in turn.
-// The firmware's look at the counts after the motors have turned.
+// The firmware's look at each count in turn, after the motors have turned.
 void passLogic(SimOutputs& outputs);
 
+// One pass of the output module: every motor turns a millisecond with the
+// drive of the pass before, then the firmware looks at each count in turn.
 void pass(SimOutputs& outputs) {
   const double dt = std::chrono::duration<double>(kSimOutputPass).count();
   for (SimOutput& o : outputs.port) move(o, dt);
