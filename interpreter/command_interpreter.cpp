@@ -1,5 +1,9 @@
 #include "interpreter/command_interpreter.h"
 
+#include <string_view>
+
+using namespace std::string_view_literals;
+
 const char kReplyOk[] = "ok";
 const char kErrWrongParams[] = "err: wrong_params";
 const char kErrNotEnableInterface[] = "err: not_enable_interface";
@@ -12,6 +16,13 @@ void CommandInterpreter::setShortReplyMode() { shortReplyMode = true; }
 
 std::string CommandInterpreter::actionReply(bool done) { return done ? kReplyOk : kErrTimeout; }
 
+std::string CommandInterpreter::errorAbout(std::string_view error, std::string_view separator,
+                                           std::string_view word) {
+  std::string reply;
+  reply.reserve(error.size() + separator.size() + word.size());
+  return reply.append(error).append(separator).append(word);
+}
+
 std::string CommandInterpreter::interpretLine(const std::string& line) {
   return dispatchModule(splitRequest(line));
 }
@@ -19,15 +30,15 @@ std::string CommandInterpreter::interpretLine(const std::string& line) {
 std::string CommandInterpreter::dispatchModule(const Words& cmds) {
   if (cmds.empty()) return kErrUnknownModule;
   const std::string& module = cmds[0];
-  if (module != "motor" && module != "sensor" && module != "nxt") {
-    return std::string(kErrUnknownModule) + ": " + module;
+  if (module != "motor"sv && module != "sensor"sv && module != "nxt"sv) {
+    return errorAbout(kErrUnknownModule, ": ", module);
   }
   if (cmds.size() < 2) return kErrWrongParams;
-  if (!interfaceEnabled && !(module == "nxt" && cmds[1] == "open")) {
+  if (!interfaceEnabled && !(module == "nxt"sv && cmds[1] == "open"sv)) {
     return kErrNotEnableInterface;
   }
-  if (module == "motor") return handleMotor(cmds);
-  if (module == "sensor") return handleSensor(cmds);
+  if (module == "motor"sv) return handleMotor(cmds);
+  if (module == "sensor"sv) return handleSensor(cmds);
   return handleNxt(cmds);
 }
 

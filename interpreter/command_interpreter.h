@@ -18,6 +18,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "interpreter/request_words.h"
 
@@ -90,6 +91,9 @@ class CommandInterpreter {
   // The reply of an action: "ok" when its telegram went out (and, where it
   // wants one, was answered), "err: timeout" when not.
   static std::string actionReply(bool done);
+  // An error word, a separator and the word it is about, in one allocation.
+  static std::string errorAbout(std::string_view error, std::string_view separator,
+                                std::string_view word);
 
   bool interfaceEnabled = false;  // set by a successful "nxt;open", cleared by "close"
   bool shortReplyMode = false;

@@ -1,7 +1,11 @@
 // The "motor" module; its commands are listed at handleMotor in
 // command_interpreter.h.
+#include <string_view>
+
 #include "directcmd/output_telegrams.h"
 #include "interpreter/command_interpreter.h"
+
+using namespace std::string_view_literals;
 
 namespace {
 
@@ -9,15 +13,15 @@ namespace {
 // truth word; each answers "ok" once its telegram is on its way, and
 // "err: timeout" when the link to the brick is lost.
 struct PortAction {
-  const char* word;
+  std::string_view word;
   bool (*operation)(std::int32_t port);
 };
 struct PowerAction {
-  const char* word;
+  std::string_view word;
   bool (*operation)(std::int32_t port, std::int32_t power);
 };
 struct TruthAction {
-  const char* word;
+  std::string_view word;
   bool (*operation)(std::int32_t port, bool truth);
 };
 
@@ -33,7 +37,7 @@ std::string CommandInterpreter::handleMotor(const Words& cmds) {
   const std::string& cmd = cmds[1];
   const std::size_t n = cmds.size();
 
-  if (cmd == "getrotationcount") {
+  if (cmd == "getrotationcount"sv) {
     if (n < 3 || !isMotorPort(cmds[2])) return kErrWrongParams;
     const std::optional<std::int32_t> count = motorGetRotationCount(toMotorPort(cmds[2]));
     return count ? queryReply(intToString(*count)) : kErrTimeout;
@@ -53,7 +57,7 @@ std::string CommandInterpreter::handleMotor(const Words& cmds) {
     if (n < 4 || !isMotorPort(cmds[2]) || !isTruthWord(cmds[3])) return kErrWrongParams;
     return actionReply(action.operation(toMotorPort(cmds[2]), toBool(cmds[3])));
   }
-  if (cmd == "goto") {
+  if (cmd == "goto"sv) {
     if (n < 6 || !isMotorPort(cmds[2]) || !isPower(cmds[3]) || !isTruthWord(cmds[5])) {
       return kErrWrongParams;
     }
@@ -63,7 +67,7 @@ std::string CommandInterpreter::handleMotor(const Words& cmds) {
     // cancelled it, ends the session without sending this reply.
     return result == GoToResult::kReached ? kReplyOk : kErrTimeout;
   }
-  return std::string(kErrUnknownCommand) + ">>" + cmd;
+  return errorAbout(kErrUnknownCommand, ">>", cmd);
 }
 
 bool CommandInterpreter::coastAllMotors() { return interfaceEnabled && motorCoastAll(); }

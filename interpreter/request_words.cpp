@@ -3,6 +3,9 @@
 #include <array>
 #include <cstddef>
 #include <limits>
+#include <string_view>
+
+using namespace std::string_view_literals;
 
 namespace {
 
@@ -31,18 +34,19 @@ char lowerCase(char c) { return kByteClasses[static_cast<unsigned char>(c)].lowe
 // with no word is kept as it is (empty, or its blanks). Made in place: one
 // string, no copies of the piece.
 std::string firstWord(const std::string& line, std::size_t begin, std::size_t end) {
-  std::size_t first = begin;
-  while (first < end && isBlank(line[first])) ++first;
-  if (first == end) return line.substr(begin, end - begin);
-  std::size_t last = first;
-  while (last < end && !isBlank(line[last])) ++last;
-  std::string word(line, first, last - first);
+  const char* const pieceEnd = line.data() + end;
+  const char* first = line.data() + begin;
+  while (first != pieceEnd && isBlank(*first)) ++first;
+  if (first == pieceEnd) return line.substr(begin, end - begin);
+  const char* last = first;
+  while (last != pieceEnd && !isBlank(*last)) ++last;
+  std::string word(first, last);
   for (char& c : word) c = lowerCase(c);
   return word;
 }
 
 struct PortWord {
-  const char* word;
+  std::string_view word;
   int port;
 };
 
@@ -109,7 +113,7 @@ std::int32_t toInt(const std::string& word) {
 
 std::string intToString(std::int32_t value) { return std::to_string(value); }
 
-bool toBool(const std::string& word) { return word == "true"; }
+bool toBool(const std::string& word) { return word == "true"sv; }
 
 bool isMotorPort(const std::string& word) { return toMotorPort(word) >= 0; }
 
@@ -120,7 +124,7 @@ bool isPower(const std::string& word) {
   return n >= 0 && n <= 100;
 }
 
-bool isTruthWord(const std::string& word) { return word == "true" || word == "false"; }
+bool isTruthWord(const std::string& word) { return word == "true"sv || word == "false"sv; }
 
 int toMotorPort(const std::string& word) { return lookUpPort(kMotorPorts, word); }
 

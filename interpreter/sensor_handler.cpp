@@ -1,7 +1,11 @@
 // The "sensor" module; its commands are listed at handleSensor in
 // command_interpreter.h.
+#include <string_view>
+
 #include "directcmd/input_telegrams.h"
 #include "interpreter/command_interpreter.h"
+
+using namespace std::string_view_literals;
 
 namespace {
 
@@ -9,7 +13,7 @@ namespace {
 // "ok" once the telegram is on its way (and, for the LSWRITEs of the
 // ultrasonic sensor, answered), "err: timeout" otherwise.
 struct PortAction {
-  const char* word;
+  std::string_view word;
   bool (*operation)(int port);
 };
 
@@ -41,29 +45,29 @@ std::string CommandInterpreter::handleSensor(const Words& cmds) {
     if (port < 0) return kErrWrongParams;
     return actionReply(action.operation(port));
   }
-  if (cmd == "setlight") {
+  if (cmd == "setlight"sv) {
     const int port = portOf(4);
     if (port < 0 || !isTruthWord(cmds[3])) return kErrWrongParams;
     return actionReply(sensorSetLight(port, toBool(cmds[3])));
   }
-  if (cmd == "setsonarcontinuousinterval") {
+  if (cmd == "setsonarcontinuousinterval"sv) {
     const int port = portOf(4);
     if (port < 0) return kErrWrongParams;
     return actionReply(sonarContinuousInterval(port, toInt(cmds[3])));
   }
-  if (cmd == "getvalue") {
+  if (cmd == "getvalue"sv) {
     const int port = portOf(3);
     if (port < 0) return kErrWrongParams;
     const std::optional<std::uint16_t> value = sensorGetValue(port);
     return value ? queryReply(intToString(*value)) : kErrTimeout;
   }
-  if (cmd == "lsgetstatus") {
+  if (cmd == "lsgetstatus"sv) {
     const int port = portOf(3);
     if (port < 0) return kErrWrongParams;
     const std::optional<std::uint8_t> ready = sensorLsGetStatus(port);
     return ready ? queryReply(intToString(*ready)) : kErrTimeout;
   }
-  if (cmd == "getsonarvalue") {
+  if (cmd == "getsonarvalue"sv) {
     const int port = portOf(3);
     if (port < 0) return kErrWrongParams;
     const SonarReading reading = sonarGetValue(port);
@@ -74,5 +78,5 @@ std::string CommandInterpreter::handleSensor(const Words& cmds) {
     if (reading.timedOut || reading.cancelled) return kErrTimeout;
     return queryReply(intToString(reading.distanceCm));
   }
-  return kErrUnknownCommand + cmd;
+  return errorAbout(kErrUnknownCommand, "", cmd);
 }
