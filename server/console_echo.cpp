@@ -23,6 +23,20 @@ constexpr std::array<EchoKind, 256> kEchoKinds = [] {
 
 EchoKind kindOf(char c) { return kEchoKinds[static_cast<unsigned char>(c)]; }
 
+// Whether every byte of `text` is plain: or-ed over the whole text, with no
+// branch per byte, since most requests hold nothing to escape.
+bool allPlain(const std::string& text) {
+  static constexpr std::array<std::uint8_t, 256> kNotPlain = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (std::size_t byte = 0; byte < 256; ++byte)
+      table[byte] = kEchoKinds[byte] != EchoKind::kPlain;
+    return table;
+  }();
+  std::uint8_t notPlain = 0;
+  for (const char c : text) notPlain |= kNotPlain[static_cast<unsigned char>(c)];
+  return notPlain == 0;
+}
+
 // Writes as much of `console.pending` as the console takes without waiting.
 // True when nothing is left. A console that is gone (closed, or a pipe
 // without reader) takes everything: it is dropped.
@@ -47,6 +61,7 @@ bool writeWithoutWaiting(ConsoleEcho& console) {
 
 std::string consoleEcho(const std::string& request) {
   static const char kHex[] = "0123456789abcdef";
+  if (allPlain(request)) return request;
   std::string echo;
   echo.reserve(request.size());
   const std::size_t size = request.size();

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <string_view>
+
+using namespace std::string_view_literals;
 
 namespace {
 
@@ -27,11 +30,26 @@ void blankQuotes(char* text, std::size_t length) {
   }
 }
 
+// The CR and LF bytes in data[0, length).
+std::size_t lineEndCount(const char* data, std::size_t length) {
+  std::size_t count = 0;
+  const char* const end = data + length;
+  for (const char lineEnd : {'\n', '\r'}) {
+    for (const char* at = data; (at = static_cast<const char*>(std::memchr(at, lineEnd, end - at)));
+         ++at) {
+      ++count;
+    }
+  }
+  return count;
+}
+
 }  // namespace
 
 std::vector<std::string> splitRequests(const char* data, std::size_t length, LineEnds& lineEnds,
                                        bool filledBuffer) {
   std::vector<std::string> requests;
+  // Each line end ends at most one request, as does each cut of a long line.
+  requests.reserve(lineEndCount(data, length) + length / kMaxRequestLength + 1);
   std::string res;  // the request being collected, cleaned as it grows
   res.swap(lineEnds.kept);
   std::size_t i = 0;
@@ -73,8 +91,8 @@ std::vector<std::string> splitRequests(const char* data, std::size_t length, Lin
 }
 
 LoopKeyword loopKeyword(const std::string& request) {
-  if (request == "shortrep" || request == " shortrep ") return LoopKeyword::kShortRep;
-  if (request == "bye" || request == " bye ") return LoopKeyword::kBye;
+  if (request == "shortrep"sv || request == " shortrep "sv) return LoopKeyword::kShortRep;
+  if (request == "bye"sv || request == " bye "sv) return LoopKeyword::kBye;
   if (request.empty()) return LoopKeyword::kEmpty;
   return LoopKeyword::kNone;
 }
