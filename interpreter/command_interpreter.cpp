@@ -20,11 +20,13 @@ std::string CommandInterpreter::errorAbout(std::string_view error, std::string_v
                                            std::string_view word) {
   std::string reply;
   reply.reserve(error.size() + separator.size() + word.size());
-  return reply.append(error).append(separator).append(word);
+  reply.append(error).append(separator).append(word);
+  return reply;
 }
 
 std::string CommandInterpreter::interpretLine(const std::string& line) {
-  return dispatchModule(splitRequest(line));
+  splitRequest(line, lineWords);
+  return dispatchModule(lineWords);
 }
 
 std::string CommandInterpreter::dispatchModule(const Words& cmds) {

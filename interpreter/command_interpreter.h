@@ -97,6 +97,7 @@ class CommandInterpreter {
 
   bool interfaceEnabled = false;  // set by a successful "nxt;open", cleared by "close"
   bool shortReplyMode = false;
+  Words lineWords;  // the words of the line in hand; their buffers serve the next
 };
 
 // Reply words shared by the handlers.

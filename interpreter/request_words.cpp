@@ -5,6 +5,8 @@
 #include <limits>
 #include <string_view>
 
+#include "protocol/no_coverage.h"
+
 using namespace std::string_view_literals;
 
 namespace {
@@ -30,19 +32,25 @@ constexpr std::array<ByteClass, 256> kByteClasses = [] {
 bool isBlank(char c) { return kByteClasses[static_cast<unsigned char>(c)].blank; }
 char lowerCase(char c) { return kByteClasses[static_cast<unsigned char>(c)].lower; }
 
-// The first blank-delimited word of line[begin, end), lower-cased; a piece
-// with no word is kept as it is (empty, or its blanks). Made in place: one
-// string, no copies of the piece.
-std::string firstWord(const std::string& line, std::size_t begin, std::size_t end) {
+NXT_NO_COVERAGE void lowerInPlace(std::string& word) {
+  for (char& c : word) c = lowerCase(c);
+}
+
+// Makes `word` the first blank-delimited word of line[begin, end),
+// lower-cased; a piece with no word is kept as it is (empty, or its blanks).
+// Made in place, in the buffer `word` already has.
+void firstWord(const std::string& line, std::size_t begin, std::size_t end, std::string& word) {
   const char* const pieceEnd = line.data() + end;
   const char* first = line.data() + begin;
   while (first != pieceEnd && isBlank(*first)) ++first;
-  if (first == pieceEnd) return line.substr(begin, end - begin);
+  if (first == pieceEnd) {
+    word.assign(line, begin, end - begin);
+    return;
+  }
   const char* last = first;
   while (last != pieceEnd && !isBlank(*last)) ++last;
-  std::string word(first, last);
-  for (char& c : word) c = lowerCase(c);
-  return word;
+  word.assign(first, last);
+  lowerInPlace(word);
 }
 
 struct PortWord {
@@ -65,28 +73,34 @@ int lookUpPort(const PortWord (&table)[N], const std::string& word) {
 
 }  // namespace
 
-Words splitRequest(const std::string& line) {
-  Words cmds;
-  if (line.empty()) return cmds;
+void splitRequest(const std::string& line, Words& cmds) {
   // One piece per semicolon, less one for a semicolon at the very end.
-  std::size_t pieces = 1;
-  for (std::size_t at = line.find(';'); at != std::string::npos; at = line.find(';', at + 1)) {
-    ++pieces;
+  std::size_t pieces = 0;
+  if (!line.empty()) {
+    pieces = 1;
+    for (std::size_t at = line.find(';'); at != std::string::npos; at = line.find(';', at + 1)) {
+      ++pieces;
+    }
+    if (line.back() == ';') --pieces;
   }
-  if (line.back() == ';') --pieces;
-  cmds.reserve(pieces);
+  cmds.resize(pieces);
   std::size_t start = 0;
-  while (start < line.size()) {
+  for (std::string& word : cmds) {
     std::size_t end = line.find(';', start);
     if (end == std::string::npos) end = line.size();
-    cmds.push_back(firstWord(line, start, end));
+    firstWord(line, start, end, word);
     start = end + 1;
   }
+}
+
+Words splitRequest(const std::string& line) {
+  Words cmds;
+  splitRequest(line, cmds);
   return cmds;
 }
 
 std::string toLowerCase(std::string word) {
-  for (char& c : word) c = lowerCase(c);
+  lowerInPlace(word);
   return word;
 }
 

@@ -17,6 +17,8 @@
 
 // The console form of one request, without line end.
 std::string consoleEcho(const std::string& request);
+// The same, appended to `echo` (whose buffer a loop can reuse).
+void appendConsoleEcho(std::string& echo, const std::string& request);
 
 struct ConsoleEcho {
   // How `fd` is written without waiting.
