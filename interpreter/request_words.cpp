@@ -36,20 +36,24 @@ NXT_NO_COVERAGE void lowerInPlace(std::string& word) {
   for (char& c : word) c = lowerCase(c);
 }
 
+// The first byte in [at, end) that is a blank (`blank`) or is not one; end
+// when there is none.
+NXT_NO_COVERAGE const char* findBlank(const char* at, const char* end, bool blank) {
+  while (at != end && isBlank(*at) != blank) ++at;
+  return at;
+}
+
 // Makes `word` the first blank-delimited word of line[begin, end),
 // lower-cased; a piece with no word is kept as it is (empty, or its blanks).
 // Made in place, in the buffer `word` already has.
 void firstWord(const std::string& line, std::size_t begin, std::size_t end, std::string& word) {
   const char* const pieceEnd = line.data() + end;
-  const char* first = line.data() + begin;
-  while (first != pieceEnd && isBlank(*first)) ++first;
+  const char* const first = findBlank(line.data() + begin, pieceEnd, false);
   if (first == pieceEnd) {
     word.assign(line, begin, end - begin);
     return;
   }
-  const char* last = first;
-  while (last != pieceEnd && !isBlank(*last)) ++last;
-  word.assign(first, last);
+  word.assign(first, findBlank(first, pieceEnd, true));
   lowerInPlace(word);
 }
 

@@ -1,9 +1,11 @@
-// NXT_NO_COVERAGE marks a scan that makes no decision of its own, run over
-// every byte a client sends (e.g. or-ing a table's bits over a request).
-// Built for fuzzing, clang would count its loop in coverage and call the
-// fuzzer's comparison hooks for every byte, which tells the fuzzer nothing
-// but the length of the text. The sanitizers still check it; in any other
-// build the mark is empty.
+// NXT_NO_COVERAGE marks a plain byte scan, of the kind libc's str* and mem*
+// functions make (find the first byte of a class, or-in a table over a
+// text), run over every byte a client sends. Built for fuzzing, clang would
+// count its loop in coverage and call the fuzzer's comparison hooks for
+// every byte, which tells the fuzzer no more than libc's own scans do (they
+// are not instrumented): how long the text was. The decisions taken on what
+// a scan finds stay in instrumented code, and the sanitizers check the scans
+// as any other code. In any other build the mark is empty.
 #pragma once
 
 #if defined(__has_feature)

@@ -39,6 +39,12 @@ NXT_NO_COVERAGE bool allPlain(const std::string& text) {
   return notPlain == 0;
 }
 
+// The first byte in [at, end) that is not plain, or end.
+NXT_NO_COVERAGE const char* findNotPlain(const char* at, const char* end) {
+  while (at != end && kindOf(*at) == EchoKind::kPlain) ++at;
+  return at;
+}
+
 // Writes as much of `console.pending` as the console takes without waiting.
 // True when nothing is left. A console that is gone (closed, or a pipe
 // without reader) takes everything: it is dropped.
@@ -71,8 +77,8 @@ void appendConsoleEcho(std::string& echo, const std::string& request) {
   const std::size_t size = request.size();
   std::size_t i = 0;
   while (i < size) {
-    std::size_t plainEnd = i;
-    while (plainEnd < size && kindOf(request[plainEnd]) == EchoKind::kPlain) ++plainEnd;
+    const auto plainEnd = static_cast<std::size_t>(
+        findNotPlain(request.data() + i, request.data() + size) - request.data());
     echo.append(request, i, plainEnd - i);
     if (plainEnd == size) break;
     i = plainEnd;
