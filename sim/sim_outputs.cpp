@@ -72,6 +72,21 @@ const PassDecay& passDecay() {
   return once;
 }
 
+// `step` seconds of motion with driven or shorted windings: the speed heads
+// exponentially toward `heading` (the drive's speed less friction); `decay`
+// is exp(-step / time constant).
+void approach(SimOutput& o, double heading, double step, double decay) {
+  o.position += heading * step + (o.speed - heading) * kSimMotorTimeConstant * (1 - decay);
+  o.speed = heading + (o.speed - heading) * decay;
+}
+
+// `step` seconds of motion with open windings: friction alone slows it; `s`
+// is the sign of the speed.
+void slide(SimOutput& o, double s, double step) {
+  o.position += o.speed * step - 0.5 * s * kSimMotorFriction * step * step;
+  o.speed = o.speed - s * kSimMotorFriction * step;
+}
+
 // `dt` seconds of motion with the drive held. Driven or shorted windings:
 // the speed heads exponentially (time constant) toward the drive's speed,
 // less friction; open windings: friction alone. A motor that comes to rest
@@ -104,19 +119,103 @@ void move(SimOutput& o, double dt) {
       const PassDecay& onePass = passDecay();
       const double decay =
           step == onePass.step ? onePass.value : std::exp(-step / kSimMotorTimeConstant);
-      o.position += heading * step + (o.speed - heading) * kSimMotorTimeConstant * (1 - decay);
-      o.speed = stops ? 0 : heading + (o.speed - heading) * decay;
+      approach(o, heading, step, decay);
     } else {
       const double untilRest = std::abs(o.speed) / kSimMotorFriction;
       if (untilRest <= step) {
         step = untilRest;
         stops = true;
       }
-      o.position += o.speed * step - 0.5 * s * kSimMotorFriction * step * step;
-      o.speed = stops ? 0 : o.speed - s * kSimMotorFriction * step;
+      slide(o, s, step);
     }
+    if (stops) o.speed = 0;
     dt -= step;
   }
+}
+
+// Where a tacho limit is watched on one motor: its run ends after the first
+// pass that leaves the motor at or above `above` degrees, or below `below`
+// (infinite: not watched).
+struct Bounds {
+  double above;
+  double below;
+};
+constexpr Bounds kUnwatched = {HUGE_VAL, -HUGE_VAL};
+
+bool beyond(const SimOutput& o, const Bounds& bounds) {
+  return o.position >= bounds.above || o.position < bounds.below;
+}
+
+// Up to `passes` passes of motion with the drive held, each as move() turns
+// one, with its cases worked out once where the drive decides them; stops
+// after the first pass that leaves the motor beyond `bounds`. Returns the
+// passes turned.
+std::int64_t turn(SimOutput& o, std::int64_t passes, const Bounds& bounds) {
+  const PassDecay& onePass = passDecay();
+  const double step = onePass.step;
+  const bool shorted = electrical(o);
+  const double u = driveSpeed(o);
+  std::int64_t done = 0;
+  while (done < passes) {
+    if (o.speed == 0 && !startsFromRest(o)) {
+      // At rest for good: it was not beyond after the pass before.
+      return done == 0 && beyond(o, bounds) ? 1 : passes;
+    }
+    if (o.speed != 0 && o.freeSpeed > 0) {
+      const double s = o.speed > 0 ? 1.0 : -1.0;
+      if (shorted) {
+        const double heading = u - s * kFrictionSpeed;
+        if (heading * s >= 0) {
+          // Heading away from rest: no stop within the pass.
+          do {
+            approach(o, heading, step, onePass.value);
+            if (beyond(o, bounds)) return done + 1;
+          } while (++done < passes && o.speed * s > 0);
+          continue;
+        }
+      } else if (std::abs(o.speed) / kSimMotorFriction > step) {
+        do {
+          slide(o, s, step);
+          if (beyond(o, bounds)) return done + 1;
+        } while (++done < passes && std::abs(o.speed) / kSimMotorFriction > step);
+        continue;
+      }
+    }
+    move(o, step);
+    if (beyond(o, bounds)) return done + 1;
+    ++done;
+  }
+  return done;
+}
+
+// What an idle output does at each pass after its motor has turned: the
+// windings open, and the drive and the speeds it aims at fall 1 % a pass.
+void coast(SimOutput& o) {
+  o.brake = false;
+  o.drive = towardZero(o.drive);
+  o.targetSpeed = towardZero(o.targetSpeed);
+  o.setSpeed = towardZero(o.setSpeed);
+}
+
+// `value` after `times` steps toward zero.
+int towardZero(int value, std::int64_t times) {
+  if (value > 0) return static_cast<int>(std::max<std::int64_t>(value - times, 0));
+  return static_cast<int>(std::min<std::int64_t>(value + times, 0));
+}
+
+// `passes` passes of an idle output: the motor turns, and after each of the
+// first `coasts` of them the output coasts. Once the drive is 0 with the
+// windings open the motion no longer depends on the speeds aimed at.
+void coastFor(SimOutput& o, std::int64_t passes, std::int64_t coasts) {
+  std::int64_t done = 0;
+  for (; done < passes && electrical(o); ++done) {
+    move(o, passDecay().step);
+    if (done < coasts) coast(o);
+  }
+  if (done == passes) return;
+  turn(o, passes - done, kUnwatched);
+  o.targetSpeed = towardZero(o.targetSpeed, coasts - done);
+  o.setSpeed = towardZero(o.setSpeed, coasts - done);
 }
 
 std::int64_t tachoCount(const SimOutput& o) { return wholeDegrees(o) - o.tachoOrigin; }
@@ -234,44 +333,71 @@ void reachedLimit(SimOutputs& outputs, int n) {
   o.regulation = nxt::kRegulationIdle;
 }
 
-// Whether the tacho limit of the synchronised pair of `n` stops it now: with
-// a turn ratio the one ahead decides, and the other takes over its counts
-// (`ahead`, `behind`); without, either (both null).
-bool pairLimitReached(SimOutputs& outputs, int n, SimOutput*& ahead, SimOutput*& behind) {
-  ahead = nullptr;
-  behind = nullptr;
-  const int partner = partnerOf(outputs, n);
-  if (partner < 0) return false;
-  SimOutput& one = outputs.port[n];
-  SimOutput& two = outputs.port[partner];
-  if (one.turn != 0) {
-    const bool forward = one.turn > 0 ? two.targetSpeed >= 0 : one.targetSpeed >= 0;
-    SimOutput& first = (one.turn > 0) == forward ? two : one;
-    const std::int64_t count = tachoCount(first);
-    if (!(forward ? count >= first.countToRun : count <= first.countToRun)) return false;
-    ahead = &first;
-    behind = &first == &two ? &one : &two;
-    return true;
-  }
-  if (one.setSpeed > 0) {
-    return tachoCount(one) >= one.countToRun || tachoCount(two) >= two.countToRun;
-  }
-  if (one.setSpeed < 0) {
-    return tachoCount(one) <= one.countToRun || tachoCount(two) <= two.countToRun;
-  }
-  return false;
+// A count at which a tacho limit ends a run: the whole degrees of output `n`
+// at or above `degrees` (`above`), or at or below.
+struct LimitWatch {
+  int n;
+  std::int64_t degrees;
+  bool above;
+};
+
+// Where the watch is reached, as motor positions.
+Bounds boundsOf(const LimitWatch& watch) {
+  const auto degrees = static_cast<double>(watch.degrees);
+  return watch.above ? Bounds{degrees, -HUGE_VAL} : Bounds{HUGE_VAL, degrees + 1};
 }
 
-// The tacho limit of a synchronised pair, when reached: both stop.
+bool reached(const SimOutputs& outputs, const LimitWatch& watch) {
+  return beyond(outputs.port[watch.n], boundsOf(watch));
+}
+
+// The counts at which the tacho limit ends the run of output `n`, running
+// with one; returns how many. A run of its own ends at its count; a
+// synchronised pair without turn ratio when either reaches its count; with
+// one, when the one ahead does (the first watch).
+int limitWatches(const SimOutputs& outputs, int n, LimitWatch (&watches)[2]) {
+  const SimOutput& o = outputs.port[n];
+  int count = 0;
+  const auto watch = [&](int of, bool above) {
+    const SimOutput& w = outputs.port[of];
+    watches[count++] = {of, w.countToRun + w.tachoOrigin, above};
+  };
+  const int partner = synchronised(o) ? partnerOf(outputs, n) : -1;
+  if (synchronised(o) && partner < 0) return 0;
+  if (partner < 0 || o.turn == 0) {
+    if (o.setSpeed == 0) return 0;
+    watch(n, o.setSpeed > 0);
+    if (partner >= 0) watch(partner, o.setSpeed > 0);
+    return count;
+  }
+  const SimOutput& two = outputs.port[partner];
+  const bool forward = o.turn > 0 ? two.targetSpeed >= 0 : o.targetSpeed >= 0;
+  watch((o.turn > 0) == forward ? partner : n, forward);
+  return count;
+}
+
+// Whether the tacho limit of output `n` ends its run now; `watches` gets
+// what limitWatches() gives.
+bool limitReached(const SimOutputs& outputs, int n, LimitWatch (&watches)[2]) {
+  const int count = limitWatches(outputs, n, watches);
+  bool any = false;
+  for (int i = 0; i < count; ++i) any = any || reached(outputs, watches[i]);
+  return any;
+}
+
+// The tacho limit of a synchronised pair, when reached: both stop, and with
+// a turn ratio the one behind takes over the counts of the one ahead.
 void pairLimit(SimOutputs& outputs, int n) {
-  SimOutput* ahead = nullptr;
-  SimOutput* behind = nullptr;
-  if (!pairLimitReached(outputs, n, ahead, behind)) return;
+  LimitWatch watches[2];
+  if (!limitReached(outputs, n, watches)) return;
+  const int partner = partnerOf(outputs, n);
   outputs.port[n].runState = SimRunState::kIdle;
-  outputs.port[partnerOf(outputs, n)].runState = SimRunState::kIdle;
-  if (ahead != nullptr) {
-    setTachoCount(*behind, tachoCount(*ahead));
-    behind->countToRun = ahead->countToRun;
+  outputs.port[partner].runState = SimRunState::kIdle;
+  if (outputs.port[n].turn != 0) {
+    const SimOutput& ahead = outputs.port[watches[0].n];
+    SimOutput& behind = outputs.port[watches[0].n == n ? partner : n];
+    setTachoCount(behind, tachoCount(ahead));
+    behind.countToRun = ahead.countToRun;
   }
 }
 
@@ -368,10 +494,10 @@ void rampDown(SimOutputs& outputs, int n) {
 void runningLimit(SimOutputs& outputs, int n) {
   SimOutput& o = outputs.port[n];
   if (!o.runForever) {
+    LimitWatch watches[2];
     if (synchronised(o)) {
       pairLimit(outputs, n);
-    } else if ((o.setSpeed > 0 && tachoCount(o) >= o.countToRun) ||
-               (o.setSpeed < 0 && tachoCount(o) <= o.countToRun)) {
+    } else if (limitReached(outputs, n, watches)) {
       o.runState = SimRunState::kIdle;
       o.regulation = nxt::kRegulationIdle;
     }
@@ -495,13 +621,7 @@ void passLogic(SimOutputs& outputs) {
     if (o.runState == SimRunState::kRampUp) rampUp(o);
     if (o.runState == SimRunState::kRampDown) rampDown(outputs, n);
     if (o.runState == SimRunState::kRunning) runningLimit(outputs, n);
-    if (o.runState == SimRunState::kIdle) {
-      // Coasting: the windings open, the drive falls 1 % a pass.
-      o.brake = false;
-      o.drive = towardZero(o.drive);
-      o.targetSpeed = towardZero(o.targetSpeed);
-      o.setSpeed = towardZero(o.setSpeed);
-    }
+    if (o.runState == SimRunState::kIdle) coast(o);
     if (o.runState == SimRunState::kHold) {
       o.setSpeed = 0;
       o.targetSpeed = 0;
@@ -599,85 +719,60 @@ std::int64_t quietPasses(const SimOutputs& outputs, std::int64_t most) {
   return most;
 }
 
-// A count that ends a run with a tacho limit: reached when the whole
-// degrees of output `n` are at or above `degrees` (`above`), or at or below.
-struct LimitWatch {
-  int n;
-  std::int64_t degrees;
-  bool above;
-};
-
-// Adds the watches of output `n`, running with a tacho limit: the counts at
-// which runningLimit() or pairLimit() would end its run.
-void watchLimit(const SimOutputs& outputs, int n, LimitWatch* watches, int& count) {
-  const SimOutput& o = outputs.port[n];
-  const auto watch = [&](int of, bool above) {
-    const SimOutput& w = outputs.port[of];
-    watches[count++] = {of, w.countToRun + w.tachoOrigin, above};
-  };
-  const int partner = synchronised(o) ? partnerOf(outputs, n) : -1;
-  if (synchronised(o) && partner < 0) return;
-  if (partner < 0 || o.turn == 0) {
-    if (o.setSpeed == 0) return;
-    watch(n, o.setSpeed > 0);
-    if (partner >= 0) watch(partner, o.setSpeed > 0);
-    return;
-  }
-  const SimOutput& two = outputs.port[partner];
-  const bool forward = o.turn > 0 ? two.targetSpeed >= 0 : o.targetSpeed >= 0;
-  watch((o.turn > 0) == forward ? partner : n, forward);
-}
-
-// Up to `count` quiet passes: the motors turn pass by pass, exactly as
-// pass() turns them, coasting outputs run down as there, and what pass()
-// would set at the others is set once at the end. A pass at which a tacho
-// limit is reached is finished by the firmware's logic, and is the last.
-// Returns the passes run.
+// Up to `count` quiet passes, each motor on its own, as pass() turns them:
+// coasting outputs coast after each pass as there, and what pass() would set
+// at the others is set once at the end. The first pass at which a tacho
+// limit is reached (the watched motors are turned first, to learn which one
+// it is) is finished by the firmware's logic, and is the last. Returns the
+// passes run.
 std::int64_t quietRun(SimOutputs& outputs, std::int64_t count) {
-  const double dt = std::chrono::duration<double>(kSimOutputPass).count();
-  LimitWatch watches[2 * kSimOutputCount];
-  int watchCount = 0;
-  bool coasting[kSimOutputCount] = {};
+  Bounds bounds[kSimOutputCount] = {kUnwatched, kUnwatched, kUnwatched};
+  bool watched[kSimOutputCount] = {};
   for (int n = 0; n < kSimOutputCount; ++n) {
     const SimOutput& o = outputs.port[n];
-    if (o.runState == SimRunState::kRunning && !o.runForever) {
-      watchLimit(outputs, n, watches, watchCount);
-    }
-    coasting[n] = o.runState == SimRunState::kIdle;
-  }
-  const auto settle = [&](std::int64_t passes) {
-    outputs.passes += passes;
-    for (SimOutput& o : outputs.port) {
-      o.passesSinceTick += static_cast<int>(passes);
-      if (o.runState == SimRunState::kRunning && o.runForever && o.targetSpeed != 0) {
-        o.countToRun = tachoCount(o);
-      }
-    }
-  };
-  for (std::int64_t run = 0; run < count; ++run) {
-    for (SimOutput& o : outputs.port) move(o, dt);
-    bool reached = false;
+    if (o.runState != SimRunState::kRunning || o.runForever) continue;
+    LimitWatch watches[2];
+    const int watchCount = limitWatches(outputs, n, watches);
     for (int i = 0; i < watchCount; ++i) {
-      const std::int64_t whole = wholeDegrees(outputs.port[watches[i].n]);
-      reached =
-          reached || (watches[i].above ? whole >= watches[i].degrees : whole <= watches[i].degrees);
-    }
-    if (reached) {
-      settle(run);
-      passLogic(outputs);
-      return run + 1;
-    }
-    for (int n = 0; n < kSimOutputCount; ++n) {
-      if (!coasting[n]) continue;
-      SimOutput& o = outputs.port[n];
-      o.brake = false;
-      o.drive = towardZero(o.drive);
-      o.targetSpeed = towardZero(o.targetSpeed);
-      o.setSpeed = towardZero(o.setSpeed);
+      const Bounds b = boundsOf(watches[i]);
+      Bounds& to = bounds[watches[i].n];
+      to = {std::min(to.above, b.above), std::max(to.below, b.below)};
+      watched[watches[i].n] = true;
     }
   }
-  settle(count);
-  return count;
+  SimOutput turned[kSimOutputCount];
+  std::int64_t turnedPasses[kSimOutputCount] = {};
+  std::int64_t run = count;
+  bool reachedAtLast = false;
+  for (int n = 0; n < kSimOutputCount; ++n) {
+    if (!watched[n]) continue;
+    turned[n] = outputs.port[n];
+    turnedPasses[n] = turn(turned[n], run, bounds[n]);
+    if (beyond(turned[n], bounds[n])) {
+      run = turnedPasses[n];
+      reachedAtLast = true;
+    }
+  }
+  for (int n = 0; n < kSimOutputCount; ++n) {
+    SimOutput& o = outputs.port[n];
+    if (watched[n] && turnedPasses[n] == run) {
+      o = turned[n];
+    } else if (o.runState == SimRunState::kIdle) {
+      coastFor(o, run, reachedAtLast ? run - 1 : run);
+    } else {
+      turn(o, run, kUnwatched);
+    }
+  }
+  const std::int64_t finished = reachedAtLast ? run - 1 : run;
+  outputs.passes += finished;
+  for (SimOutput& o : outputs.port) {
+    o.passesSinceTick += static_cast<int>(finished);
+    if (o.runState == SimRunState::kRunning && o.runForever && o.targetSpeed != 0) {
+      o.countToRun = tachoCount(o);
+    }
+  }
+  if (reachedAtLast) passLogic(outputs);
+  return run;
 }
 
 // Runs the passes up to `now`. Passes that change nothing are skipped, and
