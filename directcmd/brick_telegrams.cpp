@@ -1,6 +1,5 @@
 #include "directcmd/brick_telegrams.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "directcmd/direct_command.h"
@@ -72,7 +71,9 @@ std::optional<std::string> brickGetName() {
   std::uint8_t responseBuffer[nxt::kDeviceInfoReplyLength - 1];
   if (!askCommand(systemCommandBuffer, responseBuffer, CommandKind::kSystem)) return std::nullopt;
   const char* name = reinterpret_cast<const char*>(responseBuffer + kBrickNameOffset);
-  return std::string(name, std::find(name, name + nxt::kBrickNameField, '\0'));
+  const void* zero = std::memchr(name, '\0', nxt::kBrickNameField);
+  return std::string(
+      name, zero != nullptr ? static_cast<const char*>(zero) - name : nxt::kBrickNameField);
 }
 
 bool brickOpen() { return linkOpenUsb(); }

@@ -15,8 +15,16 @@
 #include <cstring>
 #include <iostream>
 #include <streambuf>
-#include <utility>
-#include <vector>
+
+#if defined(__has_include)
+#if __has_include(<sanitizer/asan_interface.h>)
+#include <sanitizer/asan_interface.h>
+#endif
+#endif
+#ifndef ASAN_POISON_MEMORY_REGION
+#define ASAN_POISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
+#define ASAN_UNPOISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
+#endif
 
 #include "directcmd/brick_telegrams.h"
 #include "directcmd/input_telegrams.h"
@@ -52,6 +60,20 @@ std::size_t nextSeparator(const std::uint8_t* data, std::size_t from, std::size_
   return size;
 }
 
+// Replies that an input of at most 1024 bytes can hold.
+constexpr std::size_t kMaxReplies = 1024 / 2 + 1;
+
+// ASan's granule: one can be poisoned after its first bytes, not between.
+constexpr std::size_t kGranule = 8;
+// The poisoned gap before each reply, at least as wide as the redzone that
+// ASan puts around a heap block.
+constexpr std::size_t kGap = 16;
+
+std::size_t roundUp(std::size_t offset) { return (offset + kGranule - 1) / kGranule * kGranule; }
+
+// The input's replies, each in a granule of its own, with a gap after it.
+alignas(16) std::uint8_t arena[kGap + 1024 + kMaxReplies * (kGranule + kGap)];
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -79,6 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       return false;
     };
+    ASAN_POISON_MEMORY_REGION(arena, sizeof arena);
     simTransportSetUp(settings);
     static Discard discard;
     std::cerr.rdbuf(&discard);
@@ -86,23 +109,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }();
   if (!opened) std::abort();
 
-  // Each reply an exact-size copy, so that a read past its end is caught.
-  std::size_t separators = 0;
-  for (std::size_t at = nextSeparator(data, 0, size); at < size;
-       at = nextSeparator(data, at + 2, size)) {
-    ++separators;
-  }
-  std::vector<std::vector<std::uint8_t>> replies;
-  replies.reserve(separators + 1);
+  // Each reply is copied into the arena at a granule boundary, after a
+  // poisoned gap; all the rest of it stays poisoned, so that a read past a
+  // reply is caught as past an exact-size copy of its own, and nothing is
+  // allocated.
+  static SimScriptedReply replies[kMaxReplies];
+  std::size_t replyCount = 0;
+  std::size_t offset = kGap;
   for (std::size_t begin = 0;;) {
     const std::size_t end = nextSeparator(data, begin, size);
-    replies.emplace_back(data + begin, data + end);
+    const std::size_t length = end - begin;
+    ASAN_UNPOISON_MEMORY_REGION(arena + offset, length);
+    std::memcpy(arena + offset, data + begin, length);
+    replies[replyCount++] = SimScriptedReply{arena + offset, length};
+    offset = roundUp(offset + length) + kGap;
     if (end == size) break;
     begin = end + 2;
   }
-  const std::size_t replyCount = replies.size();
   scriptedLeft = replyCount;
-  simTransportScriptReplies(std::move(replies));
+  simTransportScriptReplies(replies, replyCount);
   for (std::size_t i = 0; i < replyCount; ++i) {
     switch (i % 6) {
       case 0:
@@ -129,7 +154,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
     }
   }
-  simTransportScriptReplies({});
+  simTransportScriptReplies(nullptr, 0);
   scriptedLeft = 0;
+  ASAN_POISON_MEMORY_REGION(arena, offset);
   return 0;
 }

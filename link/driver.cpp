@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 #include <iostream>
-#include <string>
 
 #include "link/transport.h"
 #include "protocol/nxt_protocol.h"
@@ -35,16 +34,41 @@ enum class Fit { kAnswers, kLate, kMalformed };
 // ask a reply for is answered by 0x02, the opcode and a status at least.
 Fit fitOf(const std::uint8_t* reply, std::size_t length, const std::uint8_t* body,
           std::size_t bodyLength) {
-  if (nxt::replyShapeOf(body[0]) == nullptr) {
+  const nxt::ReplyShape* asked = nxt::replyShapeOf(body[0]);
+  if (asked == nullptr) {
     const bool echoes =
         length >= 3 && reply[0] == nxt::byteOf(nxt::TelegramType::kReply) && reply[1] == body[0];
     return echoes ? Fit::kAnswers : Fit::kMalformed;
   }
   if (!nxt::isWellFormedReply(reply, length)) return Fit::kMalformed;
   if (reply[1] != body[0]) return Fit::kLate;
+  // Same opcode: the reply has the shape asked for.
   const bool samePort = bodyLength >= 2 && reply[3] == body[1];
-  if (nxt::replyShapeOf(reply[1])->namesPort && !samePort) return Fit::kLate;
+  if (asked->namesPort && !samePort) return Fit::kLate;
   return Fit::kAnswers;
+}
+
+// Tells the operator, in one line and one write, that `reply` came too
+// late and was dropped. The unbuffered stream writes each piece of a
+// composed line on its own, and lines of other threads could come between.
+// Made in place, without allocating.
+void tellDropped(const std::uint8_t* reply) {
+  static constexpr char kLate[] = ": a late reply to ";
+  static constexpr char kDropped[] = " was dropped\n";
+  constexpr std::size_t kMaxProgramName = 64;
+  char line[kMaxProgramName + sizeof kLate + nxt::kReplyAnswersRoom + sizeof kDropped];
+  const char* program = runningProgramName();
+  std::size_t length = std::min(std::strlen(program), kMaxProgramName);
+  std::memcpy(line, program, length);
+  std::memcpy(line + length, kLate, sizeof kLate - 1);
+  length += sizeof kLate - 1;
+  char answers[nxt::kReplyAnswersRoom];
+  const std::size_t answersLength = nxt::replyAnswers(reply, answers);
+  std::memcpy(line + length, answers, answersLength);
+  length += answersLength;
+  std::memcpy(line + length, kDropped, sizeof kDropped - 1);
+  length += sizeof kDropped - 1;
+  std::cerr.write(line, static_cast<std::streamsize>(length)).flush();
 }
 
 // One exchange: the telegram `type`, then `body`; when `wantReply`, reads
@@ -61,7 +85,12 @@ std::int32_t exchange(TransportDevice* device, nxt::TelegramType type, const std
   std::memcpy(telegram + 1, body, bodyLength);
   std::int32_t result = transportSend(device, telegram, bodyLength + 1);
   if (result < 0 || !wantReply) return result;
-  const auto deadline = TransportClock::now() + transportReplyTimeout();
+  // A transport whose replies are there at once (no timeout) reads no
+  // clock: its deadline has passed when the telegram is sent.
+  const TransportClock::duration timeout = transportReplyTimeout();
+  const TransportClock::time_point deadline = timeout > TransportClock::duration::zero()
+                                                  ? TransportClock::now() + timeout
+                                                  : TransportClock::time_point{};
   bool told = false;
   for (int dropped = 0; dropped <= kMaxRepliesDropped; ++dropped) {
     result = transportReceive(device, reply, nxt::kMaxTelegramLength, replyLength, deadline);
@@ -70,11 +99,7 @@ std::int32_t exchange(TransportDevice* device, nxt::TelegramType type, const std
     if (fit == Fit::kAnswers) return kDriverSuccess;
     if (fit == Fit::kMalformed) break;
     if (!told) {
-      // One write for the whole line: the unbuffered stream writes each
-      // piece on its own, and lines of other threads could come between.
-      const std::string line = std::string(runningProgramName()) + ": a late reply to " +
-                               nxt::replyAnswers(reply) + " was dropped\n";
-      std::cerr.write(line.data(), static_cast<std::streamsize>(line.size())).flush();
+      tellDropped(reply);
       told = true;
     }
   }

@@ -56,6 +56,8 @@ std::int32_t transportSend(TransportDevice* device, const std::uint8_t* telegram
 using TransportClock = std::chrono::steady_clock;
 
 // How long a reply may take on this transport, from its telegram's send.
+// Zero for a transport whose replies are there at once or never come: its
+// callers read no clock, and pass a deadline that has already passed.
 TransportClock::duration transportReplyTimeout();
 
 // Receives one reply telegram into `buffer` (room for `capacity` bytes,

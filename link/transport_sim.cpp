@@ -49,8 +49,14 @@ struct SimTransport {
   SimWorld world;  // no map: no world
   SimTrace trace;
   PendingReplies pending;
-  std::vector<std::vector<std::uint8_t>> scripted;  // injected replies
-  std::size_t scriptedNext = 0;                     // the next one to hand back
+  SimReply scriptReply;  // the script's answer to the telegram in hand
+  // Injected replies: `scripted`, `scriptedCount` of them, in the caller's
+  // keeping or in `scriptedCopies`.
+  const SimScriptedReply* scripted = nullptr;
+  std::size_t scriptedCount = 0;
+  std::size_t scriptedNext = 0;  // the next one to hand back
+  std::vector<std::vector<std::uint8_t>> scriptedCopies;
+  std::vector<SimScriptedReply> scriptedCopyViews;
   int openHandles = 0;
   int nextId = 1;
 };
@@ -150,8 +156,7 @@ bool simTransportSetUp(const SimTransportSettings& settings) {
     posted().placed = false;
   }
   t.pending.clear();
-  t.scripted.clear();
-  t.scriptedNext = 0;
+  simTransportScriptReplies(nullptr, 0);
   traceClose(t.trace);
   t.trace.lines.clear();
   t.trace.keepLines = settings.keepTrace;
@@ -170,8 +175,24 @@ SimTrace& simTransportTrace() { return state().trace; }
 int simTransportOpenHandles() { return state().openHandles; }
 
 void simTransportScriptReplies(std::vector<std::vector<std::uint8_t>> replies) {
-  state().scripted = std::move(replies);
-  state().scriptedNext = 0;
+  SimTransport& t = state();
+  t.scriptedCopies = std::move(replies);
+  t.scriptedCopyViews.clear();
+  for (const std::vector<std::uint8_t>& reply : t.scriptedCopies) {
+    t.scriptedCopyViews.push_back(SimScriptedReply{reply.data(), reply.size()});
+  }
+  t.scripted = t.scriptedCopyViews.data();
+  t.scriptedCount = t.scriptedCopyViews.size();
+  t.scriptedNext = 0;
+}
+
+void simTransportScriptReplies(const SimScriptedReply* replies, std::size_t count) {
+  SimTransport& t = state();
+  t.scripted = replies;
+  t.scriptedCount = count;
+  t.scriptedNext = 0;
+  t.scriptedCopies.clear();
+  t.scriptedCopyViews.clear();
 }
 
 void simTransportSnapshot(SimSnapshot& snapshot) {
@@ -240,23 +261,29 @@ std::int32_t transportSend(TransportDevice* device, const std::uint8_t* telegram
   if (length == 0 || length > nxt::kMaxTelegramLength) return kTransportIoError;
   SimTransport& t = state();
   spendLatency();
-  traceTelegram(t.trace, '>', telegram, length);
-  SimReply reply;
-  if (t.settings.script && t.settings.script(telegram, length, reply)) {
-    if (reply.length > 0) {
-      traceTelegram(t.trace, '<', reply.bytes, reply.length);
-      t.pending.push_back(reply);
+  const bool traced = t.trace.file != nullptr || t.trace.keepLines;
+  if (traced) traceTelegram(t.trace, '>', telegram, length);
+  if (t.settings.script) {
+    // Only the length of the script's answer tells what it holds: the
+    // reply kept for it is not cleared on every telegram.
+    SimReply& scripted = t.scriptReply;
+    scripted.length = 0;
+    if (t.settings.script(telegram, length, scripted)) {
+      if (scripted.length > 0) {
+        if (traced) traceTelegram(t.trace, '<', scripted.bytes, scripted.length);
+        t.pending.push_back(scripted);
+      }
+      return kTransportOk;
     }
-    return kTransportOk;
   }
+  SimReply reply;
   const SimTime now = SimClock::now();
   applyPostedChanges(t.brick, t.world, now);
   if (simBrickReceive(t.brick, telegram, length, now, reply)) {
-    traceTelegram(t.trace, '<', reply.bytes, reply.length);
+    if (traced) traceTelegram(t.trace, '<', reply.bytes, reply.length);
     t.pending.push_back(reply);
   }
   // An event's text is made only for a trace that takes it.
-  const bool traced = t.trace.file != nullptr || t.trace.keepLines;
   for (std::size_t i = 0; traced && i < t.brick.eventCount; ++i) {
     traceEvent(t.trace, simBrickEventText(t.brick.events[i]));
   }
@@ -266,23 +293,23 @@ std::int32_t transportSend(TransportDevice* device, const std::uint8_t* telegram
 }
 
 // The simulated brick answers at once: a reply is there or never comes.
-TransportClock::duration transportReplyTimeout() { return std::chrono::seconds(1); }
+TransportClock::duration transportReplyTimeout() { return TransportClock::duration::zero(); }
 
 std::int32_t transportReceive(TransportDevice* device, std::uint8_t* buffer, std::size_t capacity,
                               std::size_t& received, TransportClock::time_point /*deadline*/) {
   received = 0;
   if (device == nullptr) return kTransportIoError;
   SimTransport& t = state();
-  if (t.scriptedNext < t.scripted.size()) {
-    const std::vector<std::uint8_t>& scripted = t.scripted[t.scriptedNext];
+  if (t.scriptedNext < t.scriptedCount) {
+    const SimScriptedReply& scripted = t.scripted[t.scriptedNext];
     std::int32_t result = kTransportOk;
-    if (scripted.empty()) {
+    if (scripted.length == 0) {
       result = kTransportTimeout;
-    } else if (scripted.size() > capacity) {
+    } else if (scripted.length > capacity) {
       result = kTransportOverflow;
     } else {
-      std::memcpy(buffer, scripted.data(), scripted.size());
-      received = scripted.size();
+      std::memcpy(buffer, scripted.bytes, scripted.length);
+      received = scripted.length;
     }
     ++t.scriptedNext;
     if (!t.pending.empty()) t.pending.pop_front();

@@ -46,6 +46,15 @@ int simTransportOpenHandles();
 // bytes, in order, instead of the brick's answer (which is dropped); an
 // empty entry makes that receive time out.
 void simTransportScriptReplies(std::vector<std::vector<std::uint8_t>> replies);
+
+// The same without a copy: `count` replies of `length` bytes at `bytes`,
+// which the caller keeps in place until the next script (an empty one ends
+// it) or set-up.
+struct SimScriptedReply {
+  const std::uint8_t* bytes = nullptr;
+  std::size_t length = 0;
+};
+void simTransportScriptReplies(const SimScriptedReply* replies, std::size_t count);
 // Hands over a change of the simulated brick from any thread (the sim's
 // console): it is made on the thread that talks to the brick, before the
 // next telegram reaches it.

@@ -8,7 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
+#include <cstring>
 
 #include "protocol/nxt_protocol.h"
 
@@ -35,13 +35,26 @@ constexpr ReplyShape kReplyShapes[] = {
 // byte 3 (an LSREAD's count, which shortens it after an error status).
 constexpr std::size_t kReplyHeadLength = 4;
 
-// The shape of the replies to `opcode`; null when this system never asks
-// the brick for one.
-inline const ReplyShape* replyShapeOf(std::uint8_t opcode) {
-  for (const ReplyShape& shape : kReplyShapes) {
-    if (shape.opcode == opcode) return &shape;
+// For each opcode byte, its entry in kReplyShapes plus one; 0 for none.
+struct ReplyShapeIndex {
+  std::uint8_t entry[256];
+};
+
+constexpr ReplyShapeIndex makeReplyShapeIndex() {
+  ReplyShapeIndex index{};
+  for (std::size_t i = 0; i < sizeof kReplyShapes / sizeof kReplyShapes[0]; ++i) {
+    index.entry[kReplyShapes[i].opcode] = static_cast<std::uint8_t>(i + 1);
   }
-  return nullptr;
+  return index;
+}
+
+inline constexpr ReplyShapeIndex kReplyShapeIndex = makeReplyShapeIndex();
+
+// The shape of the replies to `opcode`; null when this system never asks
+// the brick for one. One lookup: the driver asks on every reply.
+inline const ReplyShape* replyShapeOf(std::uint8_t opcode) {
+  const std::uint8_t entry = kReplyShapeIndex.entry[opcode];
+  return entry == 0 ? nullptr : &kReplyShapes[entry - 1];
 }
 
 // The length that the firmware gives a reply beginning with `head` (0x02,
@@ -67,19 +80,29 @@ inline bool isWellFormedReply(const std::uint8_t* reply, std::size_t length) {
   return firmwareReplyLength(reply, length) == length;
 }
 
+// Room for replyAnswers' text: "GETINPUTVALUES 256" at the longest.
+constexpr std::size_t kReplyAnswersRoom = 24;
+
 // "GETOUTPUTSTATE A", "GETINPUTVALUES 2", "GETBATTERYLEVEL": the telegram
-// that a well-formed `reply` answers, for messages to the operator.
-inline std::string replyAnswers(const std::uint8_t* reply) {
+// that a well-formed `reply` answers, for messages to the operator. Written
+// into `text` without a terminating zero; returns its length.
+inline std::size_t replyAnswers(const std::uint8_t* reply, char (&text)[kReplyAnswersRoom]) {
   const ReplyShape* shape = replyShapeOf(reply[1]);
-  if (shape == nullptr) return "opcode " + std::to_string(reply[1]);
-  std::string text = shape->name;
-  if (shape->opcode == byteOf(Opcode::kGetOutputState)) {
-    text += ' ';
-    text += static_cast<char>('A' + reply[3] % 26);
-  } else if (shape->namesPort) {
-    text += ' ' + std::to_string(reply[3] + 1);
+  const char* name = shape != nullptr ? shape->name : "opcode";
+  std::size_t length = std::strlen(name);
+  std::memcpy(text, name, length);
+  if (shape != nullptr && shape->opcode == byteOf(Opcode::kGetOutputState)) {
+    text[length++] = ' ';
+    text[length++] = static_cast<char>('A' + reply[3] % 26);
+  } else if (shape == nullptr || shape->namesPort) {
+    // The opcode itself, or the port counted from 1, in decimal.
+    const unsigned number = shape == nullptr ? reply[1] : reply[3] + 1u;
+    text[length++] = ' ';
+    if (number >= 100) text[length++] = static_cast<char>('0' + number / 100);
+    if (number >= 10) text[length++] = static_cast<char>('0' + number / 10 % 10);
+    text[length++] = static_cast<char>('0' + number % 10);
   }
-  return text;
+  return length;
 }
 
 }  // namespace nxt

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "link/device_link.h"
 #include "protocol/little_endian.h"
@@ -134,6 +137,33 @@ TEST_F(Link, RepliesOfAnotherLengthThanTheFirmwaresAreNotTaken) {
     simTransportScriptReplies({reply});
     EXPECT_EQ(transact({0x0b}, 4).taken, 0u) << reply.size();
     EXPECT_EQ(deviceLink.status.code, kDriverBadReply);
+  }
+}
+
+// A well-formed reply for another port is an earlier exchange's late
+// answer: dropped, told in one line that names its port counted from 1,
+// and the exchange takes the reply that follows it.
+TEST_F(Link, LateReplyIsDroppedAndToldWithItsPort) {
+  ASSERT_TRUE(linkOpenUsb());
+  const std::pair<std::uint8_t, const char*> ports[] = {{0, "GETINPUTVALUES 1"},
+                                                        {9, "GETINPUTVALUES 10"},
+                                                        {99, "GETINPUTVALUES 100"},
+                                                        {255, "GETINPUTVALUES 256"}};
+  for (const auto& [port, told] : ports) {
+    std::vector<std::uint8_t> late(16, 0x00), answer(16, 0x00);
+    late[0] = answer[0] = 0x02;
+    late[1] = answer[1] = 0x07;
+    late[3] = port;
+    answer[3] = 0x02;
+    ::testing::internal::CaptureStderr();
+    simTransportScriptReplies({late, answer});
+    const Exchange e = transact({0x07, 0x02}, 15);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(e.taken, 15u) << told;
+    EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+    EXPECT_NE(err.find(std::string(": a late reply to ") + told + " was dropped\n"),
+              std::string::npos)
+        << err;
   }
 }
 
