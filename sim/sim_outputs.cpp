@@ -203,19 +203,26 @@ int towardZero(int value, std::int64_t times) {
   return static_cast<int>(std::min<std::int64_t>(value + times, 0));
 }
 
-// `passes` passes of an idle output: the motor turns, and after each of the
-// first `coasts` of them the output coasts. Once the drive is 0 with the
-// windings open the motion no longer depends on the speeds aimed at.
-void coastFor(SimOutput& o, std::int64_t passes, std::int64_t coasts) {
+// Up to `passes` passes of an idle output: the motor turns, and after each
+// of the first `coasts` of them the output coasts, unless the motor is then
+// beyond `bounds`, which ends it. Once the drive is 0 with the windings open
+// the motion no longer depends on the speeds aimed at. Returns the passes
+// turned.
+std::int64_t coastFor(SimOutput& o, std::int64_t passes, std::int64_t coasts,
+                      const Bounds& bounds) {
   std::int64_t done = 0;
   for (; done < passes && electrical(o); ++done) {
     move(o, passDecay().step);
+    if (beyond(o, bounds)) return done + 1;
     if (done < coasts) coast(o);
   }
-  if (done == passes) return;
-  turn(o, passes - done, kUnwatched);
-  o.targetSpeed = towardZero(o.targetSpeed, coasts - done);
-  o.setSpeed = towardZero(o.setSpeed, coasts - done);
+  if (done == passes) return done;
+  const std::int64_t turned = done + turn(o, passes - done, bounds);
+  const std::int64_t coasted = beyond(o, bounds) ? turned - 1 : turned;
+  const std::int64_t times = std::max<std::int64_t>(std::min(coasted, coasts) - done, 0);
+  o.targetSpeed = towardZero(o.targetSpeed, times);
+  o.setSpeed = towardZero(o.setSpeed, times);
+  return turned;
 }
 
 std::int64_t tachoCount(const SimOutput& o) { return wholeDegrees(o) - o.tachoOrigin; }
@@ -601,6 +608,27 @@ void setOutputState(SimOutputs& outputs, int n, const std::uint8_t* fields) {
   }
 }
 
+// The firmware's look at output `n` at a pass, but for a run's tacho limit,
+// the hold after a braked stop and the tick: the ramps move the drive
+// along, and an idle output coasts (also when a ramp has just ended).
+void ownStep(SimOutputs& outputs, int n) {
+  SimOutput& o = outputs.port[n];
+  switch (o.runState) {
+    case SimRunState::kRampUp:
+      rampUp(o);
+      break;
+    case SimRunState::kRampDown:
+      rampDown(outputs, n);
+      break;
+    case SimRunState::kIdle:
+      coast(o);
+      return;
+    default:
+      return;
+  }
+  if (o.runState == SimRunState::kIdle) coast(o);  // the ramp has ended
+}
+
 // The firmware's look at each count in turn, after the motors have turned.
 void passLogic(SimOutputs& outputs);
 
@@ -618,17 +646,24 @@ void passLogic(SimOutputs& outputs) {
     SimOutput& o = outputs.port[n];
     const std::int64_t count = wholeDegrees(o);
     ++o.passesSinceTick;
-    if (o.runState == SimRunState::kRampUp) rampUp(o);
-    if (o.runState == SimRunState::kRampDown) rampDown(outputs, n);
-    if (o.runState == SimRunState::kRunning) runningLimit(outputs, n);
-    if (o.runState == SimRunState::kIdle) coast(o);
-    if (o.runState == SimRunState::kHold) {
-      o.setSpeed = 0;
-      o.targetSpeed = 0;
-      o.drive = 0;
-      o.passesSinceTick = 0;
-      o.countAtTick = count;
-      o.runState = SimRunState::kRunning;
+    // A run ends only as idle (and then coasts), a ramp never turns into a
+    // run, and the hold after a braked stop does nothing else.
+    switch (o.runState) {
+      case SimRunState::kRunning:
+        runningLimit(outputs, n);
+        ownStep(outputs, n);
+        break;
+      case SimRunState::kHold:
+        o.setSpeed = 0;
+        o.targetSpeed = 0;
+        o.drive = 0;
+        o.passesSinceTick = 0;
+        o.countAtTick = count;
+        o.runState = SimRunState::kRunning;
+        break;
+      default:
+        ownStep(outputs, n);
+        break;
     }
     if (o.passesSinceTick >= kSimRegulationPasses) {
       o.passesSinceTick = 0;
@@ -683,10 +718,12 @@ bool settled(const SimOutputs& outputs) {
 // True when a pass that is no tick does nothing to output `n` but turn its
 // motor, or what quietRun() does as pass() would: a run whose drive is set,
 // without tacho limit (far from the count at which it starts counting
-// afresh) or with one that quietRun() watches; a coast; a run state that
-// does nothing. A synchronised run with a limit reads its partner's limit
-// and speeds too, so the partner must run with a limit as well (a run
-// without one moves its limit along every pass, a coast its speeds).
+// afresh) or with one that quietRun() watches; a coast; a ramp that reads
+// and sets nothing of another output (a ramp up never does); a run state
+// that does nothing. A synchronised run with a limit reads its partner's
+// limit and speeds too, so the partner must run with a limit as well (a run
+// without one moves its limit along every pass), or coast with a speed
+// aimed at that keeps its sign (a coast moves it toward 0).
 bool quiet(const SimOutputs& outputs, int n) {
   const SimOutput& o = outputs.port[n];
   switch (o.runState) {
@@ -697,11 +734,15 @@ bool quiet(const SimOutputs& outputs, int n) {
       if (o.runForever) return tachoCount(o) < kMaxCountToRun / 2;
       if (!synchronised(o)) return true;
       const int partner = partnerOf(outputs, n);
-      return partner < 0 || (outputs.port[partner].runState == SimRunState::kRunning &&
-                             !outputs.port[partner].runForever);
+      if (partner < 0) return true;
+      const SimOutput& two = outputs.port[partner];
+      if (two.runState == SimRunState::kIdle) return o.turn <= 0 || two.targetSpeed >= 0;
+      return two.runState == SimRunState::kRunning && !two.runForever;
     }
     case SimRunState::kRampUp:
+      return true;
     case SimRunState::kRampDown:
+      return !synchronised(o) && (o.turn == 0 || partnerOf(outputs, n) < 0);
     case SimRunState::kHold:
       return false;
     default:
@@ -717,6 +758,19 @@ std::int64_t quietPasses(const SimOutputs& outputs, std::int64_t most) {
     most = std::min<std::int64_t>(most, kSimRegulationPasses - 1 - outputs.port[n].passesSinceTick);
   }
   return most;
+}
+
+// `passes` passes of output `n`, ramping on its own: the motor turns, and
+// after each of the first `steps` of them the firmware's step follows; once
+// the ramp has ended it coasts.
+void rampFor(SimOutputs& outputs, int n, std::int64_t passes, std::int64_t steps) {
+  SimOutput& o = outputs.port[n];
+  std::int64_t done = 0;
+  for (; done < passes && o.runState != SimRunState::kIdle; ++done) {
+    move(o, passDecay().step);
+    if (done < steps) ownStep(outputs, n);
+  }
+  if (done < passes) coastFor(o, passes - done, steps - done, kUnwatched);
 }
 
 // Up to `count` quiet passes, each motor on its own, as pass() turns them:
@@ -747,7 +801,9 @@ std::int64_t quietRun(SimOutputs& outputs, std::int64_t count) {
   for (int n = 0; n < kSimOutputCount; ++n) {
     if (!watched[n]) continue;
     turned[n] = outputs.port[n];
-    turnedPasses[n] = turn(turned[n], run, bounds[n]);
+    turnedPasses[n] = turned[n].runState == SimRunState::kIdle
+                          ? coastFor(turned[n], run, run, bounds[n])
+                          : turn(turned[n], run, bounds[n]);
     if (beyond(turned[n], bounds[n])) {
       run = turnedPasses[n];
       reachedAtLast = true;
@@ -755,10 +811,15 @@ std::int64_t quietRun(SimOutputs& outputs, std::int64_t count) {
   }
   for (int n = 0; n < kSimOutputCount; ++n) {
     SimOutput& o = outputs.port[n];
-    if (watched[n] && turnedPasses[n] == run) {
+    // A watched coast turned as far has coasted after its last pass too,
+    // unless that pass reached its own watch.
+    if (watched[n] && turnedPasses[n] == run &&
+        (beyond(turned[n], bounds[n]) || !reachedAtLast || o.runState != SimRunState::kIdle)) {
       o = turned[n];
     } else if (o.runState == SimRunState::kIdle) {
-      coastFor(o, run, reachedAtLast ? run - 1 : run);
+      coastFor(o, run, reachedAtLast ? run - 1 : run, kUnwatched);
+    } else if (o.runState == SimRunState::kRampUp || o.runState == SimRunState::kRampDown) {
+      rampFor(outputs, n, run, reachedAtLast ? run - 1 : run);
     } else {
       turn(o, run, kUnwatched);
     }
