@@ -77,7 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // caught.
   const char* read = reinterpret_cast<const char*>(data);
   LineEnds lineEnds;
-  const std::vector<std::string> requests = splitRequests(read, size, lineEnds);
+  static std::vector<std::string> requests;  // reused, as the server reuses its list
+  splitRequests(read, size, lineEnds, false, requests);
   std::size_t kept = 0;  // bytes of the read that are in a request
   for (const std::string& res : requests) {
     kept += res.size();

@@ -30,26 +30,11 @@ void blankQuotes(char* text, std::size_t length) {
   }
 }
 
-// The CR and LF bytes in data[0, length).
-std::size_t lineEndCount(const char* data, std::size_t length) {
-  std::size_t count = 0;
-  const char* const end = data + length;
-  for (const char lineEnd : {'\n', '\r'}) {
-    for (const char* at = data; (at = static_cast<const char*>(std::memchr(at, lineEnd, end - at)));
-         ++at) {
-      ++count;
-    }
-  }
-  return count;
-}
-
 }  // namespace
 
-std::vector<std::string> splitRequests(const char* data, std::size_t length, LineEnds& lineEnds,
-                                       bool filledBuffer) {
-  std::vector<std::string> requests;
-  // Each line end ends at most one request, as does each cut of a long line.
-  requests.reserve(lineEndCount(data, length) + length / kMaxRequestLength + 1);
+void splitRequests(const char* data, std::size_t length, LineEnds& lineEnds, bool filledBuffer,
+                   std::vector<std::string>& requests) {
+  requests.clear();
   std::string res;  // the request being collected, cleaned as it grows
   res.swap(lineEnds.kept);
   std::size_t i = 0;
@@ -87,6 +72,12 @@ std::vector<std::string> splitRequests(const char* data, std::size_t length, Lin
   } else if (!res.empty()) {
     requests.push_back(std::move(res));
   }
+}
+
+std::vector<std::string> splitRequests(const char* data, std::size_t length, LineEnds& lineEnds,
+                                       bool filledBuffer) {
+  std::vector<std::string> requests;
+  splitRequests(data, length, lineEnds, filledBuffer, requests);
   return requests;
 }
 

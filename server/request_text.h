@@ -33,6 +33,10 @@ struct LineEnds {
 // client's stream, a call with no bytes hands over what is kept.
 std::vector<std::string> splitRequests(const char* data, std::size_t length, LineEnds& lineEnds,
                                        bool filledBuffer = false);
+// The same into `requests`, emptied first: a loop that keeps one list
+// reuses its storage from read to read.
+void splitRequests(const char* data, std::size_t length, LineEnds& lineEnds, bool filledBuffer,
+                   std::vector<std::string>& requests);
 
 enum class LoopKeyword { kNone, kShortRep, kBye, kEmpty };
 

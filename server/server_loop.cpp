@@ -94,6 +94,7 @@ SessionEnd serveRequests(tcp::socket& socket, CommandInterpreter& interpreter,
   char response[kReadBufferSize];  // the receive buffer: what the client sent
   static_assert(kReadBufferSize == kMaxRequestLength, "a request is one buffer at most");
   LineEnds lineEnds;
+  std::vector<std::string> requests;  // of the read in hand
   for (bool endOfStream = false; !endOfStream;) {
     // The start of a line that a full read left waits for its end a moment
     // only: a client that sent just that much is served all the same.
@@ -105,8 +106,7 @@ SessionEnd serveRequests(tcp::socket& socket, CommandInterpreter& interpreter,
     // The end of the stream takes effect after the last request before it:
     // the start of a line kept from a full read is served first.
     if (read == ClientRead::kRead) endOfStream = n == 0;
-    const std::vector<std::string> requests =
-        splitRequests(response, n, lineEnds, n == sizeof response);
+    splitRequests(response, n, lineEnds, n == sizeof response, requests);
     for (std::size_t i = 0; i < requests.size(); ++i) {
       const std::string& res = requests[i];  // one cleaned request
       requestsWaiting = i + 1 < requests.size() || !lineEnds.kept.empty();
