@@ -774,11 +774,10 @@ void rampFor(SimOutputs& outputs, int n, std::int64_t passes, std::int64_t steps
 }
 
 // Up to `count` quiet passes, each motor on its own, as pass() turns them:
-// coasting outputs coast after each pass as there, and what pass() would set
-// at the others is set once at the end. The first pass at which a tacho
-// limit is reached (the watched motors are turned first, to learn which one
-// it is) is finished by the firmware's logic, and is the last. Returns the
-// passes run.
+// coasting outputs coast and ramps that ramp alone step after each pass as
+// there, and what pass() would set at the others is set once at the end. The first pass at which a
+// tacho limit is reached (the watched motors are turned first, to learn which one it is) is
+// finished by the firmware's logic, and is the last. Returns the passes run.
 std::int64_t quietRun(SimOutputs& outputs, std::int64_t count) {
   Bounds bounds[kSimOutputCount] = {kUnwatched, kUnwatched, kUnwatched};
   bool watched[kSimOutputCount] = {};
