@@ -16,19 +16,10 @@
 #include <iostream>
 #include <streambuf>
 
-#if defined(__has_include)
-#if __has_include(<sanitizer/asan_interface.h>)
-#include <sanitizer/asan_interface.h>
-#endif
-#endif
-#ifndef ASAN_POISON_MEMORY_REGION
-#define ASAN_POISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
-#define ASAN_UNPOISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
-#endif
-
 #include "directcmd/brick_telegrams.h"
 #include "directcmd/input_telegrams.h"
 #include "directcmd/output_telegrams.h"
+#include "fuzz/asan_poison.h"
 #include "link/device_link.h"
 #include "link/transport_sim.h"
 

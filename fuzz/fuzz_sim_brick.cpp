@@ -7,17 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fuzz/asan_poison.h"
 #include "sim/sim_brick.h"
-
-#if defined(__has_include)
-#if __has_include(<sanitizer/asan_interface.h>)
-#include <sanitizer/asan_interface.h>
-#endif
-#endif
-#ifndef ASAN_POISON_MEMORY_REGION
-#define ASAN_POISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
-#define ASAN_UNPOISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
-#endif
 
 namespace {
 
