@@ -1,11 +1,16 @@
-// NXT_NO_COVERAGE marks a plain byte scan, of the kind libc's str* and mem*
-// functions make (find the first byte of a class, or-in a table over a
-// text), run over every byte a client sends. Built for fuzzing, clang would
-// count its loop in coverage and call the fuzzer's comparison hooks for
-// every byte, which tells the fuzzer no more than libc's own scans do (they
-// are not instrumented): how long the text was. The decisions taken on what
-// a scan finds stay in instrumented code, and the sanitizers check the scans
-// as any other code. In any other build the mark is empty.
+// NXT_NO_COVERAGE marks code that runs for every byte a client sends or for
+// every simulated millisecond, and whose branches are no decision the fuzzer
+// should steer by:
+// - plain byte scans, of the kind libc's str* and mem* functions make (find
+//   the first byte of a class, or-in a table over a text);
+// - the simulated motor's numeric integration, as libm's exp and log that
+//   it calls;
+// - the simulator's checks of whether it may skip passes, which read the
+//   run states that the firmware's logic, still instrumented, tells apart.
+// Built for fuzzing, clang would count their loops in coverage and call the
+// fuzzer's comparison hooks at every step, which tells it no more than how
+// long a text or a run was. The sanitizers check this code as any other; in
+// any other build the mark is empty.
 #pragma once
 
 #if defined(__has_feature)

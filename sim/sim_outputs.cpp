@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "protocol/little_endian.h"
+#include "protocol/no_coverage.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ constexpr std::int64_t kMaxCountToRun = 10000000;
 constexpr double kFrictionSpeed = kSimMotorFriction * kSimMotorTimeConstant;  // deg/s
 constexpr double kStartingSpeed = 1.5 * kFrictionSpeed;
 
-std::int64_t wholeDegrees(const SimOutput& o) {
+NXT_NO_COVERAGE std::int64_t wholeDegrees(const SimOutput& o) {
   return static_cast<std::int64_t>(std::floor(o.position));
 }
 
@@ -48,12 +49,14 @@ std::int32_t counterBits(std::int64_t value) {
 int towardZero(int value) { return value > 0 ? value - 1 : value < 0 ? value + 1 : 0; }
 
 // The speed the drive pushes the motor toward, before friction.
-double driveSpeed(const SimOutput& o) { return o.drive / 100.0 * (o.freeSpeed + kFrictionSpeed); }
+NXT_NO_COVERAGE double driveSpeed(const SimOutput& o) {
+  return o.drive / 100.0 * (o.freeSpeed + kFrictionSpeed);
+}
 
 // Whether the windings carry current: driven, or shorted by the brake.
-bool electrical(const SimOutput& o) { return o.drive != 0 || o.brake; }
+NXT_NO_COVERAGE bool electrical(const SimOutput& o) { return o.drive != 0 || o.brake; }
 
-bool startsFromRest(const SimOutput& o) {
+NXT_NO_COVERAGE bool startsFromRest(const SimOutput& o) {
   return o.freeSpeed > 0 && electrical(o) && std::abs(driveSpeed(o)) > kStartingSpeed;
 }
 
@@ -63,7 +66,7 @@ struct PassDecay {
   double step;
   double value;
 };
-const PassDecay& passDecay() {
+NXT_NO_COVERAGE const PassDecay& passDecay() {
   static const PassDecay once = [] {
     const double step = std::chrono::duration<double>(kSimOutputPass).count();
     volatile double tau = kSimMotorTimeConstant;  // not folded by the compiler
@@ -75,14 +78,14 @@ const PassDecay& passDecay() {
 // `step` seconds of motion with driven or shorted windings: the speed heads
 // exponentially toward `heading` (the drive's speed less friction); `decay`
 // is exp(-step / time constant).
-void approach(SimOutput& o, double heading, double step, double decay) {
+NXT_NO_COVERAGE void approach(SimOutput& o, double heading, double step, double decay) {
   o.position += heading * step + (o.speed - heading) * kSimMotorTimeConstant * (1 - decay);
   o.speed = heading + (o.speed - heading) * decay;
 }
 
 // `step` seconds of motion with open windings: friction alone slows it; `s`
 // is the sign of the speed.
-void slide(SimOutput& o, double s, double step) {
+NXT_NO_COVERAGE void slide(SimOutput& o, double s, double step) {
   o.position += o.speed * step - 0.5 * s * kSimMotorFriction * step * step;
   o.speed = o.speed - s * kSimMotorFriction * step;
 }
@@ -91,7 +94,7 @@ void slide(SimOutput& o, double s, double step) {
 // the speed heads exponentially (time constant) toward the drive's speed,
 // less friction; open windings: friction alone. A motor that comes to rest
 // stays there unless the drive overcomes friction.
-void move(SimOutput& o, double dt) {
+NXT_NO_COVERAGE void move(SimOutput& o, double dt) {
   if (o.speed == 0 && o.drive == 0) return;  // at rest, and nothing starts it
   if (o.freeSpeed <= 0) {
     o.speed = 0;  // blocked
@@ -142,7 +145,7 @@ struct Bounds {
 };
 constexpr Bounds kUnwatched = {HUGE_VAL, -HUGE_VAL};
 
-bool beyond(const SimOutput& o, const Bounds& bounds) {
+NXT_NO_COVERAGE bool beyond(const SimOutput& o, const Bounds& bounds) {
   return o.position >= bounds.above || o.position < bounds.below;
 }
 
@@ -150,7 +153,7 @@ bool beyond(const SimOutput& o, const Bounds& bounds) {
 // one, with its cases worked out once where the drive decides them; stops
 // after the first pass that leaves the motor beyond `bounds`. Returns the
 // passes turned.
-std::int64_t turn(SimOutput& o, std::int64_t passes, const Bounds& bounds) {
+NXT_NO_COVERAGE std::int64_t turn(SimOutput& o, std::int64_t passes, const Bounds& bounds) {
   const PassDecay& onePass = passDecay();
   const double step = onePass.step;
   const bool shorted = electrical(o);
@@ -676,7 +679,7 @@ void passLogic(SimOutputs& outputs) {
 // True when further passes change nothing but the pass counters: every
 // motor rests and stays at rest, and a tick would leave its regulator, and
 // the synchronised pair's, as they are.
-bool settled(const SimOutputs& outputs) {
+NXT_NO_COVERAGE bool settled(const SimOutputs& outputs) {
   for (int n = 0; n < kSimOutputCount; ++n) {
     const SimOutput& o = outputs.port[n];
     if (o.speed != 0 || startsFromRest(o)) return false;
@@ -724,7 +727,7 @@ bool settled(const SimOutputs& outputs) {
 // limit and speeds too, so the partner must run with a limit as well (a run
 // without one moves its limit along every pass), or coast with a speed
 // aimed at that keeps its sign (a coast moves it toward 0).
-bool quiet(const SimOutputs& outputs, int n) {
+NXT_NO_COVERAGE bool quiet(const SimOutputs& outputs, int n) {
   const SimOutput& o = outputs.port[n];
   switch (o.runState) {
     case SimRunState::kIdle:
@@ -752,7 +755,7 @@ bool quiet(const SimOutputs& outputs, int n) {
 
 // How many of the next passes, at most `most`, are no tick and quiet for
 // every output.
-std::int64_t quietPasses(const SimOutputs& outputs, std::int64_t most) {
+NXT_NO_COVERAGE std::int64_t quietPasses(const SimOutputs& outputs, std::int64_t most) {
   for (int n = 0; n < kSimOutputCount; ++n) {
     if (!quiet(outputs, n)) return 0;
     most = std::min<std::int64_t>(most, kSimRegulationPasses - 1 - outputs.port[n].passesSinceTick);
