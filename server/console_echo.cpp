@@ -25,20 +25,6 @@ constexpr std::array<EchoKind, 256> kEchoKinds = [] {
 
 EchoKind kindOf(char c) { return kEchoKinds[static_cast<unsigned char>(c)]; }
 
-// Whether every byte of `text` is plain: or-ed over the whole text, with no
-// branch per byte, since most requests hold nothing to escape.
-NXT_NO_COVERAGE bool allPlain(const std::string& text) {
-  static constexpr std::array<std::uint8_t, 256> kNotPlain = [] {
-    std::array<std::uint8_t, 256> table{};
-    for (std::size_t byte = 0; byte < 256; ++byte)
-      table[byte] = kEchoKinds[byte] != EchoKind::kPlain;
-    return table;
-  }();
-  std::uint8_t notPlain = 0;
-  for (const char c : text) notPlain |= kNotPlain[static_cast<unsigned char>(c)];
-  return notPlain == 0;
-}
-
 // The first byte in [at, end) that is not plain, or end.
 NXT_NO_COVERAGE const char* findNotPlain(const char* at, const char* end) {
   while (at != end && kindOf(*at) == EchoKind::kPlain) ++at;
@@ -69,10 +55,6 @@ bool writeWithoutWaiting(ConsoleEcho& console) {
 
 void appendConsoleEcho(std::string& echo, const std::string& request) {
   static const char kHex[] = "0123456789abcdef";
-  if (allPlain(request)) {
-    echo += request;
-    return;
-  }
   echo.reserve(echo.size() + request.size());
   const std::size_t size = request.size();
   std::size_t i = 0;
