@@ -24,9 +24,12 @@ TEST(Tokenizer, Word0IsTrimmedLowerCasedFirstWord) {
       {"motor setforward out_a 75", "err: wrong_params"},
       {"MOTOR", "err: wrong_params"},
       {" Nxt ", "err: wrong_params"},
+      // After a line of many long words, nothing of it is left in the next.
+      {"UNKNOWNMODULENAMEOFLENGTH;a;b;c;d;e;f", "err: unknown_module: unknownmodulenameoflength"},
+      {"x", "err: unknown_module: x"},
   };
+  CommandInterpreter interpreter;  // one for every line, as a session has
   for (const Case& c : cases) {
-    CommandInterpreter interpreter;
     EXPECT_EQ(interpreter.interpretLine(c.line), c.reply) << "line: " << c.line;
   }
 }

@@ -49,9 +49,13 @@ TEST(SplitRequests, EveryLineOfAReadIsARequestQuotesBecomeBlanks) {
        {std::string(kMaxRequestLength - 1, 'a') + " ",
         " " + std::string(kMaxRequestLength - 1, 'b'), "b "}},
   };
+  Requests reused;  // a list kept from read to read, as the server keeps one
   for (const Case& c : cases) {
     LineEnds lineEnds;
     EXPECT_EQ(split(c.read, lineEnds), c.requests) << c.read;
+    LineEnds again;
+    splitRequests(c.read.data(), c.read.size(), again, false, reused);
+    EXPECT_EQ(reused, c.requests) << c.read;
   }
 }
 
@@ -127,6 +131,11 @@ TEST(ConsoleEcho, EscapesC0AndC1ControlCodesButKeepsTabAndText) {
             "\\xc2\\x9b31m\\xc2\\x85");
   // Text above them stays: é (C3 A9), the no-break space (C2 A0), a lone C2.
   EXPECT_EQ(consoleEcho("\xc3\xa9\xc2\xa0\xc2"), "\xc3\xa9\xc2\xa0\xc2");
+  // Appended to what a reused buffer already holds.
+  std::string echo = "> ";
+  appendConsoleEcho(echo, "a\x1b");
+  appendConsoleEcho(echo, "b");
+  EXPECT_EQ(echo, "> a\\x1bb");
 }
 
 // A console that nobody reads until the test drains it: a pipe with a
